@@ -1,0 +1,22 @@
+// The effect pipeline: refills the working buffer from the voice when an
+// earlier run altered it, runs the selected effects in their fixed order and
+// reports the processed length and the rate to play or write it at.
+#pragma once
+
+#include "audio/progress.h"
+#include "effectset.h"
+
+#include <cstdint>
+
+struct PipelineResult {
+    int32_t WorkBytes = 0;   // bytes of processed clip in the working buffer
+    uint32_t SampleRate = 0; // voice rate, 11025 for Slow Monster, then 44100 for Fast Squeaker
+};
+
+// voiceData/voiceBytes: the voice, only read. workData/workCapacity: the
+// working buffer (workCapacity bytes, at least voiceBytes). workAltered is
+// read and set as the run alters the buffer. gauge (optional) is reset to
+// 0..120 when any effect is selected and advanced by the routines.
+PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, int16_t *workData,
+                                 int32_t workCapacity, bool &workAltered, const TEffectSet &effects,
+                                 uint32_t voiceRate, ProgressGauge *gauge = nullptr);

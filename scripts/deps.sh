@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs when any is missing.
+# Sourced by run.sh and test.sh; runs apt-get update only when something
+# has to be installed.
+set -euo pipefail
+
+GLIMMER_PACKAGES=(
+  cmake g++ make pkg-config
+  qt6-base-dev libgl-dev
+  libpulse-dev pulseaudio pulseaudio-utils
+  libmp3lame-dev libshine-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth
+  espeak-ng sox
+)
+
+glimmer_install_deps() {
+  local missing=()
+  local p
+  for p in "${GLIMMER_PACKAGES[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$p")
+    fi
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+}
