@@ -1,0 +1,120 @@
+#include "controls/qmblrbtn.h"
+
+#include "controls/qmbldraw.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+using qmbl::Nearest;
+
+TQMBL_EllipticalButton::TQMBL_EllipticalButton(QWidget *parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(32, 32);
+    setMask(BuildRegion(width(), height()));
+}
+
+QRegion TQMBL_EllipticalButton::BuildRegion(int w, int h)
+{
+    // The rectangle (0,0)-(w-1,h-1) excludes its right and bottom edges, so
+    // the ellipse covers columns 0 .. w-2 and rows 0 .. h-2.
+    if (w < 2 || h < 2)
+        return QRegion();
+    return QRegion(0, 0, w - 1, h - 1, QRegion::Ellipse);
+}
+
+void TQMBL_EllipticalButton::SetCaption(const QString &caption)
+{
+    if (caption == caption_)
+        return;
+    caption_ = caption;
+    repaint();
+}
+
+void TQMBL_EllipticalButton::SetDown(bool down)
+{
+    down_ = down;
+    if (raised_ == down)
+        raised_ = !down;
+    repaint();
+}
+
+void TQMBL_EllipticalButton::SetUpImage(const QImage &image)
+{
+    upImage_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+    repaint();
+}
+
+void TQMBL_EllipticalButton::SetDownImage(const QImage &image)
+{
+    downImage_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+    repaint();
+}
+
+void TQMBL_EllipticalButton::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    setMask(BuildRegion(width(), height()));
+    update();
+}
+
+void TQMBL_EllipticalButton::paintEvent(QPaintEvent *)
+{
+    ++paintCount_;
+    const int w = width();
+    const int h = height();
+    const int d = raised_ ? 0 : 1;
+
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.fillRect(0, 0, w, h, qmbl::Silver);
+    if (!caption_.isEmpty()) {
+        QSize text = qmbl::CaptionSize(caption_);
+        qmbl::DrawCaption(painter, Nearest((w - text.width()) * 0.5) + d, Nearest((h - text.height()) * 0.5) + d,
+                          caption_);
+    }
+    const QImage &picture = raised_ ? upImage_ : downImage_;
+    if (!picture.isNull()) {
+        painter.drawImage(QPoint(Nearest((w - picture.width()) * 0.5) + d, Nearest((h - picture.height()) * 0.5) + d),
+                          picture);
+    }
+    qmbl::DrawEllipticalRim(painter, w, h, raised_);
+}
+
+void TQMBL_EllipticalButton::mousePressEvent(QMouseEvent *event)
+{
+    // The second press of a double click arrives here too and counts as a
+    // press of its own.
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    clickStarted_ = true;
+    if (raised_) {
+        raised_ = false;
+        repaint();
+    }
+    emit OnMouseDown();
+}
+
+void TQMBL_EllipticalButton::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const QPointF p = event->position();
+    const bool inside = p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
+    const bool clicked = clickStarted_;
+    clickStarted_ = false;
+    // The click is reported with Down still at its old value; the release
+    // flips Down wherever it happens.
+    if (clicked && inside)
+        emit OnClick();
+    down_ = !down_;
+    if (raised_ == down_) {
+        raised_ = !down_;
+        repaint();
+    }
+    emit OnMouseUp();
+}
