@@ -1,0 +1,149 @@
+// Delay-line effects.
+//
+//   EchoEffect:      x ──┬──────────────(+)── y ── clip ── out
+//                        │               ^
+//                        └─► line[d] ─ ×decay
+//   ModulatedDelay:  x ──┬── ×dry ────────(+)── v ── clip ── out
+//                        ▼                 ^    │
+//                      line[L] ── tap D ───┘    ×feedback ─► back into line
+//
+// Both lines hold 16-bit values and are indexed by positions that move
+// forward one slot per sample, wrapping at the line length. Delays given in
+// milliseconds are always converted at 22050 samples per second.
+//
+//   Effect       call                              line   step S   start D
+//   Echo         300 ms, 70 %, regen 0.0           6615   -        -
+//   Chorus       20..40 ms, rate 20, dry 1.0       882    50       662
+//   Robot voice  12..12 ms, rate 0, fb 0.75        265    never    265
+//   Flange       0..6 ms, rate 6, dry 0.9, fb 0.5  132    167      66
+#include "effects/delay.h"
+
+#include "effects/sample.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// Longest delay line ModulatedDelay accepts: a minute of sound. Longer
+// requests are refused rather than allowed to allocate without bound.
+constexpr int64_t MaxModulatedLine = 60 * 22050;
+
+// Milliseconds as samples at 22050 per second, in 64 bits so that no
+// argument overflows (same value as MsToSamples wherever that is defined).
+int64_t DelaySamples(int32_t ms)
+{
+    return RoundHalfEven(static_cast<double>(ms) * 22050.0 * 0.001);
+}
+
+// Samples between two advances of the gauge for a loop of loopLength
+// passes; 0 or less means the loop does not advance the gauge.
+int32_t ProgressInterval(int32_t loopLength)
+{
+    return ProgressStep != 0 ? loopLength / ProgressStep : 0;
+}
+
+} // namespace
+
+int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
+                   int32_t MaxCount, ProgressGauge *gauge)
+{
+    Count = std::max(Count, 0);
+    MaxCount = std::max(MaxCount, 0);
+    const int64_t d = DelaySamples(DelayMs);
+    if (d <= 0 || !Samples)
+        return Count; // no delay line: nothing to repeat
+
+    const int32_t m = static_cast<int32_t>(std::min<int64_t>(Count + d, MaxCount));
+    // 70 / 100.0 is the double nearest 0.7; 70 * 0.01 is one step above it
+    // and would round about one echoed sample in twenty differently.
+    const double decay = DecayPercent / 100.0;
+
+    // A repeat lands d - 1 samples after its source, so a line longer than
+    // MaxCount + 1 is never read back within the clip: every read would find
+    // zero, exactly as in the shorter line.
+    const int64_t lineLength = std::min<int64_t>(d, static_cast<int64_t>(MaxCount) + 1);
+    std::vector<int16_t> line(static_cast<std::size_t>(lineLength), 0);
+
+    int64_t r = 0;
+    int64_t w = lineLength - 1;
+    const int32_t e = ProgressInterval(Count);
+
+    // Output i is x[i] + Round(decay * line[r]), where line[r] holds what
+    // was stored d - 1 samples earlier.
+    for (int32_t i = 0; i < m; ++i) {
+        const int32_t x = i < Count ? Samples[i] : 0;
+        const int64_t y = RoundHalfEven(line[r] * decay) + x;
+        line[w] = Wrap16(RoundHalfEven(static_cast<double>(y) * Regeneration + x));
+        Samples[i] = Clip16(y);
+        r = (r + 1) % lineLength;
+        w = (w + 1) % lineLength;
+        if (e > 0 && (i + 1) % e == 0)
+            AdvanceProgress(gauge);
+    }
+    return m;
+}
+
+void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
+                    double DryGain, double Feedback, ProgressGauge *gauge)
+{
+    const int64_t lineSamples = DelaySamples(MaxDelayMs);
+    if (!Samples || Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
+        return;
+    const int32_t L = static_cast<int32_t>(lineSamples);
+    // The delay sweeps between Dmin and L; a minimum outside 0..L would put
+    // the taps outside the line.
+    const int32_t Dmin = static_cast<int32_t>(std::clamp<int64_t>(DelaySamples(MinDelayMs), 0, L));
+    std::vector<int16_t> line(static_cast<std::size_t>(L), 0);
+
+    int32_t D = static_cast<int32_t>(RoundHalfEven((L + Dmin) * 0.5));
+    int64_t S = 1;
+    if (SweepRate != 0) {
+        // A rate so fast (or so negative) that the interval rounds below one
+        // sample moves the delay at every sample.
+        const double rate = std::abs(static_cast<double>(SweepRate)) * 22050.0 * 0.001;
+        S = std::max<int64_t>(RoundHalfEven(22050 / rate), 1);
+    }
+
+    int64_t k = 0;
+    int32_t dir = +1;
+    int32_t w = 0;
+    // D = 0 and D = L both name the slot being written.
+    int32_t r1 = (L - D) % L;
+    int32_t r2 = (r1 + dir) % L;
+    const int32_t e = ProgressInterval(Count);
+
+    // Each input is stored before the taps are read, so the tap at offset D
+    // reads the value stored D samples earlier (the current input for D = 0
+    // or L). While k runs from 0 to S the weight glides from r2 (the old
+    // offset) to r1 (the new one).
+    for (int32_t i = 0; i < Count; ++i) {
+        const int32_t x = Samples[i];
+        line[w] = static_cast<int16_t>(x);
+        const int64_t v = RoundHalfEven(x * DryGain + static_cast<double>(line[r2] * (S - k)) / static_cast<double>(S) +
+                                        static_cast<double>(line[r1] * k) / static_cast<double>(S));
+        Samples[i] = Clip16(v);
+        line[w] = Clip16(RoundHalfEven(static_cast<double>(v) * Feedback + line[w]));
+        if (e > 0 && (i + 1) % e == 0)
+            AdvanceProgress(gauge);
+
+        w = (w + 1) % L;
+        r1 = (r1 + 1) % L;
+        r2 = (r2 + 1) % L;
+
+        if (SweepRate != 0) {
+            ++k;
+            if (k == S) {
+                k = 0;
+                if (D <= Dmin)
+                    dir = +1;
+                if (D >= L)
+                    dir = -1;
+                D += dir;
+                r1 = w >= D ? w - D : L - (D - w);
+                r2 = ((r1 + dir) % L + L) % L;
+            }
+        }
+    }
+}
