@@ -1,0 +1,580 @@
+// WAVE reader and writers.
+//
+// Reading is a loop of at most two passes:
+//
+//   file --pass 1--> samples in the file's layout --ConvertToVoiceFormat-->
+//        temporary file (22050 Hz, 16 bits, mono) --pass 2--> samples
+//
+// A file already in the target layout is read in one pass. The conversion
+// stages run in a fixed order, each only when needed:
+//
+//   8-bit -> 16-bit    u becomes u * 256 - 32768           bytes x 2
+//   stereo -> mono     (left + right) / 2, toward zero     bytes / 2 (last odd sample dropped)
+//   11025 -> 22050 Hz  every sample twice                  bytes x 2
+//   44100 -> 22050 Hz  (a + b) / 2 of adjacent samples     bytes / 2 (last odd sample dropped)
+//
+// Each of the three aspects (width, channels, rate) owns 30 units of the
+// 90-unit gauge.
+#include "audio/wavefile.h"
+
+#include "audio/riff.h"
+#include "audio/voiceformat.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <new>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+// Samples are kept in memory exactly as they lie in the file.
+static_assert(std::endian::native == std::endian::little, "WAVE samples are little-endian");
+
+namespace {
+
+constexpr uint32_t FmtChunkId = FourCC("fmt ");
+constexpr uint32_t SettingsChunkId = FourCC("qmbl");
+constexpr uint32_t DataChunkId = FourCC("data");
+constexpr uint32_t WaveFormType = FourCC("WAVE");
+
+// The "fmt " chunk as written: the 16 bytes of a PCM format, the extra size
+// and a reserved word. Reading takes at most this much of it.
+constexpr uint32_t FmtChunkBytes = 20;
+// Tag, channels, rate, bytes per second, block align and bits: what a
+// format chunk must hold to be understood.
+constexpr uint32_t FmtFieldBytes = 16;
+
+constexpr int32_t ConversionUnits = 90;
+constexpr int32_t AspectUnits = 30;
+
+const std::string IncompatibleText = "Incompatible file format of: ";
+const std::string NoBufferText = "Cannot allocate buffer for audio data, Terminating...";
+const std::string NoMemoryText = "Unable to allocate memory";
+const std::string NoTemporaryText = "Cannot create a temporary file to convert: ";
+
+uint16_t Get16(const uint8_t *bytes)
+{
+    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+uint32_t Get32(const uint8_t *bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void Put16(std::vector<uint8_t> &out, uint16_t value)
+{
+    out.push_back(static_cast<uint8_t>(value & 0xFF));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+void Put32(std::vector<uint8_t> &out, uint32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<uint8_t>((value >> shift) & 0xFF));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int Get() const { return fd; }
+
+private:
+    int fd;
+};
+
+// A block of samples; Bytes may be odd (an 8-bit clip, or a 16-bit file
+// whose data ends in half a sample). Room is always whole 16-bit words.
+struct SampleBlock {
+    std::unique_ptr<int16_t[]> Data;
+    std::size_t Bytes = 0;
+
+    static SampleBlock Allocate(std::size_t bytes)
+    {
+        SampleBlock block;
+        block.Data.reset(new int16_t[bytes / 2 + 1]);
+        block.Data[bytes / 2] = 0; // the half of a last odd byte's word
+        block.Bytes = bytes;
+        return block;
+    }
+    const uint8_t *Raw() const { return reinterpret_cast<const uint8_t *>(Data.get()); }
+    std::size_t Samples() const { return Bytes / 2; }
+};
+
+struct ConversionFlags {
+    bool EightBit = false;
+    bool Stereo = false;
+    bool Rate11025 = false;
+    bool Rate44100 = false;
+
+    bool Any() const { return EightBit || Stereo || Rate11025 || Rate44100; }
+};
+
+// The stages ConvertToVoiceFormat runs on a file of this layout.
+ConversionFlags StagesFor(uint32_t sampleRate, uint16_t channels, uint16_t bitsPerSample)
+{
+    return {bitsPerSample == 8, channels == 2, sampleRate == 11025, sampleRate == 44100};
+}
+
+// The byte count after the stages these flags select, mirroring each
+// stage's own arithmetic, in 64 bits so that nothing wraps.
+uint64_t ConvertedBytes(uint64_t bytes, const ConversionFlags &flags)
+{
+    if (flags.EightBit)
+        bytes *= 2;
+    if (flags.Stereo)
+        bytes = bytes / 4 * 2;
+    if (flags.Rate11025)
+        bytes = bytes / 2 * 4;
+    if (flags.Rate44100)
+        bytes = bytes / 4 * 2;
+    return bytes;
+}
+
+enum class PassOutcome { Missing, Rejected, NoBuffer, Read };
+
+struct Pass {
+    SampleBlock Samples;
+    uint32_t Rate = 0;
+    uint16_t Channels = 0;
+    uint16_t Bits = 0;
+    ConversionFlags Flags;
+    bool SettingsFound = false;
+    TEffectSettings Settings;
+};
+
+// One pass of the reader over fileName, checked against the target format.
+PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                     Pass &pass)
+{
+    // O_NONBLOCK: a FIFO in the file's place must not hang the program.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return errno == ENOENT ? PassOutcome::Missing : PassOutcome::Rejected;
+    FileDescriptor file(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return PassOutcome::Rejected;
+
+    RiffReader riff(fd, static_cast<uint64_t>(info.st_size));
+    RiffChunk wave;
+    RiffChunk fmt;
+    if (!riff.Descend(wave, nullptr, RiffChunkId, WaveFormType) || !riff.Descend(fmt, &wave, FmtChunkId))
+        return PassOutcome::Rejected;
+
+    uint8_t format[FmtChunkBytes]{};
+    const std::size_t wanted = std::min(fmt.Size, FmtChunkBytes);
+    if (wanted < FmtFieldBytes || riff.Read(format, wanted) != wanted)
+        return PassOutcome::Rejected;
+    if (Get16(format) != 1)
+        return PassOutcome::Rejected;
+    pass.Channels = Get16(format + 2);
+    pass.Rate = Get32(format + 4);
+    pass.Bits = Get16(format + 14);
+
+    if (pass.Rate != sampleRate) {
+        if (pass.Rate == 11025)
+            pass.Flags.Rate11025 = true;
+        else if (pass.Rate == 44100)
+            pass.Flags.Rate44100 = true;
+        else
+            return PassOutcome::Rejected;
+    }
+    if (pass.Channels != channels) {
+        if (pass.Channels != 2)
+            return PassOutcome::Rejected;
+        pass.Flags.Stereo = true;
+    }
+    if (pass.Bits != bitsPerSample) {
+        if (pass.Bits != 8)
+            return PassOutcome::Rejected;
+        pass.Flags.EightBit = true;
+    }
+    riff.Ascend(fmt);
+
+    // The settings chunk, when there is one, lies between "fmt " and
+    // "data": the data search starts after it.
+    const uint64_t afterFormat = riff.Position();
+    RiffChunk settingsChunk;
+    if (riff.Descend(settingsChunk, &wave, SettingsChunkId)) {
+        if (settingsChunk.Size == EffectSettingsBytes) {
+            uint8_t record[EffectSettingsBytes];
+            if (riff.Read(record, sizeof record) == sizeof record) {
+                pass.Settings = TEffectSettings::FromBytes(record);
+                pass.SettingsFound = true;
+            }
+        }
+        riff.Ascend(settingsChunk);
+    } else {
+        riff.Seek(afterFormat);
+    }
+
+    RiffChunk data;
+    if (!riff.Descend(data, &wave, DataChunkId))
+        return PassOutcome::Rejected;
+
+    // A data chunk that claims more than the file holds gives what is there.
+    const uint64_t bytes = std::min<uint64_t>(data.Size, riff.Limit(&wave) - data.DataOffset);
+    // Byte counts are 32-bit signed all through the program.
+    if (bytes > INT32_MAX ||
+        (pass.Flags.Any() && ConvertedBytes(bytes, StagesFor(pass.Rate, pass.Channels, pass.Bits)) > INT32_MAX))
+        return PassOutcome::Rejected;
+    try {
+        pass.Samples = SampleBlock::Allocate(static_cast<std::size_t>(bytes));
+    } catch (const std::bad_alloc &) {
+        return PassOutcome::NoBuffer;
+    }
+    pass.Samples.Bytes = riff.Read(pass.Samples.Data.get(), static_cast<std::size_t>(bytes));
+    return PassOutcome::Read;
+}
+
+// Advances the gauge by `units` every `step` input positions, step being
+// the stage's input byte count / 30 (at least 1). The arithmetic can fall
+// short of the stage's 30 units on inputs of a few bytes; Finish makes up
+// the difference, so the whole conversion always ends at 90.
+class StageProgress {
+public:
+    StageProgress(ProgressGauge *gauge, std::size_t inputBytes, int32_t units)
+        : gauge(gauge), step(std::max<std::size_t>(inputBytes / AspectUnits, 1)), next(step), units(units)
+    {
+    }
+    // done: input positions consumed so far.
+    void Passed(std::size_t done)
+    {
+        while (done >= next) {
+            AdvanceProgress(gauge, units);
+            added += units;
+            next += step;
+        }
+    }
+    void Finish()
+    {
+        if (added < AspectUnits)
+            AdvanceProgress(gauge, AspectUnits - added);
+    }
+
+private:
+    ProgressGauge *gauge;
+    std::size_t step;
+    std::size_t next;
+    int32_t units;
+    int32_t added = 0;
+};
+
+int16_t Average(int16_t a, int16_t b)
+{
+    return static_cast<int16_t>((static_cast<int32_t>(a) + static_cast<int32_t>(b)) / 2);
+}
+
+// 8-bit unsigned to 16-bit signed: u * 256 - 32768.
+SampleBlock WidenStage(const SampleBlock &in, ProgressGauge *gauge)
+{
+    SampleBlock out = SampleBlock::Allocate(in.Bytes * 2);
+    const uint8_t *source = in.Raw();
+    StageProgress progress(gauge, in.Bytes, 1);
+    for (std::size_t i = 0; i < in.Bytes; ++i) {
+        out.Data[i] = static_cast<int16_t>(source[i] * 256 - 32768);
+        progress.Passed(i + 1);
+    }
+    progress.Finish();
+    return out;
+}
+
+// Stereo to mono and 44100 to 22050 Hz: each pair of samples becomes their
+// average; an incomplete last pair is dropped.
+SampleBlock HalveStage(const SampleBlock &in, ProgressGauge *gauge)
+{
+    const std::size_t pairs = in.Samples() / 2;
+    SampleBlock out = SampleBlock::Allocate(pairs * 2);
+    StageProgress progress(gauge, in.Bytes, 2);
+    for (std::size_t i = 0; i < pairs; ++i) {
+        out.Data[i] = Average(in.Data[2 * i], in.Data[2 * i + 1]);
+        progress.Passed(2 * i + 2);
+    }
+    progress.Finish();
+    return out;
+}
+
+// 11025 to 22050 Hz: every sample is written twice in a row.
+SampleBlock DoubleStage(const SampleBlock &in, ProgressGauge *gauge)
+{
+    const std::size_t samples = in.Samples();
+    SampleBlock out = SampleBlock::Allocate(samples * 4);
+    StageProgress progress(gauge, in.Bytes, 2);
+    for (std::size_t i = 0; i < samples; ++i) {
+        out.Data[2 * i] = in.Data[i];
+        out.Data[2 * i + 1] = in.Data[i];
+        progress.Passed(i + 1);
+    }
+    progress.Finish();
+    return out;
+}
+
+// Creates an empty, uniquely named file in the system's temporary folder.
+bool CreateTemporaryFile(std::string &name)
+{
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+    if (error)
+        return false;
+    std::string pattern = (folder / "gbxXXXXXX").string();
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    name = pattern;
+    return true;
+}
+
+enum class ConvertOutcome { Written, Failed };
+
+// Converts samples (in the file's rate, channels and bits) to VoiceFormat
+// and writes them to a new temporary file, whose name comes back in
+// fileName. The settings record goes with them when the source had one.
+// When the temporary file cannot be written, the file stays empty and the
+// next pass rejects it by name.
+ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, uint32_t sampleRate, bool settingsFound,
+                                    const TEffectSettings &settings, uint16_t channels, uint16_t bitsPerSample,
+                                    ProgressGauge *gauge, MessageSink &messages)
+{
+    std::string temporaryName;
+    if (!CreateTemporaryFile(temporaryName)) {
+        messages.ShowMessage(NoTemporaryText + fileName);
+        return ConvertOutcome::Failed;
+    }
+    fileName = temporaryName;
+
+    const ConversionFlags stages = StagesFor(sampleRate, channels, bitsPerSample);
+    try {
+        if (stages.EightBit)
+            samples = WidenStage(samples, gauge);
+        else
+            AdvanceProgress(gauge, AspectUnits);
+        if (stages.Stereo)
+            samples = HalveStage(samples, gauge);
+        else
+            AdvanceProgress(gauge, AspectUnits);
+        if (stages.Rate11025)
+            samples = DoubleStage(samples, gauge);
+        else if (stages.Rate44100)
+            samples = HalveStage(samples, gauge);
+        else
+            AdvanceProgress(gauge, AspectUnits);
+    } catch (const std::bad_alloc &) {
+        // Going on with half-converted samples would give noise.
+        messages.ShowMessage(NoMemoryText);
+        ::unlink(fileName.c_str());
+        return ConvertOutcome::Failed;
+    }
+
+    const uint32_t bytes = static_cast<uint32_t>(samples.Bytes);
+    if (settingsFound)
+        WriteWaveFileWithSettings(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
+                                  samples.Data.get(), bytes, settings);
+    else
+        WriteWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
+                      samples.Data.get(), bytes);
+    return ConvertOutcome::Written;
+}
+
+// Calls the caller's show and hide hooks around a conversion.
+class GaugeShown {
+public:
+    explicit GaugeShown(const ReadWaveHooks &hooks) : hooks(hooks)
+    {
+        if (hooks.ShowGauge)
+            hooks.ShowGauge(hooks.Context);
+    }
+    ~GaugeShown()
+    {
+        if (hooks.HideGauge)
+            hooks.HideGauge(hooks.Context);
+    }
+    GaugeShown(const GaugeShown &) = delete;
+    GaugeShown &operator=(const GaugeShown &) = delete;
+
+private:
+    const ReadWaveHooks &hooks;
+};
+
+bool WriteAll(int fd, const void *data, std::size_t count)
+{
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(fd, bytes, std::min<std::size_t>(count, std::size_t{1} << 30));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes += written;
+        count -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Opens a new file beside target (same folder, so that renaming over the
+// target is atomic) with the usual permissions; its name goes to name.
+int CreateBeside(const std::string &target, std::string &name)
+{
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    if (folder.empty())
+        folder = ".";
+    thread_local std::mt19937 random{std::random_device{}()};
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string leaf = ".gbx";
+        for (int i = 0; i < 8; ++i)
+            leaf += Letters[pick(random)];
+        name = (folder / (leaf + ".tmp")).string();
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+void SyncFolderOf(const std::string &target)
+{
+    std::filesystem::path folder = std::filesystem::path(target).parent_path();
+    if (folder.empty())
+        folder = ".";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Both writers: "RIFF" size "WAVE", the 20-byte "fmt " chunk, the settings
+// chunk when given, then "data" N, the samples and a pad byte after odd N.
+bool WriteWave(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+               const void *samples, uint32_t byteCount, const TEffectSettings *settings)
+{
+    const uint32_t blockAlign = static_cast<uint32_t>(channels) * (bitsPerSample / 8u);
+    const uint64_t bytesPerSecond = static_cast<uint64_t>(blockAlign) * sampleRate;
+    const uint32_t pad = byteCount & 1u;
+    const uint64_t riffSize = (settings ? 562u : 40u) + static_cast<uint64_t>(byteCount) + pad;
+    if (blockAlign > UINT16_MAX || bytesPerSecond > UINT32_MAX || riffSize > UINT32_MAX || (byteCount > 0 && !samples))
+        return false;
+
+    std::vector<uint8_t> header;
+    header.reserve(570);
+    Put32(header, RiffChunkId);
+    Put32(header, static_cast<uint32_t>(riffSize));
+    Put32(header, WaveFormType);
+    Put32(header, FmtChunkId);
+    Put32(header, FmtChunkBytes);
+    Put16(header, 1);
+    Put16(header, channels);
+    Put32(header, sampleRate);
+    Put32(header, static_cast<uint32_t>(bytesPerSecond));
+    Put16(header, static_cast<uint16_t>(blockAlign));
+    Put16(header, bitsPerSample);
+    Put16(header, 0); // extra size
+    Put16(header, 0); // reserved
+    if (settings) {
+        Put32(header, SettingsChunkId);
+        Put32(header, EffectSettingsBytes);
+        const auto record = settings->ToBytes();
+        header.insert(header.end(), record.begin(), record.end());
+    }
+    Put32(header, DataChunkId);
+    Put32(header, byteCount);
+
+    std::string temporaryName;
+    const int fd = CreateBeside(fileName, temporaryName);
+    if (fd < 0)
+        return false;
+    const uint8_t zero = 0;
+    bool written = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, samples, byteCount) &&
+                   (pad == 0 || WriteAll(fd, &zero, 1)) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (written && ::rename(temporaryName.c_str(), fileName.c_str()) == 0) {
+        SyncFolderOf(fileName);
+        return true;
+    }
+    ::unlink(temporaryName.c_str());
+    return false;
+}
+
+} // namespace
+
+std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,
+                                        uint16_t channels, int32_t &byteCount, TEffectSettings &settings,
+                                        MessageSink &messages, const ReadWaveHooks &hooks)
+{
+    std::string currentName = fileName;
+    bool deleteAfterReading = false;
+
+    for (;;) {
+        Pass pass;
+        const PassOutcome outcome = ReadPass(currentName, sampleRate, bitsPerSample, channels, pass);
+        if (deleteAfterReading)
+            ::unlink(currentName.c_str());
+
+        switch (outcome) {
+        case PassOutcome::Missing:
+            return nullptr;
+        case PassOutcome::Rejected:
+            messages.ShowMessage(IncompatibleText + currentName);
+            return nullptr;
+        case PassOutcome::NoBuffer:
+            messages.ShowMessage(NoBufferText);
+            return nullptr;
+        case PassOutcome::Read:
+            break;
+        }
+
+        if (!pass.Flags.Any()) {
+            byteCount = static_cast<int32_t>(pass.Samples.Bytes);
+            if (pass.SettingsFound)
+                settings = pass.Settings;
+            return std::move(pass.Samples.Data);
+        }
+        // The converted file is in VoiceFormat; anything else in its place
+        // is not ours to convert again.
+        if (deleteAfterReading) {
+            messages.ShowMessage(IncompatibleText + currentName);
+            return nullptr;
+        }
+
+        GaugeShown shown(hooks);
+        if (hooks.Gauge)
+            ResetProgress(*hooks.Gauge, ConversionUnits);
+        if (ConvertToVoiceFormat(currentName, std::move(pass.Samples), pass.Rate, pass.SettingsFound, pass.Settings,
+                                 pass.Channels, pass.Bits, hooks.Gauge, messages) == ConvertOutcome::Failed)
+            return nullptr;
+        sampleRate = VoiceFormat.SamplesPerSec;
+        bitsPerSample = VoiceFormat.BitsPerSample;
+        channels = VoiceFormat.Channels;
+        deleteAfterReading = true;
+    }
+}
+
+bool WriteWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
+                   const void *samples, uint32_t byteCount)
+{
+    return WriteWave(fileName, sampleRate, bitsPerSample, channels, samples, byteCount, nullptr);
+}
+
+bool WriteWaveFileWithSettings(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,
+                               uint16_t channels, const void *samples, uint32_t byteCount,
+                               const TEffectSettings &settings)
+{
+    return WriteWave(fileName, sampleRate, bitsPerSample, channels, samples, byteCount, &settings);
+}
