@@ -118,7 +118,8 @@ inline void Append32(Bytes &out, uint32_t value)
 
 inline void AppendId(Bytes &out, const char (&id)[5])
 {
-    out.insert(out.end(), id, id + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<uint8_t>(id[i]));
 }
 
 // A chunk: id, size (the payload's unless given), payload, pad byte after
