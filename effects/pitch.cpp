@@ -1,0 +1,263 @@
+// The delay-line pitch shifter.
+//
+//   input ──► line[w] (L samples, circular) ──► tap A (delay DA) ─ gA ─┐
+//                                          └──► tap B (delay DB) ─ gB ─┴─► a ──► Round(x·Dry + a·Wet), clipped
+//
+// Every S samples both delays move one sample (dir = +1 grows: lower pitch;
+// -1 shrinks: higher pitch), read with linear interpolation between the
+// sample at the delay and its neighbour one step further on. Every G steps
+// the taps take turns starting again from D0, with a 265-sample quarter-sine
+// crossfade handing the output over.
+//
+// | Amount | Rate      | MaxDelayMs | L   | S  | G   | delay     |
+// |--------|-----------|------------|-----|----|-----|-----------|
+// | 0..5   | -0.292893 .. -0.056126 | 35 | 772 | 3..18 | 684..757 | growing |
+// | 7..10  | 0.059463 .. 0.259921   | 15 | 331 | 17..4 | 315..265 | shrinking |
+// | 11, 12 | 0.33484, 0.414214      | 25 | 551 | 3, 2  | 463, 419 | shrinking |
+#include "effects/pitch.h"
+
+#include "effects/sample.h"
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+// The line index of the value stored D samples before write index w
+// (0 <= D <= L; delay 0 and delay L both read the oldest value).
+inline int32_t IndexAtDelay(int32_t w, int32_t d, int32_t L)
+{
+    return w >= d ? w - d : L - (d - w);
+}
+
+// The neighbour of index r one step further along the direction of travel.
+inline int32_t Neighbour(int32_t r, int32_t dir, int32_t L)
+{
+    int32_t n = r - dir;
+    if (n < 0)
+        n += L;
+    else if (n >= L)
+        n -= L;
+    return n;
+}
+
+inline void Forward(int32_t &r, int32_t L)
+{
+    if (++r == L)
+        r = 0;
+}
+
+// One tap: the value at index r1 gliding towards r2 as k runs from 0 to S.
+inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, double sD, int64_t k)
+{
+    return static_cast<double>(line[r1] * (S - k)) / sD + static_cast<double>(line[r2] * k) / sD;
+}
+
+template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
+{
+    const int32_t L = plan.L;
+    const int32_t Dmin = plan.Dmin;
+    const int32_t D0 = plan.D0;
+    const int32_t dir = plan.Dir;
+    const double dryGain = plan.DryGain;
+    const double wetGain = plan.WetGain;
+    const double feedback = plan.Feedback;
+
+    std::vector<int16_t> line(static_cast<size_t>(L), 0);
+    double sinTable[PitchCrossfadeLength];
+    double cosTable[PitchCrossfadeLength];
+    for (int32_t j = 0; j < PitchCrossfadeLength; ++j) {
+        sinTable[j] = std::sin(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
+        cosTable[j] = std::cos(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
+    }
+
+    int64_t S = plan.S;
+    double sD = static_cast<double>(S);
+    int32_t G = plan.G;
+    double gA = 1.0;
+    double gB = 0.0;
+    const double *tableA = sinTable; // the table gA follows
+    const double *tableB = cosTable;
+    int32_t c = 0;
+    int32_t cnt = G;
+    bool nextIsB = true;
+    int64_t k = 0;
+    int64_t q = 0;
+    int32_t DA = D0;
+    int32_t DB = D0;
+    int32_t w = 0;
+    int32_t rA1 = IndexAtDelay(w, DA, L);
+    int32_t rA2 = Neighbour(rA1, dir, L);
+    int32_t rB1 = 0;
+    int32_t rB2 = 0;
+    const int32_t e = ProgressStep > 0 ? Count / ProgressStep : 0;
+    int32_t untilAdvance = e;
+    int16_t *const ln = line.data();
+
+    for (int32_t i = 0; i < Count; ++i) {
+        // A tap whose gain is exactly 0 adds exactly 0, so it is not read.
+        double mix;
+        if (gB == 0.0)
+            mix = gA * TapValue(ln, rA1, rA2, S, sD, k);
+        else if (gA == 0.0)
+            mix = gB * TapValue(ln, rB1, rB2, S, sD, k);
+        else
+            mix = gA * TapValue(ln, rA1, rA2, S, sD, k) + gB * TapValue(ln, rB1, rB2, S, sD, k);
+        const int64_t a = RoundHalfEven(mix);
+        const int32_t x = Samples[i];
+        ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
+        Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
+
+        if (c > 0) {
+            --c;
+            gA = tableA[c];
+            gB = tableB[c];
+        }
+        if (e > 0 && --untilAdvance == 0) {
+            untilAdvance = e;
+            AdvanceProgress(gauge);
+        }
+        Forward(w, L);
+        Forward(rA1, L);
+        Forward(rA2, L);
+        Forward(rB1, L);
+        Forward(rB2, L);
+
+        if (!plan.Steps)
+            continue;
+        if constexpr (Sweep) {
+            // The sweep moves S first; k may then already be past the new S,
+            // which is why the step below tests k >= S.
+            if (++q >= plan.Q) {
+                q = 0;
+                S += plan.SDir;
+                if (S > plan.SMax)
+                    S = plan.SMax;
+                if (S < plan.SMin)
+                    S = plan.SMin;
+                sD = static_cast<double>(S);
+                G = PitchRestartSteps(L, Dmin, S);
+            }
+        }
+        if (++k < S)
+            continue;
+        k = 0;
+        DA += dir;
+        DB += dir;
+        DA = DA > L ? L : (DA < Dmin ? Dmin : DA);
+        DB = DB > L ? L : (DB < Dmin ? Dmin : DB);
+        rA1 = IndexAtDelay(w, DA, L);
+        rB1 = IndexAtDelay(w, DB, L);
+        if (--cnt <= 0) {
+            c = PitchCrossfadeLength;
+            cnt = G;
+            if (nextIsB) {
+                // A fades out, B starts again and fades in.
+                DB = D0;
+                rB1 = IndexAtDelay(w, DB, L);
+                tableA = sinTable;
+                tableB = cosTable;
+            } else {
+                DA = D0;
+                rA1 = IndexAtDelay(w, DA, L);
+                tableA = cosTable;
+                tableB = sinTable;
+            }
+            nextIsB = !nextIsB;
+        }
+        rA2 = Neighbour(rA1, dir, L);
+        rB2 = Neighbour(rB1, dir, L);
+    }
+}
+
+} // namespace
+
+int64_t PitchStepInterval(double rate)
+{
+    const double magnitude = std::fabs(rate);
+    if (magnitude == 0.0)
+        return 1;
+    const double inverse = 1.0 / magnitude;
+    constexpr double Largest = 2147483648.0; // a step this rare never comes in a clip
+    if (!(inverse < Largest))
+        return static_cast<int64_t>(Largest);
+    const int64_t s = RoundHalfEven(inverse);
+    return s < 1 ? 1 : s;
+}
+
+int32_t PitchRestartSteps(int32_t L, int32_t Dmin, int64_t S)
+{
+    const int64_t g = int64_t{L} - Dmin - RoundHalfEven(static_cast<double>(PitchCrossfadeLength) / S);
+    return static_cast<int32_t>(g);
+}
+
+PitchShiftPlan DerivePitchShiftPlan(int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain, double WetGain,
+                                    double Feedback)
+{
+    PitchShiftPlan plan;
+    if (MaxDelayMs < 1 || MaxDelayMs > PitchMaxDelayLimitMs || !std::isfinite(Rate) || !std::isfinite(DryGain) ||
+        !std::isfinite(WetGain) || !std::isfinite(Feedback))
+        return plan;
+    const double R = -Rate;
+    plan.L = MsToSamples(MaxDelayMs);
+    if (plan.L < 1)
+        return plan;
+    // A smallest delay below 0 or beyond the line would read outside it.
+    plan.Dmin = MinDelayMs <= 0 ? 0 : (MinDelayMs >= MaxDelayMs ? plan.L : MsToSamples(MinDelayMs));
+    if (plan.Dmin > plan.L)
+        plan.Dmin = plan.L;
+    plan.S = PitchStepInterval(R);
+    plan.G = PitchRestartSteps(plan.L, plan.Dmin, plan.S);
+    if (R > 0) {
+        plan.D0 = plan.Dmin;
+        plan.Dir = 1;
+    } else {
+        plan.D0 = plan.L;
+        plan.Dir = -1;
+    }
+    plan.Steps = R != 0;
+    plan.DryGain = DryGain;
+    plan.WetGain = WetGain;
+    plan.Feedback = Feedback;
+    plan.Valid = true;
+    return plan;
+}
+
+void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
+{
+    if (!plan.Valid || Samples == nullptr || Count <= 0)
+        return;
+    if (plan.Sweeps)
+        Shift<true>(Samples, Count, plan, gauge);
+    else
+        Shift<false>(Samples, Count, plan, gauge);
+}
+
+void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
+                double WetGain, double Feedback, ProgressGauge *gauge)
+{
+    RunPitchShifter(Samples, Count, DerivePitchShiftPlan(MinDelayMs, MaxDelayMs, Rate, DryGain, WetGain, Feedback),
+                    gauge);
+}
+
+bool PitchAmountSettings(int32_t Amount, PitchAmountSetting &setting)
+{
+    // 2^((Amount - 6) / 12) - 1 to six decimals: one semitone per notch.
+    static constexpr PitchAmountSetting Table[13] = {
+        {-0.292893, 35}, {-0.250846, 35}, {-0.206299, 35}, {-0.159104, 35}, {-0.109101, 35}, {-0.056126, 35}, {0.0, 0},
+        {0.059463, 15},  {0.122462, 15},  {0.189207, 15},  {0.259921, 15},  {0.33484, 25},   {0.414214, 25},
+    };
+    if (Amount < 0 || Amount > 12 || Amount == 6)
+        return false;
+    setting = Table[Amount];
+    return true;
+}
+
+void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressGauge *gauge)
+{
+    PitchAmountSetting setting;
+    if (!PitchAmountSettings(Amount, setting))
+        return;
+    PitchShift(Samples, Count, 0, setting.MaxDelayMs, setting.Rate, 0.0, 1.0, 0.0, gauge);
+}
