@@ -1,0 +1,279 @@
+// TMainForm, the program's one main window, and the state the whole program
+// shares through it. The window's operations are kept in files by concern,
+// all parts of this one class:
+//   app/mfunit.cpp       building the window, start-up and shut-down, the
+//                        timer, the menus, help and about, the shared voice
+//                        operations
+//   app/mfmixer.cpp      the volume sliders and the recording input
+//   effects/mfeffects.cpp the effect buttons, their menu items and the
+//                        effect pipeline run over the controls
+#pragma once
+
+#include "app/seams.h"
+#include "audio/effectsettings.h"
+#include "effects/effectset.h"
+
+#include <QEvent>
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QTimer;
+class THelpWindow;
+class TQMBL_EllipticalButton;
+class TQMBL_EllipticalPanel;
+class TQMBL_SawToothButton;
+class TQMBL_TrackBar;
+class TQMBL_VerticalLEDs;
+class TQMBL_Wave_Display;
+
+// The mixer's unit-level state, with the values it has before InitMixer runs.
+extern int32_t OutputVolumeControlID; // play volume control, -1 = none yet
+extern int32_t InputVolumeControlID;  // record volume control
+extern int32_t SourceSelectControlID; // the control that selects the recording input
+extern int32_t InputLineControlID;    // a change here means: read source name and record volume again
+extern int32_t InputSourceIndex;      // selected recording input, -1 = none yet
+extern int32_t InputSourceCount;      // number of recording inputs
+extern bool MixerReady;               // control-change notices are ignored until set
+
+// Puts the mixer state back to its values at program start.
+void ResetMixerGlobals();
+
+// The event a mixer change arrives as: the identifier of the control that
+// changed rides along. Posted from the mixer library's thread.
+class TMixerControlChangeEvent : public QEvent {
+public:
+    static const QEvent::Type EventType;
+    explicit TMixerControlChangeEvent(int32_t controlId) : QEvent(EventType), ControlId(controlId) {}
+    const int32_t ControlId;
+};
+
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 608;
+    static constexpr int ClientHeight = 393;
+    static constexpr int DesignedLeft = 99;
+    static constexpr int DesignedTop = 94;
+    static constexpr int TimerInterval = 100;
+
+    // Builds the window and its components; FormCreate does the rest once the
+    // window is in MainForm.
+    explicit TMainForm(QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // --- The window's state -------------------------------------------------
+    // (Wave-out handle and headers are declared by the playback part.)
+    int32_t VoiceBytes = 0;               // bytes of voice in VoiceData; 0 = no voice
+    int32_t WorkBytes = 0;                // bytes of processed clip in WorkData
+    int32_t PlayViewPosition = 0;         // byte offset last handed to WaveDisplay while playing
+    int32_t WorkCapacity = 0;             // size of WorkData in bytes
+    std::unique_ptr<int16_t[]> VoiceData; // the voice as recorded or loaded; effects never change it
+    std::unique_ptr<int16_t[]> WorkData;  // the copy the effects alter and playback plays
+    bool StartingUp = false;              // the window is being created; About does nothing
+    bool PlayFinished = false;            // all playback blocks done, or a stop was asked
+    bool Modified = false;                // clip or effects changed since the last save
+    bool Recording = false;
+    bool Playing = false;
+    std::string VoiceFileName;              // current voice file; empty for a new voice
+    std::array<char, 256> RecordFileName{}; // the recorder's temporary file, zero-terminated
+    int32_t DoneHeader = 0;                 // playback block being refilled, 0 or 1
+    uint32_t RecordStartTime = 0;           // milliseconds; 0 when not recording
+    int32_t BytesQueued = 0;                // bytes of WorkData handed to the device so far
+    int32_t HeadersQueued = 0;              // blocks written since playback began
+    bool WorkAltered = false;               // an effect has altered WorkData since start-up
+    int16_t InputSource = 0;                // copy of InputSourceIndex, handed to the recorder
+
+    // --- Components, in the order the window is built --------------------------
+    QWidget *ClientArea;
+    QLabel *QuombleLabel;
+    TQMBL_SawToothButton *PlayButton;
+    TQMBL_SawToothButton *RecordButton;
+    TQMBL_VerticalLEDs *VolLED;
+    QFrame *TimePanel;
+    QLabel *timeDisplay;
+    TQMBL_SawToothButton *RecSourceToggleButton;
+    QLabel *RecSourceLabel;
+    TQMBL_EllipticalPanel *MicSliderPanel;
+    QLabel *RecordLabel;
+    QLabel *Label2;
+    QLabel *Label5;
+    TQMBL_TrackBar *MikeSlider;
+    TQMBL_EllipticalPanel *SpkSliderPanel;
+    QLabel *Label11;
+    QLabel *Label10;
+    QLabel *Label3;
+    TQMBL_TrackBar *SpeakerSlider;
+    TQMBL_Wave_Display *WaveDisplay;
+    TQMBL_TrackBar *PitchBar;
+    QLabel *Label8;
+    QLabel *Label9;
+    QWidget *Shape1;
+    TQMBL_SawToothButton *EchoButton;
+    TQMBL_SawToothButton *ChorusButton;
+    TQMBL_SawToothButton *FlangeButton;
+    TQMBL_SawToothButton *FadeInButton;
+    TQMBL_SawToothButton *fadeOutButton;
+    TQMBL_SawToothButton *BassOnlyButton;
+    TQMBL_SawToothButton *RobotvoiceButton;
+    TQMBL_SawToothButton *BackwardButton;
+    TQMBL_SawToothButton *SlowMonstButton;
+    TQMBL_SawToothButton *FastSqueakButton;
+    TQMBL_SawToothButton *TrebleOnlyButton;
+    TQMBL_SawToothButton *SweepUpButton;
+    TQMBL_SawToothButton *SweepDownButton;
+    TQMBL_EllipticalButton *SF1Button;
+    TQMBL_EllipticalButton *SF2Button;
+    TQMBL_EllipticalButton *SF3Button;
+
+    QMenuBar *MainMenu1;
+    QMenu *File1;
+    QAction *New1;
+    QAction *Open1;
+    QAction *Save1;
+    QAction *SaveAs1;
+    QMenu *Export1;
+    QAction *ExportToWaveFormat1;
+    QAction *ExportToRealAudioFormat1;
+    QAction *ExportToMP3File;
+    QAction *Exit1;
+    QMenu *Options1;
+    QAction *Echo1;
+    QAction *Chorus1;
+    QAction *Flange1;
+    QAction *FadeIn1;
+    QAction *FadeOut1;
+    QAction *BassOnly1;
+    QAction *Robotvoice1;
+    QAction *Backward1;
+    QAction *SlowMonster1;
+    QAction *FastSqeaker1;
+    QAction *TrebleOnly1;
+    QAction *SweepUp1;
+    QAction *SweepDown1;
+    QMenu *Help1;
+    QAction *HelpTopics1;
+    QAction *HowToUseHelp1;
+    QAction *About1;
+
+    QTimer *Timer;
+    TFileDialog SaveFileDialog;
+    TFileDialog OpenFileDialog;
+    TFileDialog ExportFileDialog;
+    THelpWindow *HelpWindow = nullptr; // made the first time help is asked for
+
+    // --- Start-up and shut-down -------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void FormDestroy();
+    // The window's shape for an outer size of width x height: square top
+    // corners, bottom corners rounded on 150 x 150 ellipses.
+    static QRegion WindowShape(int width, int height);
+
+    // --- Timer, keyboard, menus -------------------------------------------------
+    void TimerTimer();
+    void FormKeyPress(char key);
+    void Exit1Click();
+    void About1Click();
+    void HelpTopics1Click();
+    void HowToUseHelp1Click();
+
+    // Commands of the file, recording and playback parts; they come with those parts.
+    void New1Click() {}
+    void Open1Click() {}
+    void Save1Click() {}
+    void SaveAs1Click() {}
+    void ExportToWaveFormat1Click() {}
+    void ExportToRealAudioFormat1Click() {}
+    void ExportToMP3FileClick() {}
+    void PlayButtonClick() {}
+    void OldRecordButtonClick() {}
+    void SF1ButtonClick() {}
+    void SF2ButtonClick() {}
+    void SF3ButtonClick() {}
+
+    // --- Shared voice operations ------------------------------------------------
+    // Refuses (with a message) while recording or playing.
+    bool IsBusy();
+    void ShowVoice();
+    void ClearVoice();
+    void UpdateTitle();
+
+    // --- Mixer (app/mfmixer.cpp) ------------------------------------------------
+    void InitMixer();
+    void CloseMixer();
+    void MikeSliderChange();
+    void SpeakerSliderChange();
+    void RecSourceToggleButtonClick();
+    void MixerControlChange(int32_t controlId);
+    void SetRecordVolume(uint16_t level);
+    void SetPlayVolume(uint16_t level);
+    void ShowRecordVolume();
+    void ShowPlayVolume();
+    void ShowRecordSource();
+
+    // --- Effect set (effects/mfeffects.cpp) ----------------------------------------
+    void EchoButtonClick();
+    void ChorusButtonClick();
+    void FlangeButtonClick();
+    void FadeInButtonClick();
+    void fadeOutButtonClick();
+    void BassOnlyButtonClick();
+    void RobotvoiceButtonClick();
+    void BackwardButtonClick();
+    void TrebleOnlyButtonClick();
+    void SweepUpButtonClick();
+    void SweepDownButtonClick();
+    void SlowMonstButtonClick();
+    void FastSqueakButtonClick();
+    void Echo1Click();
+    void Chorus1Click();
+    void Flange1Click();
+    void FadeIn1Click();
+    void FadeOut1Click();
+    void BassOnly1Click();
+    void Robotvoice1Click();
+    void Backward1Click();
+    void TrebleOnly1Click();
+    void SweepUp1Click();
+    void SweepDown1Click();
+    void SlowMonster1Click();
+    void FastSqeaker1Click();
+    void PitchBarChange();
+
+    // The effect selection as the controls hold it now.
+    TEffectSet CurrentEffectSet() const;
+    // Words 0..14 of record from the controls; the rest stays as given.
+    void CaptureEffectSettings(TEffectSettings &record) const;
+    // Sets the controls from record; does not mark the selection as changed.
+    void ApplyEffectSettings(const TEffectSettings &record);
+    // Every effect off, the pitch back to 6.
+    void ResetEffects();
+    // Runs the selected effects over a fresh copy of the voice, shows the
+    // result in WaveDisplay and, with a file name, writes it as a WAVE file.
+    void ApplyEffects(const std::string &fileName);
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void BuildComponents();
+    void BuildMenu();
+    void DrawButtonArtwork();
+    bool destroyed = false;
+};
+
+extern TMainForm *MainForm;

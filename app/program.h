@@ -1,0 +1,8 @@
+// Program start: the application's settings, the windows in their order,
+// the event loop, and the windows' end.
+#pragma once
+
+// Runs the program in the QApplication that exists already; returns the
+// event loop's exit code. The main window's start-up may ask to quit (no
+// sound devices): the loop then ends as soon as it starts.
+int RunGlimmerbox();

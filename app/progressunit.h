@@ -1,0 +1,47 @@
+// The progress window: a thin strip with one gauge, shown without being
+// modal while the effect pipeline or the WAVE reader's conversion runs on
+// the user-interface thread. The long computations advance the gauge from
+// inside their loops and process no events, so the gauge repaints itself
+// synchronously, and only when the whole percentage it shows changes.
+#pragma once
+
+#include "audio/progress.h"
+
+#include <QWidget>
+
+// White field, lime bar, single black border, the percentage centred.
+class TProgressGauge : public QWidget, public ProgressGauge {
+    Q_OBJECT
+public:
+    explicit TProgressGauge(QWidget *parent = nullptr);
+
+    static constexpr QRgb BackColor = 0xFFFFFFFF;
+    static constexpr QRgb ForeColor = 0xFF00FF00;
+
+protected:
+    void PercentChanged(int32_t percent) override;
+    void paintEvent(QPaintEvent *event) override;
+};
+
+class TProgressForm : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 488;
+    static constexpr int ClientHeight = 18;
+    static constexpr int DesignedLeft = 192;
+    static constexpr int DesignedTop = 412;
+
+    // mainWindow: the window the strip is centred over (and stays above).
+    explicit TProgressForm(QWidget *mainWindow);
+
+    // Centres the strip horizontally over the main window as it stands now;
+    // the top stays where the window was designed.
+    void FormCreate();
+
+    TProgressGauge *ProgressGauge;
+
+private:
+    QWidget *mainWindow;
+};
+
+extern TProgressForm *ProgressForm;

@@ -1,0 +1,65 @@
+#include "app/seams.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QString>
+
+#include <utility>
+
+namespace {
+
+TMessageBoxSink messageBoxes;
+MessageSink *currentSink = &messageBoxes;
+FileDialogAnswerer currentAnswerer;
+
+} // namespace
+
+void TMessageBoxSink::ShowMessage(const std::string &text, const std::string &caption)
+{
+    QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
+MessageSink &Messages()
+{
+    return *currentSink;
+}
+
+MessageSink *SetMessages(MessageSink *sink)
+{
+    MessageSink *before = currentSink;
+    currentSink = sink ? sink : &messageBoxes;
+    return before == &messageBoxes ? nullptr : before;
+}
+
+bool TFileDialog::Execute(QWidget *parent)
+{
+    if (currentAnswerer)
+        return currentAnswerer(*this, parent);
+    return RunDesktopFileDialog(*this, parent);
+}
+
+FileDialogAnswerer SetFileDialogAnswerer(FileDialogAnswerer answerer)
+{
+    return std::exchange(currentAnswerer, std::move(answerer));
+}
+
+bool RunDesktopFileDialog(TFileDialog &dialog, QWidget *parent)
+{
+    QFileDialog box(parent, QString::fromStdString(dialog.Title));
+    const bool open = dialog.Kind == TFileDialog::TKind::Open;
+    box.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    box.setFileMode(open && dialog.FileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    box.setOption(QFileDialog::DontConfirmOverwrite, !dialog.OverwritePrompt);
+    if (!dialog.FilterName.empty())
+        box.setNameFilter(QString::fromStdString(dialog.FilterName + " (" + dialog.FilterPattern + ")"));
+    box.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
+    if (!dialog.FileName.empty())
+        box.selectFile(QString::fromStdString(dialog.FileName));
+    if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty())
+        return false;
+    dialog.FileName = box.selectedFiles().constFirst().toStdString();
+    return true;
+}
