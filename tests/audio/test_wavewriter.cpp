@@ -3,9 +3,6 @@
 #include "audio/wavefile.h"
 #include "wavetesting.h"
 
-#include <csignal>
-#include <sys/resource.h>
-
 using namespace wavetesting;
 
 namespace {
@@ -36,30 +33,6 @@ Bytes SampleRecordBytes()
     bytes[513] = 0x12;
     return bytes;
 }
-
-// Lowers the file-size limit of this process for the life of the object:
-// writes past it fail with EFBIG, as on a full disk, and this works for
-// root as well. SIGXFSZ is ignored meanwhile so that the write just fails.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = old;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-
-private:
-    rlimit old{};
-    void (*oldHandler)(int) = nullptr;
-};
 
 TEST(WaveWriter, PlainFileWithEvenDataIsByteExact)
 {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace wavetesting {
 
@@ -209,6 +212,30 @@ protected:
         Values.push_back(Progress());
         Percents.push_back(percent);
     }
+};
+
+// Lowers the file-size limit of this process for the life of the object:
+// writes past it fail with EFBIG, as on a full disk, and this works for
+// root as well. SIGXFSZ is ignored meanwhile so that the write just fails.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lowered = old;
+        lowered.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lowered);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+
+private:
+    rlimit old{};
+    void (*oldHandler)(int) = nullptr;
 };
 
 } // namespace wavetesting
