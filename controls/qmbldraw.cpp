@@ -40,6 +40,33 @@ void DrawCaption(QPainter &painter, int x, int y, const QString &text)
     painter.drawText(x, y + metrics.ascent(), text);
 }
 
+QRegion EllipseRegion(int x1, int y1, int x2, int y2)
+{
+    const double a = (x2 - x1) * 0.5;
+    const double b = (y2 - y1) * 0.5;
+    if (a <= 0 || b <= 0)
+        return QRegion();
+    const double cx = x1 + a;
+    const double cy = y1 + b;
+    // One run of pixels per row: those whose centres (x + 0.5, y + 0.5)
+    // satisfy ((x + 0.5 - cx) / a)^2 + ((y + 0.5 - cy) / b)^2 <= 1.
+    QList<QRect> rows;
+    for (int y = y1; y < y2; ++y) {
+        const double dy = (y + 0.5 - cy) / b;
+        const double reach = 1.0 - dy * dy;
+        if (reach < 0)
+            continue;
+        const double dx = a * std::sqrt(reach);
+        const int left = static_cast<int>(std::ceil(cx - dx - 0.5));
+        const int right = static_cast<int>(std::floor(cx + dx - 0.5));
+        if (right >= left)
+            rows.append(QRect(left, y, right - left + 1, 1));
+    }
+    QRegion region;
+    region.setRects(rows.constData(), static_cast<int>(rows.size()));
+    return region;
+}
+
 void DrawArc(QPainter &painter, int x1, int y1, int x2, int y2, QPointF from, QPointF to)
 {
     // The ellipse's own angles are parametric: a direction (dx, dy) from the

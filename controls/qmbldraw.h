@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QPoint>
+#include <QRegion>
 
 #include <cstdlib>
 
@@ -90,6 +91,11 @@ private:
 // application's default font rather than the widget's own.
 void DrawCaption(QPainter &painter, int x, int y, const QString &text);
 QSize CaptionSize(const QString &text);
+
+// The ellipse inscribed in the rectangle (x1,y1)-(x2,y2), right and bottom
+// edges excluded, as the pixels whose centres lie inside it: the ellipse in
+// (0,0)-(57,57) is a circle 57 pixels across, covering columns 0 .. 56.
+QRegion EllipseRegion(int x1, int y1, int x2, int y2);
 
 // The four arcs of the bevelled elliptical rim for a control of w x h,
 // 2 pixels wide: raised is light upper-left and dark lower-right, sunken the

@@ -18,9 +18,7 @@ QRegion TQMBL_EllipticalButton::BuildRegion(int w, int h)
 {
     // The rectangle (0,0)-(w-1,h-1) excludes its right and bottom edges, so
     // the ellipse covers columns 0 .. w-2 and rows 0 .. h-2.
-    if (w < 2 || h < 2)
-        return QRegion();
-    return QRegion(0, 0, w - 1, h - 1, QRegion::Ellipse);
+    return qmbl::EllipseRegion(0, 0, w - 1, h - 1);
 }
 
 void TQMBL_EllipticalButton::SetCaption(const QString &caption)

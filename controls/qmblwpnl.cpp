@@ -16,9 +16,7 @@ TQMBL_Wave_Display::TQMBL_Wave_Display(QWidget *parent) : QWidget(parent)
 
 QRegion TQMBL_Wave_Display::BuildRegion(int w, int h)
 {
-    if (w < 1 || h < 1)
-        return QRegion();
-    return QRegion(0, 0, w, h, QRegion::Ellipse);
+    return qmbl::EllipseRegion(0, 0, w, h);
 }
 
 void TQMBL_Wave_Display::showEvent(QShowEvent *event)
