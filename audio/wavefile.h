@@ -20,12 +20,22 @@
 #include <string>
 
 // Reads fileName and converts it to the target format. Returns the samples,
-// or an empty Data (with ByteCount left as it was) when the file does not
-// exist (no message) or is rejected ("Incompatible file format of: " + name,
-// through messages). byteCount receives the number of sample bytes read.
-// settings is overwritten only when the file carries a valid "qmbl" chunk.
-// gauge, when given, runs 0..90 while a conversion is under way; showGauge
-// and hideGauge (optional) are called around the conversion.
+// or none (with byteCount and settings left as they were) when the file does
+// not exist (no message) or is rejected ("Incompatible file format of: " +
+// name, through messages; on the converted pass the temporary file's name).
+// A file that would give more than INT32_MAX sample bytes is rejected the
+// same way. No memory for the samples: "Cannot allocate buffer for audio
+// data, Terminating..."; none for a conversion stage: "Unable to allocate
+// memory". byteCount receives the number of sample bytes read (a data chunk
+// claiming more than the file holds gives what is there). settings is
+// overwritten only when the read succeeds and the file carries a valid
+// 514-byte "qmbl" chunk.
+// A conversion goes through a temporary file ("gbx" + six characters) in
+// the system's temporary folder, removed after reading whatever happens.
+// Gauge, when given, gets ResetProgress(90) and runs to 90 during the
+// conversion; ShowGauge and HideGauge (optional) are called around it. A
+// file already in the target format is read directly: no gauge, no
+// temporary file.
 struct ReadWaveHooks {
     ProgressGauge *Gauge = nullptr;
     void (*ShowGauge)(void *context) = nullptr;
@@ -38,6 +48,10 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
                                         MessageSink &messages, const ReadWaveHooks &hooks = {});
 
 // Both return true only when the whole file was written and is in place.
+// The file is written beside fileName under a hidden temporary name and
+// renamed over it when complete; on any failure (missing folder, full disk,
+// sizes that do not fit the 32-bit RIFF header) the temporary file is
+// removed and a file already at fileName stays as it was.
 bool WriteWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
                    const void *samples, uint32_t byteCount);
 bool WriteWaveFileWithSettings(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,
