@@ -1,0 +1,413 @@
+// The command-line tool, run as a real process. Input files are built byte
+// by byte here and outputs are taken apart by their fixed offsets, so these
+// tests do not lean on the program's own WAVE code to judge it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string ToolPath()
+{
+    const char *dir = std::getenv("GLIMMER_BUILD_DIR");
+    return std::string(dir ? dir : ".") + "/glimmerbox-fx";
+}
+
+class Tool : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/glimmerbox-fx-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+        ASSERT_TRUE(fs::exists(ToolPath())) << ToolPath();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    fs::path Path(const std::string &name) const { return dir / name; }
+
+    // Runs the tool with stdout and stderr captured in files.
+    Outcome Run(const std::vector<std::string> &args) const
+    {
+        const fs::path outFile = dir / "stdout.txt";
+        const fs::path errFile = dir / "stderr.txt";
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(err, STDERR_FILENO);
+            std::vector<char *> argv;
+            const std::string tool = ToolPath();
+            argv.push_back(const_cast<char *>(tool.c_str()));
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(tool.c_str(), argv.data());
+            ::_exit(127);
+        }
+        Outcome o;
+        int wstatus = 0;
+        while (::waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+        }
+        o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+        o.out = Slurp(outFile);
+        o.err = Slurp(errFile);
+        return o;
+    }
+
+    fs::path dir;
+};
+
+void Put16(std::string &s, uint32_t v)
+{
+    s.push_back(static_cast<char>(v & 0xFF));
+    s.push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void Put32(std::string &s, uint32_t v)
+{
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
+uint32_t Get16(const std::string &s, std::size_t at)
+{
+    return static_cast<uint8_t>(s[at]) | static_cast<uint8_t>(s[at + 1]) << 8;
+}
+
+uint32_t Get32(const std::string &s, std::size_t at)
+{
+    return Get16(s, at) | Get16(s, at + 2) << 16;
+}
+
+// A canonical 16-bit mono PCM WAVE file with a 16-byte "fmt " chunk.
+void WriteWave(const fs::path &path, const std::vector<int16_t> &samples, uint32_t rate = 22050)
+{
+    std::string s = "RIFF";
+    Put32(s, 36 + 2 * static_cast<uint32_t>(samples.size()));
+    s += "WAVEfmt ";
+    Put32(s, 16);
+    Put16(s, 1);
+    Put16(s, 1);
+    Put32(s, rate);
+    Put32(s, rate * 2);
+    Put16(s, 2);
+    Put16(s, 16);
+    s += "data";
+    Put32(s, 2 * static_cast<uint32_t>(samples.size()));
+    for (int16_t v : samples)
+        Put16(s, static_cast<uint16_t>(v));
+    std::ofstream(path, std::ios::binary) << s;
+}
+
+// An output file as written by the tool: "fmt " at 12 (20 bytes), then
+// either "data" at 40 or "qmbl" (514 bytes) at 40 and "data" at 562.
+struct Parsed {
+    uint32_t rate = 0;
+    std::vector<int16_t> samples;
+    std::vector<uint16_t> settings; // empty without a "qmbl" chunk
+};
+
+Parsed ParseOutput(const std::string &s)
+{
+    Parsed p;
+    EXPECT_EQ(s.substr(0, 4), "RIFF");
+    EXPECT_EQ(Get32(s, 4), s.size() - 8);
+    EXPECT_EQ(s.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(Get32(s, 16), 20u);
+    EXPECT_EQ(Get16(s, 20), 1u); // PCM
+    EXPECT_EQ(Get16(s, 22), 1u); // mono
+    p.rate = Get32(s, 24);
+    EXPECT_EQ(Get32(s, 28), 2 * p.rate);
+    EXPECT_EQ(Get16(s, 32), 2u);
+    EXPECT_EQ(Get16(s, 34), 16u);
+    std::size_t data = 36 + 4;
+    if (s.substr(40, 4) == "qmbl") {
+        EXPECT_EQ(Get32(s, 44), 514u);
+        for (std::size_t i = 0; i < 257; ++i)
+            p.settings.push_back(static_cast<uint16_t>(Get16(s, 48 + 2 * i)));
+        data = 562;
+    }
+    EXPECT_EQ(s.substr(data, 4), "data");
+    const uint32_t bytes = Get32(s, data + 4);
+    for (uint32_t i = 0; i + 1 < bytes; i += 2)
+        p.samples.push_back(static_cast<int16_t>(Get16(s, data + 8 + i)));
+    return p;
+}
+
+// Round(7x / 10), halves to even, in integers; exact for the double
+// product whenever x is not 5 more than a multiple of 10.
+int32_t SevenTenths(int32_t x)
+{
+    const int64_t q = 7LL * x;
+    int64_t fl = q >= 0 ? q / 10 : -((-q + 9) / 10);
+    const int64_t rem = q - 10 * fl;
+    if (rem > 5 || (rem == 5 && fl % 2 != 0))
+        ++fl;
+    return static_cast<int32_t>(fl);
+}
+
+std::vector<int16_t> Voice(int32_t count)
+{
+    std::vector<int16_t> x(count);
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t v = static_cast<int32_t>((static_cast<int64_t>(i) * 31153) % 50000) - 25000;
+        if (v % 10 == 5 || v % 10 == -5)
+            ++v;
+        x[i] = static_cast<int16_t>(v);
+    }
+    return x;
+}
+
+} // namespace
+
+TEST_F(Tool, HelpPrintsUsageToStdoutAndSucceeds)
+{
+    const Outcome o = Run({"--help"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.rfind("Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTPUT.wav\n", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("--settings-from FILE"), std::string::npos);
+    EXPECT_EQ(o.err, "");
+}
+
+TEST_F(Tool, MissingFileNamesAreAUsageError)
+{
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{}, {"only-one.wav"}, {"a.wav", "b.wav", "c.wav"}}) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 2);
+        EXPECT_NE(o.err.find("Usage: glimmerbox-fx"), std::string::npos);
+        EXPECT_EQ(o.out, "");
+    }
+}
+
+TEST_F(Tool, UnknownOptionIsAUsageError)
+{
+    const Outcome o = Run({"--bogus", "a.wav", "b.wav"});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find("unknown option '--bogus'"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("Usage: glimmerbox-fx"), std::string::npos);
+    EXPECT_FALSE(fs::exists(Path("b.wav")));
+}
+
+TEST_F(Tool, PitchOutsideTheBarIsAUsageError)
+{
+    WriteWave(Path("in.wav"), Voice(100));
+    const std::string in = Path("in.wav").string();
+    const std::string out = Path("out.wav").string();
+    for (const std::vector<std::string> &args : {
+             std::vector<std::string>{"--pitch", "13", in, out},
+             {"--pitch", "-1", in, out},
+             {"--pitch", "x", in, out},
+             {"--pitch", "", in, out},
+             {"--pitch", "+3", in, out},
+             {"--pitch", "007", in, out},
+             {"--pitch=99", in, out},
+             {in, out, "--pitch"},
+         }) {
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 2) << args[0] << " " << args[1];
+        EXPECT_NE(o.err.find("--pitch"), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(Path("out.wav")));
+    }
+}
+
+TEST_F(Tool, MissingInputFailsWithAClearMessage)
+{
+    const Outcome o = Run({Path("nothere.wav").string(), Path("out.wav").string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("cannot open " + Path("nothere.wav").string()), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(Path("out.wav")));
+}
+
+TEST_F(Tool, RejectedInputShowsTheReadersMessage)
+{
+    std::ofstream(Path("text.wav")) << "this is not a wave file at all, just words\n";
+    const Outcome o = Run({"--echo", Path("text.wav").string(), Path("out.wav").string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("Incompatible file format of: " + Path("text.wav").string()), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(Path("out.wav")));
+}
+
+TEST_F(Tool, UnwritableOutputFails)
+{
+    WriteWave(Path("in.wav"), Voice(100));
+    const std::string out = Path("no-such-folder/out.wav").string();
+    const Outcome o = Run({Path("in.wav").string(), out});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("cannot write " + out), std::string::npos) << o.err;
+}
+
+TEST_F(Tool, EchoKeepsTheLengthAndAddsTheRepeat)
+{
+    const int32_t count = 9000;
+    const std::vector<int16_t> x = Voice(count);
+    WriteWave(Path("in.wav"), x);
+    const Outcome o = Run({"--echo", Path("in.wav").string(), Path("out.wav").string()});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, ""); // not a terminal: no progress bar
+
+    const std::string bytes = Slurp(Path("out.wav"));
+    ASSERT_EQ(bytes.size(), 48u + 2 * count);
+    const Parsed p = ParseOutput(bytes);
+    EXPECT_EQ(p.rate, 22050u);
+    EXPECT_TRUE(p.settings.empty());
+    ASSERT_EQ(p.samples.size(), static_cast<std::size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t wet = i >= 6614 ? SevenTenths(x[i - 6614]) : 0;
+        ASSERT_EQ(p.samples[i], std::clamp(x[i] + wet, -32768, 32767)) << "sample " << i;
+    }
+}
+
+TEST_F(Tool, RateEffectsOnlyChangeTheWrittenRate)
+{
+    const std::vector<int16_t> x = Voice(500);
+    WriteWave(Path("in.wav"), x);
+    struct Case {
+        std::vector<std::string> flags;
+        uint32_t rate;
+    };
+    for (const Case &c : {Case{{}, 22050}, Case{{"--slow-monster"}, 11025}, Case{{"--fast-squeaker"}, 44100},
+                          Case{{"--slow-monster", "--fast-squeaker"}, 44100}}) {
+        std::vector<std::string> args = c.flags;
+        args.push_back(Path("in.wav").string());
+        args.push_back(Path("out.wav").string());
+        ASSERT_EQ(Run(args).status, 0);
+        const Parsed p = ParseOutput(Slurp(Path("out.wav")));
+        EXPECT_EQ(p.rate, c.rate);
+        EXPECT_EQ(p.samples, x);
+    }
+}
+
+TEST_F(Tool, ConvertsAnInputAt11025HzFirst)
+{
+    WriteWave(Path("in.wav"), {100, -200, 300}, 11025);
+    ASSERT_EQ(Run({"--backward", Path("in.wav").string(), Path("out.wav").string()}).status, 0);
+    const Parsed p = ParseOutput(Slurp(Path("out.wav")));
+    EXPECT_EQ(p.rate, 22050u);
+    EXPECT_EQ(p.samples, (std::vector<int16_t>{300, 300, -200, -200, 100, 100}));
+}
+
+TEST_F(Tool, WithSettingsStoresTheSelectionThatSettingsFromRestores)
+{
+    std::vector<int16_t> x = {1000, 0, 0, 0, 16384};
+    WriteWave(Path("in.wav"), x);
+    const Outcome first = Run({"--backward", "--fast-squeaker", "--pitch=6", "--with-settings", Path("in.wav").string(),
+                               Path("first.wav").string()});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const Parsed stored = ParseOutput(Slurp(Path("first.wav")));
+    ASSERT_EQ(stored.settings.size(), 257u);
+    const std::vector<uint16_t> words(stored.settings.begin(), stored.settings.begin() + 15);
+    // count, Echo, Chorus, Flange, Fade In, Fade Out, Bass Only, Robot voice,
+    // Backward, Slow Monster, Fast Squeaker, Treble Only, pitch, sweeps
+    EXPECT_EQ(words, (std::vector<uint16_t>{14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 6, 0, 0}));
+    EXPECT_TRUE(std::all_of(stored.settings.begin() + 15, stored.settings.end(), [](uint16_t w) { return w == 0; }));
+    EXPECT_EQ(stored.rate, 44100u);
+    EXPECT_EQ(stored.samples, (std::vector<int16_t>{16384, 0, 0, 0, 1000}));
+
+    // Restored, plus Fade In from the command line: reversed, then faded in.
+    const Outcome second = Run({"--settings-from", Path("first.wav").string(), "--fade-in", "--with-settings",
+                                Path("in.wav").string(), Path("second.wav").string()});
+    ASSERT_EQ(second.status, 0) << second.err;
+    const Parsed restored = ParseOutput(Slurp(Path("second.wav")));
+    EXPECT_EQ(restored.rate, 44100u);
+    EXPECT_EQ(restored.samples, (std::vector<int16_t>{0, 0, 0, 0, 2000}));
+    EXPECT_EQ(restored.settings[4], 1u); // Fade In
+    EXPECT_EQ(restored.settings[8], 1u); // Backward
+    EXPECT_EQ(restored.settings[10], 1u);
+}
+
+TEST_F(Tool, SettingsFromAPlainFileLeavesEverythingOff)
+{
+    const std::vector<int16_t> x = Voice(300);
+    WriteWave(Path("in.wav"), x);
+    ASSERT_EQ(
+        Run({"--settings-from", Path("in.wav").string(), Path("in.wav").string(), Path("out.wav").string()}).status, 0);
+    EXPECT_EQ(ParseOutput(Slurp(Path("out.wav"))).samples, x);
+}
+
+TEST_F(Tool, UnreadableSettingsFileFails)
+{
+    WriteWave(Path("in.wav"), Voice(300));
+    const Outcome missing =
+        Run({"--settings-from", Path("none.wav").string(), Path("in.wav").string(), Path("out.wav").string()});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("cannot open " + Path("none.wav").string()), std::string::npos) << missing.err;
+
+    std::ofstream(Path("junk.wav")) << "RIFF....junk";
+    const Outcome junk =
+        Run({"--settings-from=" + Path("junk.wav").string(), Path("in.wav").string(), Path("out.wav").string()});
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_NE(junk.err.find("Incompatible file format of: " + Path("junk.wav").string()), std::string::npos)
+        << junk.err;
+    EXPECT_FALSE(fs::exists(Path("out.wav")));
+}
+
+TEST_F(Tool, ProgressBarAppearsOnATerminal)
+{
+    WriteWave(Path("in.wav"), Voice(1000));
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string slaveName = ::ptsname(master);
+
+    const std::string tool = ToolPath();
+    const std::string in = Path("in.wav").string();
+    const std::string out = Path("out.wav").string();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int slave = ::open(slaveName.c_str(), O_RDWR);
+        ::dup2(slave, STDERR_FILENO);
+        ::execl(tool.c_str(), tool.c_str(), "--backward", in.c_str(), out.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    std::string seen;
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n > 0)
+            seen.append(buffer, static_cast<std::size_t>(n));
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // EIO once the child has closed the terminal
+        if (seen.find('\n') != std::string::npos && seen.find("100%") != std::string::npos)
+            break;
+    }
+    int wstatus = 0;
+    ::waitpid(pid, &wstatus, 0);
+    ::close(master);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+    EXPECT_NE(seen.find("Processing"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
+}

@@ -1,0 +1,358 @@
+// glimmerbox-fx: runs the voice effects over a WAVE file from the command
+// line, through the same reader, effect pipeline and writers as the program.
+//
+// Exit status: 0 when OUTPUT was written; 1 when INPUT (or the settings
+// file) is missing or rejected, or OUTPUT cannot be written; 2 on a usage
+// error.
+#include "audio/effectsettings.h"
+#include "audio/messages.h"
+#include "audio/progress.h"
+#include "audio/voiceformat.h"
+#include "audio/wavefile.h"
+#include "effects/effectset.h"
+#include "effects/pipeline.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr const char *ProgramName = "glimmerbox-fx";
+
+constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTPUT.wav\n"
+                                  "\n"
+                                  "Reads INPUT (PCM WAVE: 8 or 16 bits, mono or stereo, 11025, 22050 or\n"
+                                  "44100 Hz; converted to 22050 Hz 16-bit mono), applies the selected\n"
+                                  "effects in the program's fixed order and writes the result to OUTPUT\n"
+                                  "as 16-bit mono at 22050 Hz (11025 Hz with --slow-monster, 44100 Hz\n"
+                                  "with --fast-squeaker). The clip keeps its length, echo included.\n"
+                                  "\n"
+                                  "Effects:\n"
+                                  "  --echo             Echo\n"
+                                  "  --chorus           Chorus\n"
+                                  "  --robot            Robot voice\n"
+                                  "  --flange           Flange\n"
+                                  "  --backward         Backward\n"
+                                  "  --fade-in          Fade In\n"
+                                  "  --fade-out         Fade Out\n"
+                                  "  --bass-only        Bass Only\n"
+                                  "  --treble-only      Treble Only\n"
+                                  "  --sweep-up         Sweep Up\n"
+                                  "  --sweep-down       Sweep Down\n"
+                                  "  --slow-monster     Slow Monster: write OUTPUT at 11025 Hz\n"
+                                  "  --fast-squeaker    Fast Squeaker: write OUTPUT at 44100 Hz\n"
+                                  "                     (wins when both are on)\n"
+                                  "  --pitch POS        pitch bar position, 0..12: 0 is \"Helium Breath\"\n"
+                                  "                     (highest voice), 6 leaves the pitch unchanged,\n"
+                                  "                     12 is \"Sulphur Breath\" (lowest voice)\n"
+                                  "\n"
+                                  "Settings:\n"
+                                  "  --settings-from FILE  start from the effect selection stored in the\n"
+                                  "                     voice file FILE, as opening it in the program\n"
+                                  "                     would; the effect options given switch further\n"
+                                  "                     effects on, and --pitch replaces the stored pitch\n"
+                                  "  --with-settings    store the effect selection used in OUTPUT, so that\n"
+                                  "                     opening OUTPUT restores it\n"
+                                  "  --help             show this text and exit\n"
+                                  "\n"
+                                  "Exit status: 0 when OUTPUT was written, 1 when a file cannot be read or\n"
+                                  "written, 2 on a usage error.\n";
+
+// The effect flags the command line can switch on.
+struct FlagOption {
+    std::string_view name;
+    bool TEffectSet::*flag;
+};
+
+constexpr FlagOption FlagOptions[] = {
+    {"--echo", &TEffectSet::Echo},
+    {"--chorus", &TEffectSet::Chorus},
+    {"--robot", &TEffectSet::Robotvoice},
+    {"--flange", &TEffectSet::Flange},
+    {"--backward", &TEffectSet::Backward},
+    {"--fade-in", &TEffectSet::FadeIn},
+    {"--fade-out", &TEffectSet::FadeOut},
+    {"--bass-only", &TEffectSet::BassOnly},
+    {"--treble-only", &TEffectSet::TrebleOnly},
+    {"--sweep-up", &TEffectSet::SweepUp},
+    {"--sweep-down", &TEffectSet::SweepDown},
+    {"--slow-monster", &TEffectSet::SlowMonster},
+    {"--fast-squeaker", &TEffectSet::FastSqueaker},
+};
+
+struct Options {
+    TEffectSet switchedOn;        // effects named on the command line
+    std::optional<int32_t> pitch; // --pitch
+    std::optional<std::string> settingsFrom;
+    bool withSettings = false;
+    bool help = false;
+    std::string input;
+    std::string output;
+};
+
+enum ExitStatus { Written = 0, FileFailure = 1, UsageError = 2 };
+
+// Texts from the reader go to standard error, prefixed with the tool's name.
+class StderrMessages : public MessageSink {
+public:
+    void ShowMessage(const std::string &text, const std::string & /*caption*/) override
+    {
+        std::fprintf(stderr, "%s: %s\n", ProgramName, text.c_str());
+        ++shown;
+    }
+    int shown = 0;
+};
+
+// A one-line progress bar on standard error, redrawn whenever the whole
+// percentage changes.
+class TerminalGauge : public ProgressGauge {
+public:
+    void Begin(const char *what)
+    {
+        label = what;
+        drawn = false;
+    }
+    // Ends the bar's line if one was drawn.
+    void End()
+    {
+        if (drawn)
+            std::fputc('\n', stderr);
+        drawn = false;
+    }
+
+protected:
+    void PercentChanged(int32_t percent) override
+    {
+        constexpr int Width = 40;
+        const int filled = percent * Width / 100;
+        std::fprintf(stderr, "\r%-10s [%.*s%*s] %3d%%", label, filled, "########################################",
+                     Width - filled, "", static_cast<int>(percent));
+        std::fflush(stderr);
+        drawn = true;
+    }
+
+private:
+    const char *label = "";
+    bool drawn = false;
+};
+
+bool ParsePitch(std::string_view text, int32_t &position)
+{
+    if (text.empty() || text.size() > 2)
+        return false;
+    int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value > PitchBarMax)
+        return false;
+    position = value;
+    return true;
+}
+
+// Fills options from argv; returns an error text for a usage error.
+std::optional<std::string> ParseArguments(int argc, char **argv, Options &options)
+{
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            positional.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (arg == "--with-settings") {
+            options.withSettings = true;
+            continue;
+        }
+
+        bool matched = false;
+        for (const FlagOption &flag : FlagOptions) {
+            if (arg == flag.name) {
+                options.switchedOn.*flag.flag = true;
+                matched = true;
+            }
+        }
+        if (matched)
+            continue;
+
+        // Options with a value: "--name VALUE" or "--name=VALUE".
+        const std::string_view name = arg.substr(0, arg.find('='));
+        if (name != "--pitch" && name != "--settings-from")
+            return "unknown option '" + std::string(arg) + "'";
+        std::string_view value;
+        if (name.size() < arg.size()) {
+            value = arg.substr(name.size() + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return std::string(name) + " needs a value";
+        }
+        if (name == "--pitch") {
+            int32_t position = 0;
+            if (!ParsePitch(value, position))
+                return "--pitch wants a position from 0 to 12, not '" + std::string(value) + "'";
+            options.pitch = position;
+        } else {
+            if (value.empty())
+                return "--settings-from needs a file name";
+            options.settingsFrom = std::string(value);
+        }
+    }
+    if (options.help)
+        return std::nullopt;
+    if (positional.size() != 2)
+        return positional.size() < 2 ? "INPUT and OUTPUT are needed" : "too many file names";
+    options.input = positional[0];
+    options.output = positional[1];
+    return std::nullopt;
+}
+
+struct ReadResult {
+    std::unique_ptr<int16_t[]> samples;
+    int32_t bytes = 0;
+};
+
+void ShowConversion(void *context)
+{
+    static_cast<TerminalGauge *>(context)->Begin("Converting");
+}
+
+void HideConversion(void *context)
+{
+    static_cast<TerminalGauge *>(context)->End();
+}
+
+// Reads a voice file in the program's one format. On failure the reader has
+// said why, or (for a missing file) this says so; samples is then empty.
+ReadResult ReadVoice(const std::string &fileName, TEffectSettings &settings, StderrMessages &messages,
+                     TerminalGauge *gauge)
+{
+    ReadWaveHooks hooks;
+    if (gauge) {
+        hooks.Gauge = gauge;
+        hooks.ShowGauge = ShowConversion;
+        hooks.HideGauge = HideConversion;
+        hooks.Context = gauge;
+    }
+    ReadResult result;
+    const int before = messages.shown;
+    result.samples = ReadWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
+                                  result.bytes, settings, messages, hooks);
+    if (!result.samples && messages.shown == before)
+        std::fprintf(stderr, "%s: cannot open %s: no such file\n", ProgramName, fileName.c_str());
+    return result;
+}
+
+// The selection stored in a voice file, applied over the rest state (all
+// effects off, pitch 6) as opening the file in the program does.
+std::optional<TEffectSet> ReadStoredSelection(const std::string &fileName, StderrMessages &messages,
+                                              TerminalGauge *gauge)
+{
+    const TEffectSet rest;
+    TEffectSettings record;
+    CaptureEffectSettings(rest, record);
+    if (!ReadVoice(fileName, record, messages, gauge).samples)
+        return std::nullopt;
+    return ApplyEffectSettings(rest, record);
+}
+
+// Command-line effects switch on in addition to the starting set.
+TEffectSet CombineSelection(TEffectSet start, const Options &options)
+{
+    for (const FlagOption &flag : FlagOptions)
+        start.*flag.flag = start.*flag.flag || options.switchedOn.*flag.flag;
+    if (options.pitch)
+        start.PitchPosition = *options.pitch;
+    return start;
+}
+
+int Run(const Options &options)
+{
+    StderrMessages messages;
+    TerminalGauge terminalGauge;
+    TerminalGauge *gauge = ::isatty(STDERR_FILENO) ? &terminalGauge : nullptr;
+
+    TEffectSet effects;
+    if (options.settingsFrom) {
+        const std::optional<TEffectSet> stored = ReadStoredSelection(*options.settingsFrom, messages, gauge);
+        if (!stored)
+            return FileFailure;
+        effects = *stored;
+    }
+    effects = CombineSelection(effects, options);
+
+    TEffectSettings ignored;
+    const ReadResult voice = ReadVoice(options.input, ignored, messages, gauge);
+    if (!voice.samples)
+        return FileFailure;
+
+    // As after opening a file in the program: a working copy of exactly the
+    // voice's size, so the echo cannot lengthen the clip.
+    std::vector<int16_t> work(static_cast<std::size_t>(voice.bytes) / 2 + 1, 0);
+    std::memcpy(work.data(), voice.samples.get(), static_cast<std::size_t>(voice.bytes));
+    bool workAltered = false;
+
+    if (gauge)
+        gauge->Begin("Processing");
+    const PipelineResult result = RunEffectPipeline(voice.samples.get(), voice.bytes, work.data(), voice.bytes,
+                                                    workAltered, effects, VoiceFormat.SamplesPerSec, gauge);
+    if (gauge)
+        gauge->End();
+
+    const auto bytes = static_cast<uint32_t>(result.WorkBytes);
+    bool written = false;
+    if (options.withSettings) {
+        TEffectSettings record;
+        CaptureEffectSettings(effects, record);
+        written = WriteWaveFileWithSettings(options.output, result.SampleRate, VoiceFormat.BitsPerSample,
+                                            VoiceFormat.Channels, work.data(), bytes, record);
+    } else {
+        written = WriteWaveFile(options.output, result.SampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
+                                work.data(), bytes);
+    }
+    if (!written) {
+        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, options.output.c_str());
+        return FileFailure;
+    }
+    return Written;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (const std::optional<std::string> error = ParseArguments(argc, argv, options)) {
+        std::fprintf(stderr, "%s: %s\n\n%s", ProgramName, error->c_str(), UsageText);
+        return UsageError;
+    }
+    if (options.help) {
+        std::fputs(UsageText, stdout);
+        return Written;
+    }
+    try {
+        return Run(options);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, options.input.c_str());
+        return FileFailure;
+    }
+}
