@@ -15,7 +15,11 @@ function(glimmer_add_test NAME)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
   if(T_AUDIO)
+    # The server and its client.conf (autospawn off) come from
+    # tests/pulse-server.sh, started by the sound_server fixture in
+    # tests/platform/CMakeLists.txt.
     list(APPEND env "PULSE_SERVER=unix:${CMAKE_BINARY_DIR}/pulse-test/runtime/pulse/native")
+    list(APPEND env "PULSE_CLIENTCONFIG=${CMAKE_BINARY_DIR}/pulse-test/client.conf")
     list(APPEND env "GLIMMER_PULSE_DIR=${CMAKE_BINARY_DIR}/pulse-test")
     set_tests_properties(${NAME} PROPERTIES FIXTURES_REQUIRED sound_server RESOURCE_LOCK sound_server)
   endif()
