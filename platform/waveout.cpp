@@ -1,0 +1,648 @@
+// Wave-out devices over PulseAudio playback streams.
+//
+//   waveOutWrite -> Queue (blocks in order) -> Fill copies whole frames into
+//   the stream whenever the server has room -> the server plays them.
+//
+// Every 10 ms, while blocks are queued, the device asks the server how far
+// it has played (timing info). A block whose last byte has been played is
+// returned as done, in queue order. The stream asks for short refills and
+// keeps the sink's own buffer short (early requests), so a reset, which
+// throws the stream away and starts a new one, is heard at once.
+#include "platform/waveout.h"
+
+#include "platform/pulseconnection.h"
+#include "platform/pulsedevices.h"
+
+#include <pulse/rtclock.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+
+using platform::DeadlineFromNow;
+using platform::PulseConnection;
+using platform::PulseLock;
+
+namespace {
+
+// The stream's buffer on the server, and how often it asks for more.
+constexpr pa_usec_t TargetBufferUsec = 250 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t RefillUsec = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;
+
+constexpr uint32_t LegacyHeaderSize = 32;
+
+struct Block {
+    WAVEHDR *Header;
+    uint32_t Playable; // whole frames only
+    uint32_t Written = 0;
+    bool Complete = false; // all of it handed to the stream
+    uint64_t End = 0;      // stream byte offset just after it
+};
+
+} // namespace
+
+struct WaveOutDevice {
+    PulseConnection Connection{"Glimmerbox playback"};
+    pa_sample_spec Spec{};
+    pa_channel_map Map{};
+    std::string SinkName; // empty: the default output
+    void *Window = nullptr;
+    PostMessageFn Post = nullptr;
+
+    pa_stream *Stream = nullptr;
+    bool Paused = false;
+    bool Broken = false;       // the stream failed; nothing more will play
+    std::deque<Block> Queue;   // written, not yet done
+    uint64_t BytesWritten = 0; // into the current stream
+    uint64_t Played = 0;       // played from the current stream
+    pa_time_event *Timer = nullptr;
+    bool TimingAsked = false;
+};
+
+namespace {
+
+std::mutex registryMutex;
+std::set<WaveOutDevice *> openDevices;
+
+bool IsOpen(HWAVEOUT device)
+{
+    std::lock_guard<std::mutex> lock(registryMutex);
+    return device && openDevices.count(device) != 0;
+}
+
+bool HeaderSizeOk(uint32_t size)
+{
+    return size == sizeof(WAVEHDR) || size == LegacyHeaderSize;
+}
+
+void SetFlags(WAVEHDR *header, uint32_t set, uint32_t clear)
+{
+    std::atomic_ref<uint32_t> flags(header->dwFlags);
+    uint32_t value = flags.load(std::memory_order_relaxed);
+    while (!flags.compare_exchange_weak(value, (value & ~clear) | set, std::memory_order_release)) {
+    }
+}
+
+uint32_t Flags(const WAVEHDR *header)
+{
+    return std::atomic_ref<uint32_t>(const_cast<WAVEHDR *>(header)->dwFlags).load(std::memory_order_acquire);
+}
+
+void PostToWindow(WaveOutDevice *device, uint32_t message, intptr_t lParam)
+{
+    if (device->Post) {
+        device->Post(device->Window, message, reinterpret_cast<uintptr_t>(device), lParam);
+    }
+}
+
+bool FormatToSpec(const WAVEFORMATEX &format, pa_sample_spec &spec)
+{
+    if (format.wFormatTag != WAVE_FORMAT_PCM || format.nChannels < 1 || format.nChannels > 8 ||
+        format.nSamplesPerSec < 1 || format.nSamplesPerSec > PA_RATE_MAX) {
+        return false;
+    }
+    switch (format.wBitsPerSample) {
+    case 8:
+        spec.format = PA_SAMPLE_U8;
+        break;
+    case 16:
+        spec.format = PA_SAMPLE_S16LE;
+        break;
+    case 24:
+        spec.format = PA_SAMPLE_S24LE;
+        break;
+    case 32:
+        spec.format = PA_SAMPLE_S32LE;
+        break;
+    default:
+        return false;
+    }
+    if (format.nBlockAlign != format.nChannels * format.wBitsPerSample / 8) {
+        return false;
+    }
+    spec.rate = format.nSamplesPerSec;
+    spec.channels = static_cast<uint8_t>(format.nChannels);
+    return pa_sample_spec_valid(&spec) != 0;
+}
+
+// Playing blocks -------------------------------------------------------------
+
+void ReturnBlock(WaveOutDevice *device)
+{
+    WAVEHDR *header = device->Queue.front().Header;
+    device->Queue.pop_front();
+    SetFlags(header, WHDR_DONE, WHDR_INQUEUE);
+    PostToWindow(device, MM_WOM_DONE, reinterpret_cast<intptr_t>(header));
+}
+
+// Blocks with nothing (left) to hand over are complete where they stand.
+void CompleteEmptyBlocks(WaveOutDevice *device)
+{
+    for (Block &block : device->Queue) {
+        if (block.Complete) {
+            continue;
+        }
+        if (block.Written < block.Playable) {
+            return;
+        }
+        block.Complete = true;
+        block.End = device->BytesWritten;
+    }
+}
+
+bool AllHandedOver(const WaveOutDevice *device)
+{
+    return device->Queue.empty() || device->Queue.back().Complete;
+}
+
+// Copies queued data into the stream, at most room bytes.
+void Fill(WaveOutDevice *device, size_t room)
+{
+    pa_stream *stream = device->Stream;
+    if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) {
+        return;
+    }
+    const size_t frame = pa_frame_size(&device->Spec);
+    bool wrote = false;
+    for (;;) {
+        CompleteEmptyBlocks(device);
+        if (AllHandedOver(device) || room < frame) {
+            break;
+        }
+        void *buffer = nullptr;
+        size_t size = room;
+        if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer) {
+            break;
+        }
+        size -= size % frame;
+        size_t copied = 0;
+        for (Block &block : device->Queue) {
+            if (block.Complete) {
+                continue;
+            }
+            size_t take = std::min<size_t>(size - copied, block.Playable - block.Written);
+            std::memcpy(static_cast<char *>(buffer) + copied, block.Header->lpData + block.Written, take);
+            copied += take;
+            block.Written += static_cast<uint32_t>(take);
+            device->BytesWritten += take;
+            if (block.Written == block.Playable) {
+                block.Complete = true;
+                block.End = device->BytesWritten;
+            }
+            if (copied == size) {
+                break;
+            }
+        }
+        if (copied == 0) {
+            pa_stream_cancel_write(stream);
+            break;
+        }
+        if (pa_stream_write(stream, buffer, copied, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            break;
+        }
+        room -= copied;
+        wrote = true;
+    }
+    // The server waits for a full buffer before it starts; the last blocks
+    // of a clip may be shorter, so start it now.
+    if (wrote && AllHandedOver(device)) {
+        if (pa_operation *op = pa_stream_trigger(stream, nullptr, nullptr)) {
+            pa_operation_unref(op);
+        }
+    }
+}
+
+void StreamWantsData(pa_stream *, size_t bytes, void *userdata)
+{
+    Fill(static_cast<WaveOutDevice *>(userdata), bytes);
+}
+
+// How many bytes of the current stream have been heard, from the last
+// timing info: what the server has taken, less what still waits in the
+// sink's buffer.
+uint64_t PlayedBytes(WaveOutDevice *device)
+{
+    const pa_timing_info *timing = device->Stream ? pa_stream_get_timing_info(device->Stream) : nullptr;
+    if (!timing || timing->read_index_corrupt || timing->read_index < 0) {
+        return device->Played;
+    }
+    uint64_t taken = static_cast<uint64_t>(timing->read_index);
+    uint64_t inSink = pa_usec_to_bytes(timing->sink_usec, &device->Spec);
+    uint64_t since = timing->since_underrun > 0 ? static_cast<uint64_t>(timing->since_underrun) : 0;
+    // While playing, the sink's buffer holds at most what was handed over
+    // since playback (re)started; after an underrun, the silence handed over
+    // since then sits behind our last bytes.
+    uint64_t waiting = timing->playing ? std::min(inSink, since) : (inSink > since ? inSink - since : 0);
+    uint64_t played = taken > waiting ? taken - waiting : 0;
+    played = std::min(played, device->BytesWritten);
+    device->Played = std::max(device->Played, played);
+    return device->Played;
+}
+
+void ReturnPlayedBlocks(WaveOutDevice *device)
+{
+    uint64_t played = PlayedBytes(device);
+    while (!device->Queue.empty() && device->Queue.front().Complete && device->Queue.front().End <= played) {
+        ReturnBlock(device);
+    }
+}
+
+void TimingArrived(pa_stream *stream, int, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    if (stream != device->Stream) {
+        return;
+    }
+    device->TimingAsked = false;
+    ReturnPlayedBlocks(device);
+}
+
+void Poll(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    pa_stream *stream = device->Stream;
+    if (!device->Queue.empty() && !device->TimingAsked && stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
+        if (pa_operation *op = pa_stream_update_timing_info(stream, TimingArrived, device)) {
+            device->TimingAsked = true;
+            pa_operation_unref(op);
+        }
+    }
+    pa_context_rttime_restart(device->Connection.Context(), event, pa_rtclock_now() + PollUsec);
+}
+
+void StreamStateChanged(pa_stream *stream, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    if (stream == device->Stream && pa_stream_get_state(stream) == PA_STREAM_FAILED) {
+        // The server is gone or took the output away: nothing queued will be
+        // heard, so hand every block back rather than keep the caller waiting.
+        device->Broken = true;
+        device->Played = device->BytesWritten;
+        while (!device->Queue.empty()) {
+            ReturnBlock(device);
+        }
+    }
+    device->Connection.Signal();
+}
+
+pa_stream *NewStream(WaveOutDevice *device)
+{
+    pa_stream *stream = pa_stream_new(device->Connection.Context(), "Glimmerbox", &device->Spec, &device->Map);
+    if (!stream) {
+        return nullptr;
+    }
+    pa_stream_set_state_callback(stream, StreamStateChanged, device);
+    pa_stream_set_write_callback(stream, StreamWantsData, device);
+    pa_buffer_attr attributes;
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength = static_cast<uint32_t>(pa_usec_to_bytes(TargetBufferUsec, &device->Spec));
+    attributes.prebuf = static_cast<uint32_t>(-1);
+    attributes.minreq = static_cast<uint32_t>(pa_usec_to_bytes(RefillUsec, &device->Spec));
+    attributes.fragsize = static_cast<uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS |
+                                                (device->Paused ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
+    const char *sink = device->SinkName.empty() ? nullptr : device->SinkName.c_str();
+    if (pa_stream_connect_playback(stream, sink, &attributes, flags, nullptr, nullptr) < 0) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+        return nullptr;
+    }
+    return stream;
+}
+
+void DropStream(WaveOutDevice *device)
+{
+    if (device->Stream) {
+        pa_stream_set_state_callback(device->Stream, nullptr, nullptr);
+        pa_stream_set_write_callback(device->Stream, nullptr, nullptr);
+        pa_stream_disconnect(device->Stream);
+        pa_stream_unref(device->Stream);
+        device->Stream = nullptr;
+    }
+    device->BytesWritten = 0;
+    device->Played = 0;
+    device->TimingAsked = false;
+}
+
+// Waits for the stream to be ready or to fail; not on the event thread.
+MMRESULT AwaitStream(WaveOutDevice *device)
+{
+    pa_stream *stream = device->Stream;
+    device->Connection.WaitUntil(
+        [stream] {
+            pa_stream_state_t state = pa_stream_get_state(stream);
+            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+        },
+        DeadlineFromNow());
+    switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+        return MMSYSERR_NOERROR;
+    case PA_STREAM_FAILED:
+        switch (pa_context_errno(device->Connection.Context())) {
+        case PA_ERR_NOTSUPPORTED:
+        case PA_ERR_INVALID:
+            return WAVERR_BADFORMAT;
+        case PA_ERR_NOENTITY:
+            return MMSYSERR_NODRIVER;
+        default:
+            return MMSYSERR_ERROR;
+        }
+    default:
+        return MMSYSERR_ERROR;
+    }
+}
+
+// Finds the sink that device number id names (WAVE_MAPPER: the default).
+MMRESULT ChooseSink(WaveOutDevice *device, uint32_t id)
+{
+    platform::ServerSnapshot snapshot;
+    if (!platform::FetchSnapshot(device->Connection, snapshot, DeadlineFromNow())) {
+        return MMSYSERR_NODRIVER;
+    }
+    auto outputs = platform::OutputDevices(snapshot);
+    if (outputs.empty()) {
+        return MMSYSERR_NODRIVER;
+    }
+    if (id == WAVE_MAPPER) {
+        return MMSYSERR_NOERROR;
+    }
+    if (id >= outputs.size()) {
+        return MMSYSERR_BADDEVICEID;
+    }
+    device->SinkName = outputs[id]->Name;
+    return MMSYSERR_NOERROR;
+}
+
+void CloseDevice(WaveOutDevice *device)
+{
+    {
+        PulseLock lock(device->Connection);
+        if (device->Timer) {
+            pa_threaded_mainloop_get_api(device->Connection.Mainloop())->time_free(device->Timer);
+            device->Timer = nullptr;
+        }
+        DropStream(device);
+    }
+    delete device;
+}
+
+} // namespace
+
+extern "C" {
+
+GLIMMER_EXPORT MMRESULT waveOutOpen(HWAVEOUT *phwo, uint32_t uDeviceID, const WAVEFORMATEX *pwfx, void *window,
+                                    PostMessageFn post, uintptr_t, uint32_t fdwOpen)
+{
+    bool query = (fdwOpen & WAVE_FORMAT_QUERY) != 0;
+    if (!pwfx || (!phwo && !query)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    uint32_t callback = fdwOpen & CALLBACK_TYPEMASK;
+    if (callback != CALLBACK_NULL && callback != CALLBACK_WINDOW) {
+        return MMSYSERR_INVALFLAG;
+    }
+    if (callback == CALLBACK_WINDOW && !post) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (phwo) {
+        *phwo = nullptr;
+    }
+    pa_sample_spec spec{};
+    if (!FormatToSpec(*pwfx, spec)) {
+        return WAVERR_BADFORMAT;
+    }
+
+    WaveOutDevice *device = new (std::nothrow) WaveOutDevice;
+    if (!device) {
+        return MMSYSERR_NOMEM;
+    }
+    device->Spec = spec;
+    pa_channel_map_init_extend(&device->Map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
+    if (callback == CALLBACK_WINDOW) {
+        device->Window = window;
+        device->Post = post;
+    }
+
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        PulseLock lock(device->Connection);
+        if (device->Connection.InEventThread()) {
+            result = MMSYSERR_ERROR;
+        } else if (!device->Connection.Connect(DeadlineFromNow())) {
+            result = MMSYSERR_NODRIVER;
+        } else {
+            result = ChooseSink(device, uDeviceID);
+        }
+        if (result == MMSYSERR_NOERROR) {
+            device->Stream = NewStream(device);
+            result = device->Stream ? AwaitStream(device) : WAVERR_BADFORMAT;
+        }
+        if (result == MMSYSERR_NOERROR && !query) {
+            device->Timer =
+                pa_context_rttime_new(device->Connection.Context(), pa_rtclock_now() + PollUsec, Poll, device);
+        }
+    }
+    if (result != MMSYSERR_NOERROR || query) {
+        CloseDevice(device);
+        return result;
+    }
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        openDevices.insert(device);
+    }
+    *phwo = device;
+    PostToWindow(device, MM_WOM_OPEN, 0);
+    return MMSYSERR_NOERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutPrepareHeader(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!pwh || !HeaderSizeOk(cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (Flags(pwh) & WHDR_INQUEUE) {
+        return WAVERR_STILLPLAYING;
+    }
+    SetFlags(pwh, WHDR_PREPARED, 0);
+    return MMSYSERR_NOERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!pwh || !HeaderSizeOk(cbwh)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    if (Flags(pwh) & WHDR_INQUEUE) {
+        return WAVERR_STILLPLAYING;
+    }
+    SetFlags(pwh, 0, WHDR_PREPARED);
+    return MMSYSERR_NOERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!pwh || !HeaderSizeOk(cbwh) || (!pwh->lpData && pwh->dwBufferLength > 0)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    uint32_t flags = Flags(pwh);
+    if (!(flags & WHDR_PREPARED)) {
+        return WAVERR_UNPREPARED;
+    }
+    if (flags & WHDR_INQUEUE) {
+        return WAVERR_STILLPLAYING;
+    }
+    WaveOutDevice *device = hwo;
+    PulseLock lock(device->Connection);
+    if (device->Broken) {
+        return MMSYSERR_NODRIVER;
+    }
+    SetFlags(pwh, WHDR_INQUEUE, WHDR_DONE);
+    const uint32_t frame = static_cast<uint32_t>(pa_frame_size(&device->Spec));
+    try {
+        device->Queue.push_back(Block{pwh, pwh->dwBufferLength - pwh->dwBufferLength % frame});
+    } catch (const std::bad_alloc &) {
+        SetFlags(pwh, 0, WHDR_INQUEUE);
+        return MMSYSERR_NOMEM;
+    }
+    if (device->Stream && pa_stream_get_state(device->Stream) == PA_STREAM_READY) {
+        size_t room = pa_stream_writable_size(device->Stream);
+        if (room != static_cast<size_t>(-1)) {
+            Fill(device, room);
+        }
+    }
+    return MMSYSERR_NOERROR;
+}
+
+static MMRESULT Cork(HWAVEOUT hwo, bool pause)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    WaveOutDevice *device = hwo;
+    PulseLock lock(device->Connection);
+    device->Paused = pause;
+    if (!device->Stream || device->Broken) {
+        return MMSYSERR_NOERROR;
+    }
+    pa_operation *op = pa_stream_cork(device->Stream, pause ? 1 : 0, nullptr, nullptr);
+    if (!op) {
+        return MMSYSERR_ERROR;
+    }
+    if (device->Connection.InEventThread()) {
+        pa_operation_unref(op);
+        return MMSYSERR_NOERROR;
+    }
+    return device->Connection.Await(op, DeadlineFromNow()) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutPause(HWAVEOUT hwo)
+{
+    return Cork(hwo, true);
+}
+
+GLIMMER_EXPORT MMRESULT waveOutRestart(HWAVEOUT hwo)
+{
+    return Cork(hwo, false);
+}
+
+GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    WaveOutDevice *device = hwo;
+    PulseLock lock(device->Connection);
+    // Dropping the stream silences it at once; a new one starts from 0.
+    DropStream(device);
+    while (!device->Queue.empty()) {
+        ReturnBlock(device);
+    }
+    device->Paused = false;
+    if (device->Broken || !device->Connection.IsReady()) {
+        device->Broken = true;
+        return MMSYSERR_NODRIVER;
+    }
+    device->Stream = NewStream(device);
+    if (!device->Stream) {
+        device->Broken = true;
+        return MMSYSERR_ERROR;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t cbmmt)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!pmmt || cbmmt < sizeof(MMTIME)) {
+        return MMSYSERR_INVALPARAM;
+    }
+    WaveOutDevice *device = hwo;
+    uint64_t bytes;
+    {
+        PulseLock lock(device->Connection);
+        bytes = PlayedBytes(device);
+    }
+    const uint64_t frame = pa_frame_size(&device->Spec);
+    const uint64_t frames = bytes / frame;
+    switch (pmmt->wType) {
+    case TIME_SAMPLES:
+        pmmt->u.sample = static_cast<uint32_t>(frames);
+        break;
+    case TIME_MS:
+        pmmt->u.ms = static_cast<uint32_t>(frames * 1000 / device->Spec.rate);
+        break;
+    default:
+        pmmt->wType = TIME_BYTES;
+        pmmt->u.cb = static_cast<uint32_t>(frames * frame);
+        break;
+    }
+    return MMSYSERR_NOERROR;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutClose(HWAVEOUT hwo)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    WaveOutDevice *device = hwo;
+    {
+        PulseLock lock(device->Connection);
+        if (device->Connection.InEventThread()) {
+            return MMSYSERR_ERROR;
+        }
+        if (!device->Queue.empty()) {
+            return WAVERR_STILLPLAYING;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        openDevices.erase(device);
+    }
+    void *window = device->Window;
+    PostMessageFn post = device->Post;
+    CloseDevice(device);
+    if (post) {
+        post(window, MM_WOM_CLOSE, reinterpret_cast<uintptr_t>(hwo), 0);
+    }
+    return MMSYSERR_NOERROR;
+}
+
+} // extern "C"

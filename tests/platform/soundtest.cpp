@@ -1,0 +1,198 @@
+#include "tests/platform/soundtest.h"
+
+#include <pulse/error.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace soundtest {
+
+void MessageQueue::Post(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    auto *queue = static_cast<MessageQueue *>(window);
+    std::lock_guard<std::mutex> lock(queue->mutex_);
+    queue->messages_.push_back({message, wParam, lParam, Clock::now()});
+    queue->changed_.notify_all();
+}
+
+bool MessageQueue::WaitFor(uint32_t id, size_t count, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        size_t n = 0;
+        for (const Message &m : messages_) {
+            n += m.Id == id;
+        }
+        return n >= count;
+    });
+}
+
+bool MessageQueue::WaitFor(uint32_t id, intptr_t lParam, Clock::time_point after, std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        for (const Message &m : messages_) {
+            if (m.Id == id && m.LParam == lParam && m.Time >= after) {
+                return true;
+            }
+        }
+        return false;
+    });
+}
+
+std::vector<MessageQueue::Message> MessageQueue::All(uint32_t id)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<Message> found;
+    for (const Message &m : messages_) {
+        if (m.Id == id) {
+            found.push_back(m);
+        }
+    }
+    return found;
+}
+
+void MessageQueue::Clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.clear();
+}
+
+Capture::Capture(const std::string &source)
+{
+    pa_sample_spec spec{PA_SAMPLE_S16LE, 22050, 1};
+    pa_buffer_attr attributes{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
+                              static_cast<uint32_t>(-1), 882};
+    int error = 0;
+    simple_ = pa_simple_new(nullptr, "glimmer-sound-test", PA_STREAM_RECORD, source.c_str(), "capture", &spec, nullptr,
+                            &attributes, &error);
+    if (!simple_) {
+        ADD_FAILURE() << "cannot record " << source << ": " << pa_strerror(error);
+        return;
+    }
+    thread_ = std::thread([this] {
+        std::array<int16_t, 441> buffer{};
+        while (!stop_) {
+            int error = 0;
+            if (pa_simple_read(simple_, buffer.data(), sizeof buffer, &error) < 0) {
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            samples_.insert(samples_.end(), buffer.begin(), buffer.end());
+            arrived_.notify_all();
+        }
+    });
+}
+
+Capture::~Capture()
+{
+    Stop();
+    if (simple_) {
+        pa_simple_free(simple_);
+    }
+}
+
+bool Capture::WaitUntilRunning(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return arrived_.wait_for(lock, timeout, [this] { return !samples_.empty(); });
+}
+
+size_t Capture::Count()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return samples_.size();
+}
+
+std::vector<int16_t> Capture::Stop()
+{
+    stop_ = true;
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return samples_;
+}
+
+int Pactl(const std::string &arguments)
+{
+    std::string command = "pactl " + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
+std::string PactlOutput(const std::string &arguments)
+{
+    std::string command = "pactl " + arguments + " 2>&1";
+    std::string output;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            output.append(buffer, n);
+        }
+        pclose(pipe);
+    }
+    return output;
+}
+
+void ResetServer()
+{
+    EXPECT_EQ(Pactl("set-default-sink glimmer_speaker"), 0);
+    EXPECT_EQ(Pactl("set-default-source glimmer_line"), 0);
+    EXPECT_EQ(Pactl("set-sink-volume glimmer_speaker 65536"), 0);
+    EXPECT_EQ(Pactl("set-sink-volume glimmer_headphones 65536"), 0);
+    EXPECT_EQ(Pactl("set-source-volume glimmer_mic 65536"), 0);
+    EXPECT_EQ(Pactl("set-source-volume glimmer_line 65536"), 0);
+}
+
+long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from)
+{
+    for (size_t i = from; i < samples.size(); i++) {
+        if (std::abs(samples[i]) > threshold) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+long LastAbove(const std::vector<int16_t> &samples, int threshold)
+{
+    for (size_t i = samples.size(); i-- > 0;) {
+        if (std::abs(samples[i]) > threshold) {
+            return static_cast<long>(i);
+        }
+    }
+    return -1;
+}
+
+double Frequency(const std::vector<int16_t> &samples, size_t from, size_t count, double rate)
+{
+    size_t changes = 0;
+    for (size_t i = from + 1; i < from + count && i < samples.size(); i++) {
+        changes += (samples[i - 1] >= 0) != (samples[i] >= 0);
+    }
+    return changes / 2.0 / (count / rate);
+}
+
+std::vector<unsigned char> ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+uint32_t LE32(const unsigned char *at)
+{
+    return at[0] | (at[1] << 8) | (at[2] << 16) | (static_cast<uint32_t>(at[3]) << 24);
+}
+
+uint16_t LE16(const unsigned char *at)
+{
+    return static_cast<uint16_t>(at[0] | (at[1] << 8));
+}
+
+} // namespace soundtest

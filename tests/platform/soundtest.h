@@ -1,0 +1,84 @@
+// What the sound tests share.
+#pragma once
+
+#include <pulse/simple.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace soundtest {
+
+using Clock = std::chrono::steady_clock;
+
+// Receives what a library posts, on whatever thread it posts from.
+class MessageQueue {
+public:
+    struct Message {
+        uint32_t Id;
+        uintptr_t WParam;
+        intptr_t LParam;
+        Clock::time_point Time;
+    };
+
+    // The PostMessageFn: window is the queue.
+    static void Post(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+    // Waits until count messages with this id have arrived (or timeout).
+    bool WaitFor(uint32_t id, size_t count, std::chrono::milliseconds timeout);
+    // Waits for one with this id and lParam that arrived after `after`.
+    bool WaitFor(uint32_t id, intptr_t lParam, Clock::time_point after, std::chrono::milliseconds timeout);
+    std::vector<Message> All(uint32_t id);
+    void Clear();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Message> messages_;
+};
+
+// Records a source (usually a sink's monitor) as s16le mono 22050 Hz on a
+// thread of its own, with a short fragment size.
+class Capture {
+public:
+    explicit Capture(const std::string &source);
+    ~Capture();
+    // True once the first data has arrived.
+    bool WaitUntilRunning(std::chrono::milliseconds timeout);
+    std::vector<int16_t> Stop();
+    size_t Count();
+
+private:
+    pa_simple *simple_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<int16_t> samples_;
+};
+
+// Runs pactl with these arguments; its exit status.
+int Pactl(const std::string &arguments);
+// Runs pactl and returns what it printed.
+std::string PactlOutput(const std::string &arguments);
+// Puts the test server back as tests/pulse-server.sh left it: defaults and
+// 100 % volumes.
+void ResetServer();
+
+// Index of the first sample whose magnitude exceeds threshold, or -1.
+long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from = 0);
+long LastAbove(const std::vector<int16_t> &samples, int threshold);
+// Sign changes per second of a stretch of a sine: twice its frequency.
+double Frequency(const std::vector<int16_t> &samples, size_t from, size_t count, double rate);
+
+std::vector<unsigned char> ReadFile(const std::string &path);
+uint32_t LE32(const unsigned char *at);
+uint16_t LE16(const unsigned char *at);
+
+} // namespace soundtest

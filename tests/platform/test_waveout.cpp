@@ -1,0 +1,495 @@
+// Wave-out through the private sound server: what is played into
+// glimmer_speaker (s16le mono 22050 Hz, no rewinds) comes back unchanged
+// from its monitor, so the tests compare samples exactly.
+#include "platform/waveout.h"
+
+#include "tests/platform/soundtest.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using soundtest::Capture;
+using soundtest::Clock;
+using soundtest::MessageQueue;
+
+namespace {
+
+constexpr size_t BlockSamples = 4048; // 8096 bytes, the program's block
+
+// A clip without zeros, so that silence and sound can be told apart
+// sample by sample.
+std::vector<int16_t> Clip(size_t count, uint32_t seed)
+{
+    std::vector<int16_t> clip(count);
+    uint32_t x = seed;
+    for (int16_t &sample : clip) {
+        x = x * 1664525u + 1013904223u;
+        sample = static_cast<int16_t>(x >> 16);
+        if (sample == 0) {
+            sample = 1;
+        }
+    }
+    return clip;
+}
+
+WAVEFORMATEX Format(uint32_t rate, uint16_t bits = 16, uint16_t channels = 1)
+{
+    uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    return WAVEFORMATEX{WAVE_FORMAT_PCM, channels, rate, rate * align, align, bits, 0};
+}
+
+// Splits a clip into headers of at most BlockSamples samples.
+std::vector<WAVEHDR> Headers(std::vector<int16_t> &clip, size_t blockSamples = BlockSamples)
+{
+    std::vector<WAVEHDR> headers;
+    for (size_t at = 0; at < clip.size(); at += blockSamples) {
+        WAVEHDR header{};
+        header.lpData = reinterpret_cast<char *>(clip.data() + at);
+        header.dwBufferLength = static_cast<uint32_t>(std::min(blockSamples, clip.size() - at) * 2);
+        headers.push_back(header);
+    }
+    return headers;
+}
+
+uint32_t Position(HWAVEOUT device, uint32_t type)
+{
+    MMTIME time{};
+    time.wType = type;
+    EXPECT_EQ(waveOutGetPosition(device, &time, sizeof time), MMSYSERR_NOERROR);
+    EXPECT_EQ(time.wType, type);
+    return time.u.sample;
+}
+
+// Where the clip starts in a capture, checked to be all there, in order.
+long ExpectClipIn(const std::vector<int16_t> &captured, const std::vector<int16_t> &clip, size_t from = 0)
+{
+    long start = soundtest::FirstAbove(captured, 0, from);
+    EXPECT_GE(start, 0) << "nothing was heard";
+    if (start < 0) {
+        return -1;
+    }
+    EXPECT_GE(captured.size(), start + clip.size()) << "the capture stopped before the clip ended";
+    if (captured.size() < start + clip.size()) {
+        return -1;
+    }
+    size_t mismatches = 0;
+    size_t firstMismatch = 0;
+    for (size_t i = 0; i < clip.size(); i++) {
+        if (captured[start + i] != clip[i] && mismatches++ == 0) {
+            firstMismatch = i;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u) << "first difference at sample " << firstMismatch;
+    return start;
+}
+
+class WaveOutTest : public ::testing::Test {
+protected:
+    void SetUp() override { soundtest::ResetServer(); }
+
+    MessageQueue queue;
+};
+
+TEST_F(WaveOutTest, ClipComesBackSampleForSampleWithOneDonePerBlockInOrder)
+{
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    std::vector<int16_t> clip = Clip(3 * BlockSamples + 1000, 7);
+    std::vector<WAVEHDR> headers = Headers(clip);
+    ASSERT_EQ(headers.size(), 4u);
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(queue.All(MM_WOM_OPEN).size(), 1u);
+    for (WAVEHDR &header : headers) {
+        ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(header.dwFlags, WHDR_PREPARED);
+    }
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    for (WAVEHDR &header : headers) {
+        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    }
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, headers.size(), 5s));
+    std::vector<MessageQueue::Message> done = queue.All(MM_WOM_DONE);
+    ASSERT_EQ(done.size(), headers.size());
+    for (size_t i = 0; i < done.size(); i++) {
+        EXPECT_EQ(done[i].WParam, reinterpret_cast<uintptr_t>(device));
+        EXPECT_EQ(done[i].LParam, reinterpret_cast<intptr_t>(&headers[i])) << "block " << i << " out of order";
+        EXPECT_EQ(headers[i].dwFlags, WHDR_PREPARED | WHDR_DONE);
+    }
+    // 13144 samples at 22050 Hz take 596.1 ms to play.
+    EXPECT_GE(done.back().Time - start, 596ms);
+    EXPECT_EQ(Position(device, TIME_SAMPLES), clip.size());
+    EXPECT_EQ(Position(device, TIME_BYTES), clip.size() * 2);
+    EXPECT_EQ(Position(device, TIME_MS), 596u);
+
+    std::this_thread::sleep_for(100ms);
+    std::vector<int16_t> captured = capture.Stop();
+    long at = ExpectClipIn(captured, clip);
+    ASSERT_GE(at, 0);
+    // Nothing after it but silence.
+    EXPECT_EQ(soundtest::FirstAbove(captured, 0, at + clip.size()), -1);
+
+    for (WAVEHDR &header : headers) {
+        EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(header.dwFlags, WHDR_DONE);
+    }
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(queue.All(MM_WOM_CLOSE).size(), 1u);
+}
+
+class WaveOutRateTest : public WaveOutTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(WaveOutRateTest, PlaysAtItsTrueSpeed)
+{
+    const uint32_t rate = GetParam();
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    std::vector<int16_t> clip = Clip(3 * BlockSamples, 11);
+    std::vector<WAVEHDR> headers = Headers(clip);
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(rate);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    waveOutPause(device);
+    for (WAVEHDR &header : headers) {
+        waveOutPrepareHeader(device, &header, sizeof header);
+        waveOutWrite(device, &header, sizeof header);
+    }
+    Clock::time_point start = Clock::now();
+    waveOutRestart(device);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 3, 5s));
+    auto playing = queue.All(MM_WOM_DONE).back().Time - start;
+    // 12144 samples: 1101.5 ms at 11025 Hz, 550.7 ms at 22050, 275.4 ms at 44100.
+    EXPECT_GE(playing, std::chrono::microseconds(12144ull * 1000000 / rate));
+    EXPECT_EQ(Position(device, TIME_SAMPLES), clip.size());
+
+    std::this_thread::sleep_for(100ms);
+    std::vector<int16_t> captured = capture.Stop();
+    // The sink runs at 22050 Hz: the clip lasts twice as many of its samples
+    // at 11025 Hz and half as many at 44100 Hz (give or take the
+    // resampler's filter at both ends).
+    long first = soundtest::FirstAbove(captured, 2000);
+    long last = soundtest::LastAbove(captured, 2000);
+    ASSERT_GE(first, 0);
+    long heard = last - first + 1;
+    long expected = static_cast<long>(clip.size() * 22050 / rate);
+    EXPECT_NEAR(heard, expected, 64) << "at " << rate << " Hz";
+
+    for (WAVEHDR &header : headers) {
+        waveOutUnprepareHeader(device, &header, sizeof header);
+    }
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, WaveOutRateTest, ::testing::Values(11025u, 22050u, 44100u));
+
+TEST_F(WaveOutTest, PauseBeforeTheFirstWritesHoldsTheSoundUntilRestart)
+{
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    std::vector<int16_t> clip = Clip(2 * BlockSamples, 23);
+    std::vector<WAVEHDR> headers = Headers(clip);
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+    for (WAVEHDR &header : headers) {
+        waveOutPrepareHeader(device, &header, sizeof header);
+        ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+        EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_INQUEUE);
+    }
+    std::this_thread::sleep_for(600ms);
+    EXPECT_TRUE(queue.All(MM_WOM_DONE).empty());
+    EXPECT_EQ(Position(device, TIME_SAMPLES), 0u);
+    size_t heardBeforeRestart = capture.Count();
+
+    ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 2, 5s));
+    std::this_thread::sleep_for(100ms);
+    std::vector<int16_t> captured = capture.Stop();
+    long at = ExpectClipIn(captured, clip);
+    EXPECT_GE(at, static_cast<long>(heardBeforeRestart)) << "sound before the restart";
+
+    for (WAVEHDR &header : headers) {
+        waveOutUnprepareHeader(device, &header, sizeof header);
+    }
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, ResetSilencesAtOnceReturnsEveryBlockAndStartsOverAtZero)
+{
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    std::vector<int16_t> clip = Clip(4 * BlockSamples, 31);
+    std::vector<WAVEHDR> headers = Headers(clip);
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    for (WAVEHDR &header : headers) {
+        waveOutPrepareHeader(device, &header, sizeof header);
+        waveOutWrite(device, &header, sizeof header);
+    }
+    // Into the second block.
+    uint32_t played = 0;
+    Clock::time_point giveUp = Clock::now() + 5s;
+    while ((played = Position(device, TIME_SAMPLES)) < 5000 && Clock::now() < giveUp) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GE(played, 5000u);
+    ASSERT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+
+    EXPECT_EQ(Position(device, TIME_SAMPLES), 0u);
+    EXPECT_EQ(Position(device, TIME_BYTES), 0u);
+    std::vector<MessageQueue::Message> done = queue.All(MM_WOM_DONE);
+    ASSERT_EQ(done.size(), headers.size());
+    for (size_t i = 0; i < headers.size(); i++) {
+        EXPECT_EQ(done[i].LParam, reinterpret_cast<intptr_t>(&headers[i]));
+        EXPECT_EQ(headers[i].dwFlags, WHDR_PREPARED | WHDR_DONE);
+    }
+
+    std::this_thread::sleep_for(400ms);
+    std::vector<int16_t> captured = capture.Stop();
+    long first = soundtest::FirstAbove(captured, 0);
+    long last = soundtest::LastAbove(captured, 0);
+    ASSERT_GE(first, 0);
+    std::vector<int16_t> heard(captured.begin() + first, captured.begin() + last + 1);
+    // What was heard is the start of the clip, at least as much as the
+    // position said, and no more than 100 ms (2205 samples) beyond it.
+    ASSERT_LE(heard.size(), clip.size());
+    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), clip.begin()));
+    EXPECT_GE(heard.size(), played);
+    EXPECT_LE(heard.size(), played + 2205u);
+
+    // The device plays on from 0.
+    queue.Clear();
+    std::vector<int16_t> again = Clip(2000, 37);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(again.data());
+    header.dwBufferLength = 4000;
+    waveOutPrepareHeader(device, &header, sizeof header);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 3s));
+    EXPECT_EQ(Position(device, TIME_SAMPLES), 2000u);
+
+    for (WAVEHDR &h : headers) {
+        waveOutUnprepareHeader(device, &h, sizeof h);
+    }
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, BlockWrittenAfterTheDeviceRanDryPlaysInFull)
+{
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    // The second block is shorter than the server's start threshold.
+    std::vector<int16_t> first = Clip(3000, 41);
+    std::vector<int16_t> second = Clip(700, 43);
+    WAVEHDR a{}, b{};
+    a.lpData = reinterpret_cast<char *>(first.data());
+    a.dwBufferLength = static_cast<uint32_t>(first.size() * 2);
+    b.lpData = reinterpret_cast<char *>(second.data());
+    b.dwBufferLength = static_cast<uint32_t>(second.size() * 2);
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    waveOutPrepareHeader(device, &a, sizeof a);
+    waveOutPrepareHeader(device, &b, sizeof b);
+    waveOutWrite(device, &a, sizeof a);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 3s));
+    std::this_thread::sleep_for(200ms);
+    waveOutWrite(device, &b, sizeof b);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 2, 3s));
+    EXPECT_EQ(Position(device, TIME_SAMPLES), 3700u);
+
+    std::this_thread::sleep_for(100ms);
+    std::vector<int16_t> captured = capture.Stop();
+    long at = ExpectClipIn(captured, first);
+    ASSERT_GE(at, 0);
+    long gap = soundtest::FirstAbove(captured, 0, at + first.size());
+    ASSERT_GT(gap, at + static_cast<long>(first.size()));
+    ExpectClipIn(captured, second, static_cast<size_t>(gap));
+
+    waveOutUnprepareHeader(device, &a, sizeof a);
+    waveOutUnprepareHeader(device, &b, sizeof b);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, EightBitSamplesArriveAsTheirSixteenBitValues)
+{
+    Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(3s));
+    std::vector<uint8_t> clip(3000);
+    std::vector<int16_t> expected(clip.size());
+    for (size_t i = 0; i < clip.size(); i++) {
+        clip[i] = static_cast<uint8_t>(1 + (i * 37) % 255);
+        if (clip[i] == 128) {
+            clip[i] = 129;
+        }
+        expected[i] = static_cast<int16_t>((clip[i] - 128) * 256); // unsigned 8 bits: 128 is silence
+    }
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(clip.data());
+    header.dwBufferLength = static_cast<uint32_t>(clip.size());
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050, 8);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    waveOutPrepareHeader(device, &header, sizeof header);
+    waveOutWrite(device, &header, sizeof header);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 3s));
+    EXPECT_EQ(Position(device, TIME_BYTES), 3000u);
+    std::this_thread::sleep_for(100ms);
+    ExpectClipIn(capture.Stop(), expected);
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, OddAndEmptyBlocksCompleteInOrder)
+{
+    std::vector<int16_t> clip = Clip(1001, 47);
+    WAVEHDR odd{}, empty{}, last{};
+    odd.lpData = reinterpret_cast<char *>(clip.data());
+    odd.dwBufferLength = 2001; // 1000 samples and half of one, which is skipped
+    empty.lpData = reinterpret_cast<char *>(clip.data());
+    empty.dwBufferLength = 0;
+    last.lpData = reinterpret_cast<char *>(clip.data());
+    last.dwBufferLength = 200;
+
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    for (WAVEHDR *header : {&odd, &empty, &last}) {
+        waveOutPrepareHeader(device, header, sizeof *header);
+        ASSERT_EQ(waveOutWrite(device, header, sizeof *header), MMSYSERR_NOERROR);
+    }
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 3, 3s));
+    std::vector<MessageQueue::Message> done = queue.All(MM_WOM_DONE);
+    EXPECT_EQ(done[0].LParam, reinterpret_cast<intptr_t>(&odd));
+    EXPECT_EQ(done[1].LParam, reinterpret_cast<intptr_t>(&empty));
+    EXPECT_EQ(done[2].LParam, reinterpret_cast<intptr_t>(&last));
+    EXPECT_EQ(Position(device, TIME_SAMPLES), 1100u);
+    for (WAVEHDR *header : {&odd, &empty, &last}) {
+        waveOutUnprepareHeader(device, header, sizeof *header);
+    }
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, WithoutAWindowTheDoneFlagCanBePolled)
+{
+    std::vector<int16_t> clip = Clip(2205, 53);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(clip.data());
+    header.dwBufferLength = static_cast<uint32_t>(clip.size() * 2);
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, nullptr, nullptr, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    waveOutPrepareHeader(device, &header, 32);
+    ASSERT_EQ(waveOutWrite(device, &header, 32), MMSYSERR_NOERROR);
+    Clock::time_point giveUp = Clock::now() + 3s;
+    while (!(__atomic_load_n(&header.dwFlags, __ATOMIC_ACQUIRE) & WHDR_DONE) && Clock::now() < giveUp) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, 32), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, OpenRefusesWhatItCannotPlay)
+{
+    struct Case {
+        const char *What;
+        WAVEFORMATEX Format;
+        uint32_t Device;
+        uint32_t Flags;
+        MMRESULT Expected;
+    };
+    const Case cases[] = {
+        {"not PCM", {3, 1, 22050, 88200, 4, 32, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"12 bits", {1, 1, 22050, 44100, 2, 12, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"no channels", {1, 0, 22050, 0, 0, 16, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"wrong block alignment", {1, 1, 22050, 88200, 4, 16, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"rate 0", {1, 1, 0, 0, 2, 16, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"rate above the server's", {1, 1, 400000, 800000, 2, 16, 0}, WAVE_MAPPER, CALLBACK_NULL, WAVERR_BADFORMAT},
+        {"no such device", Format(22050), 99, CALLBACK_NULL, MMSYSERR_BADDEVICEID},
+        {"window callback without a post function", Format(22050), WAVE_MAPPER, CALLBACK_WINDOW, MMSYSERR_INVALPARAM},
+        {"function callback", Format(22050), WAVE_MAPPER, 0x00030000u, MMSYSERR_INVALFLAG},
+    };
+    for (const Case &c : cases) {
+        HWAVEOUT device = reinterpret_cast<HWAVEOUT>(1);
+        EXPECT_EQ(waveOutOpen(&device, c.Device, &c.Format, nullptr, nullptr, 0, c.Flags), c.Expected) << c.What;
+        if (c.Expected != MMSYSERR_INVALPARAM && c.Expected != MMSYSERR_INVALFLAG) {
+            EXPECT_EQ(device, nullptr) << c.What;
+        }
+    }
+    WAVEFORMATEX format = Format(22050);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &format, nullptr, nullptr, 0, CALLBACK_NULL), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutOpen(nullptr, WAVE_MAPPER, &format, nullptr, nullptr, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
+    // Device 1 is the second output, the headphones.
+    HWAVEOUT device = nullptr;
+    EXPECT_EQ(waveOutOpen(&device, 1, &format, nullptr, nullptr, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+TEST_F(WaveOutTest, HeadersAreCheckedBeforeTheyAreQueued)
+{
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    std::vector<int16_t> clip = Clip(22050, 59);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(clip.data());
+    header.dwBufferLength = static_cast<uint32_t>(clip.size() * 2);
+
+    EXPECT_EQ(waveOutWrite(device, &header, sizeof header), WAVERR_UNPREPARED);
+    EXPECT_EQ(waveOutPrepareHeader(device, &header, 20), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutPrepareHeader(device, nullptr, sizeof header), MMSYSERR_INVALPARAM);
+    WAVEHDR noData{};
+    noData.dwBufferLength = 10;
+    EXPECT_EQ(waveOutPrepareHeader(device, &noData, sizeof noData), MMSYSERR_INVALPARAM);
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutWrite(device, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), WAVERR_STILLPLAYING);
+    EXPECT_EQ(waveOutClose(device), WAVERR_STILLPLAYING);
+    MMTIME tooSmall{};
+    EXPECT_EQ(waveOutGetPosition(device, &tooSmall, 8), MMSYSERR_INVALPARAM);
+    MMTIME smpte{};
+    smpte.wType = 0x0008; // not offered: answered in bytes
+    EXPECT_EQ(waveOutGetPosition(device, &smpte, sizeof smpte), MMSYSERR_NOERROR);
+    EXPECT_EQ(smpte.wType, TIME_BYTES);
+
+    EXPECT_EQ(waveOutReset(device), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, WHDR_PREPARED | WHDR_DONE);
+    EXPECT_EQ(waveOutUnprepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+
+    // A closed device is no device.
+    EXPECT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutReset(device), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(waveOutClose(nullptr), MMSYSERR_INVALHANDLE);
+}
+
+} // namespace
