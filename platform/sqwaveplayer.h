@@ -1,0 +1,48 @@
+/* The recorder: captures one input of the sound server into a WAVE file.
+ *
+ * AudioStartRecord starts capturing in the background from the recording
+ * input numbered inputSource, numbered as the mixer library (tmmixlib.h)
+ * numbers its recording inputs, and writes a PCM WAVE file of exactly the
+ * asked format to fileName as the sound arrives (its header is kept up to
+ * date about twice a second). AudioStopRecord ends it; once it has answered
+ * 0, the file is complete and holds every sample that was captured.
+ * AudioGetRecordLevel gives the peak of the last fifth of a second in
+ * percent of full scale (0..100), 0 when not recording.
+ *
+ * Formats: 8 or 16 bits, 1 or 2 channels, 1000 to 192000 Hz.
+ *
+ * All three may be called from any thread; none waits for the server for
+ * more than a few seconds.
+ */
+#ifndef GLIMMER_PLATFORM_SQWAVEPLAYER_H
+#define GLIMMER_PLATFORM_SQWAVEPLAYER_H
+
+#include "platform/postmessage.h"
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results of AudioStartRecord (0 = recording started). */
+#define RECORD_ERROR_FORMAT 201 /* the input cannot record at this rate or mode */
+#define RECORD_ERROR_MEMORY 202 /* out of memory */
+#define RECORD_ERROR_FILE 203   /* the file cannot be created or written */
+#define RECORD_ERROR_DEVICE 204 /* no sound server, or no such input */
+#define RECORD_ERROR_START 205  /* the server would not start the capture */
+#define RECORD_ERROR_BUSY 206   /* a recording is already running */
+#define RECORD_ERROR_NOFILE 207 /* no file name */
+
+GLIMMER_EXPORT int16_t AudioStartRecord(const char *fileName, uint32_t sampleRate, uint16_t bitsPerSample,
+                                        uint16_t channels, uint16_t inputSource);
+/* 0 = stopped (also when nothing was recording). */
+GLIMMER_EXPORT int16_t AudioStopRecord(void);
+/* *level: 0..100; *unused is set to 0. Either pointer may be NULL. */
+GLIMMER_EXPORT void AudioGetRecordLevel(int32_t *level, int32_t *unused);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
