@@ -28,39 +28,23 @@ Resonator::Resonator(const Real48 Gains[4])
 {
     for (int b = 0; b < 4; ++b) {
         if (Gains[b] != 0.0L) {
-            active[activeCount] = b;
-            gain[activeCount] = Gains[b];
-            ++activeCount;
+            Section &s = sections[activeCount++];
+            s.index = b;
+            s.t0 = T0[b].Value();
+            s.t1 = T1[b].Value();
+            s.t2 = T2[b].Value();
+            s.gain = Gains[b].Value();
         }
     }
 }
 
-long double Resonator::Step(int32_t x)
+long double Resonator::SectionOutput(int b) const
 {
-    const int p1 = cur == 0 ? 2 : cur - 1;
-    const int p2 = cur == 2 ? 0 : cur + 1;
-    X[cur] = x; // a 16-bit sample is exact in the format
-    const long double d = X[cur] - X[p2];
-    long double acc = 0.0L;
     for (int i = 0; i < activeCount; ++i) {
-        const int b = active[i];
-        long double *y = Y[b];
-        y[cur] = Real48::Round((y[p1] * static_cast<long double>(T2[b]) + static_cast<long double>(T0[b]) * d) -
-                               y[p2] * static_cast<long double>(T1[b]));
-        acc = Real48::Round(acc + gain[i] * y[cur]);
+        if (sections[i].index == b)
+            return sections[i].y1;
     }
-    last = cur;
-    cur = p2; // (cur + 1) mod 3
-    return acc;
-}
-
-int16_t Resonator::ToSample(long double acc)
-{
-    if (acc > 32767.0L)
-        return 32767;
-    if (acc < -32768.0L)
-        return -32768;
-    return static_cast<int16_t>(RoundHalfEven(acc));
+    return 0.0L;
 }
 
 void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress, ProgressGauge *gauge)
@@ -75,20 +59,49 @@ void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], boo
     int64_t advances = 0;
     int64_t untilAdvance = 0;
 
+    auto progress = [&] {
+        if (untilAdvance == 0) {
+            untilAdvance = e;
+            if (advances < e - 1) {
+                AdvanceProgress(gauge);
+                ++advances;
+            }
+        }
+        --untilAdvance;
+    };
+
     Resonator resonator(Gains);
+    if (resonator.ActiveSections() == 1) {
+        // Both presets use one section: the same steps as Resonator::Step,
+        // with the state in locals.
+        const double t0 = resonator.FirstActive().t0;
+        const double t1 = resonator.FirstActive().t1;
+        const double t2 = resonator.FirstActive().t2;
+        const long double gain = resonator.FirstActive().gain;
+        long double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        for (int32_t i = 0; i < Count; ++i) {
+            long double x = Samples[i];
+            for (int half = 0; half < 2; ++half) {
+                // The second step's input is the first step's result.
+                const long double y = Resonator::SectionStep(y1, y2, t0, t1, t2, x - x2);
+                y2 = y1;
+                y1 = y;
+                x2 = x1;
+                x1 = x;
+                // With one section the running sum is 0 + gain x y.
+                x = Resonator::SampleValueOfSum(gain * y);
+                if (e > 0)
+                    progress();
+            }
+            Samples[i] = static_cast<int16_t>(static_cast<double>(x));
+        }
+        return;
+    }
     for (int64_t j = 0; j < steps; ++j) {
         int16_t &sample = Samples[j >> 1];
         sample = Resonator::ToSample(resonator.Step(sample));
-        if (e > 0) {
-            if (untilAdvance == 0) {
-                untilAdvance = e;
-                if (advances < e - 1) {
-                    AdvanceProgress(gauge);
-                    ++advances;
-                }
-            }
-            --untilAdvance;
-        }
+        if (e > 0)
+            progress();
     }
 }
 

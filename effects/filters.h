@@ -24,9 +24,10 @@ void SweepDownClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullp
 PitchShiftPlan DerivePitchSweepPlan(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double StartRate,
                                     double EndRate, double DryGain, double WetGain, double Feedback);
 
-// The resonator's state over one run: the input history X, each section's
-// output history Y (three-slot rings sharing the current slot) and the gains.
-// Every value is held as a 48-bit real; the arithmetic between stores is in
+// The resonator's state over one run: the input history and each section's
+// output history (the three-slot rings of the filter, kept here as the two
+// values before the current one) and the gains. Every value is held as a
+// 48-bit real (exact in a double); the arithmetic between stores is in
 // extended precision.
 class Resonator {
 public:
@@ -41,21 +42,71 @@ public:
     // One step with input x (a sample value): every section with a gain
     // other than 0 computes y = (y1 T2 + T0 (x - x2)) - y2 T1, and the
     // running sum of gain x y is returned as stored.
-    long double Step(int32_t x);
+    long double Step(long double x)
+    {
+        const long double d = x - x2;
+        long double acc = 0.0L;
+        for (int i = 0; i < activeCount; ++i) {
+            Section &s = sections[i];
+            const long double y = SectionStep(s.y1, s.y2, s.t0, s.t1, s.t2, d);
+            s.y2 = s.y1;
+            s.y1 = static_cast<double>(y);
+            acc = Real48::Round(acc + static_cast<long double>(s.gain) * y);
+        }
+        x2 = x1;
+        x1 = static_cast<double>(x);
+        return acc;
+    }
 
-    // The latest output of section b, as stored.
-    long double SectionOutput(int b) const { return Y[b][last]; }
+    // One section's new output from its last two and the input difference d:
+    // (y1 T2 + T0 d) - y2 T1, stored.
+    static long double SectionStep(long double y1, long double y2, double t0, double t1, double t2, long double d)
+    {
+        return Real48::Round((y1 * static_cast<long double>(t2) + static_cast<long double>(t0) * d) -
+                             y2 * static_cast<long double>(t1));
+    }
 
-    // A running sum as a sample: clipped to -32768..32767, else rounded half
-    // to even.
-    static int16_t ToSample(long double acc);
+    // Sections with a gain other than 0.
+    int ActiveSections() const { return activeCount; }
+
+    // The latest output of section b, as stored (0 for a section without gain).
+    long double SectionOutput(int b) const;
+
+    // A running sum as a sample value: clipped to -32768..32767, else rounded
+    // half to even.
+    static long double ToSampleValue(long double acc)
+    {
+        if (acc > 32767.0L)
+            return 32767.0L;
+        if (acc < -32768.0L)
+            return -32768.0L;
+        return __builtin_rintl(acc); // the FPU's rounding: half to even
+    }
+    // ToSampleValue(Real48::Round(a)), skipping the 48-bit rounding when it
+    // cannot matter: the result only jumps at half-integers, and rounding to
+    // 40 bits moves a by less than 2^-23 while |a| < 2^16 (beyond that the
+    // sample is clipped either way), so only an a within 2^-20 of a
+    // half-integer is rounded first.
+    static long double SampleValueOfSum(long double a)
+    {
+        const long double nearest = __builtin_rintl(a);
+        const long double fromHalf = 0.5L - __builtin_fabsl(a - nearest);
+        if (fromHalf > 0x1p-20L)
+            return nearest > 32767.0L ? 32767.0L : (nearest < -32768.0L ? -32768.0L : nearest);
+        return ToSampleValue(Real48::Round(a));
+    }
+    static int16_t ToSample(long double acc) { return static_cast<int16_t>(static_cast<double>(ToSampleValue(acc))); }
+
+    struct Section {
+        int index = 0;
+        double t0 = 0, t1 = 0, t2 = 0, gain = 0; // 48-bit values, exact in a double
+        double y1 = 0, y2 = 0;                   // outputs one and two steps back
+    };
+    // The first section with a gain other than 0.
+    const Section &FirstActive() const { return sections[0]; }
 
 private:
-    long double X[3] = {};
-    long double Y[4][3] = {};
-    int cur = 0;
-    int last = 0;
-    int active[4] = {};
-    long double gain[4] = {};
+    Section sections[4];
     int activeCount = 0;
+    double x1 = 0, x2 = 0; // inputs one and two steps back
 };

@@ -35,7 +35,8 @@ public:
     // rounded to 40 bits with halves away from zero, carrying into the next
     // power of two when it overflows; magnitudes below 2^-128 give 0, above
     // the largest finite value (and infinities) give that value with the
-    // sign kept, NaN gives 0.
+    // sign kept, NaN gives 0. Done on the bit pattern: add half of the last
+    // kept unit to the 64-bit significand and cut the 24 bits below it.
     static long double Round(long double v)
     {
         uint64_t mant;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 #include <vector>
 
 namespace {
@@ -343,4 +344,48 @@ TEST(ResonatorFilter, ProgressAdvancesAtEveryEthStepUpToEMinusOne)
     std::vector<int16_t> x = QuarterClip(1000, 2);
     BassOnlyClip(x.data(), 1000, &gauge);
     EXPECT_EQ(gauge.Progress(), 11);
+}
+
+// The sample from a running sum skips the 48-bit rounding unless the sum is
+// within 2^-20 of a half-integer; there the rounding decides. The unit of
+// the last of 40 bits at 16..32 is 2^-35, so 2^-37 off a half rounds onto it.
+TEST(ResonatorFilter, SumJustOffAHalfIsRoundedTo48BitsFirst)
+{
+    EXPECT_EQ(Resonator::SampleValueOfSum(17.5L - 0x1p-37L), 18.0L); // onto 17.5, then half to even
+    EXPECT_EQ(Resonator::SampleValueOfSum(16.5L + 0x1p-37L), 16.0L);
+    EXPECT_EQ(Resonator::SampleValueOfSum(-17.5L + 0x1p-37L), -18.0L);
+    EXPECT_EQ(Resonator::SampleValueOfSum(17.5L - 0x1p-30L), 17.0L); // already 40 bits: stays below
+    EXPECT_EQ(Resonator::SampleValueOfSum(32767.5L - 0x1p-30L), 32767.0L);
+    EXPECT_EQ(Resonator::SampleValueOfSum(-32768.5L + 0x1p-30L), -32768.0L);
+    EXPECT_EQ(Resonator::SampleValueOfSum(1e9L), 32767.0L);
+    EXPECT_EQ(Resonator::SampleValueOfSum(-1e9L), -32768.0L);
+
+    std::mt19937_64 random(7);
+    std::uniform_int_distribution<int> whole(-70000, 70000);
+    std::uniform_int_distribution<int> shift(19, 60);
+    for (int n = 0; n < 200000; ++n) {
+        const long double offset = std::ldexp(static_cast<long double>(random() >> 1), -63 - shift(random));
+        const long double a = whole(random) + 0.5L + ((random() & 1) ? offset : -offset);
+        ASSERT_EQ(Resonator::SampleValueOfSum(a), Resonator::ToSampleValue(Real48::Round(a)))
+            << std::hexfloat << static_cast<double>(a);
+    }
+}
+
+// The filter runs the one-section presets in a loop of its own; it must give
+// what stepping the resonator gives, sample for sample, and so must the
+// general loop for several sections.
+TEST(ResonatorFilter, WholeClipEqualsSteppingTheResonator)
+{
+    const Real48 several[4] = {1.3L, 0.7L, 0.0L, 2.5L};
+    for (const Real48 *gains : {BassGains, TrebleGains, several}) {
+        std::vector<int16_t> x = QuarterClip(30000, 11);
+        for (size_t i = 10000; i < 12000; ++i)
+            x[i] = 0; // a pause, through which the sections decay
+        std::vector<int16_t> stepped = x;
+        Resonator r(gains);
+        for (int16_t &v : stepped)
+            v = Resonator::ToSample(r.Step(Resonator::ToSample(r.Step(v))));
+        ResonatorFilter(x.data(), 30000, gains, false);
+        EXPECT_EQ(x, stepped);
+    }
 }

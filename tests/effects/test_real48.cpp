@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -154,4 +155,51 @@ TEST(Real48, BytesRoundTrip)
     }
     // Exponent byte 0 is zero whatever the other bytes say.
     EXPECT_EQ(Real48::FromBytes(B(0, 0x12, 0x34, 0, 0, 0x80)).Value(), 0.0);
+}
+
+namespace {
+
+// The rounding written the slow, obvious way: scale the significand to
+// [2^39, 2^40), round half away from zero with roundl, scale back.
+long double SlowRound48(long double v)
+{
+    if (std::isnan(v))
+        return 0.0L;
+    if (v == 0.0L)
+        return 0.0L;
+    int e = 0;
+    const long double m = std::frexp(v, &e); // |m| in [0.5, 1)
+    const long double r = std::ldexp(std::round(std::ldexp(m, 40)), e - 40);
+    if (std::fabs(r) < Pow2(-128))
+        return 0.0L;
+    if (std::fabs(r) > Real48::MaxMagnitude())
+        return r < 0 ? -Real48::MaxMagnitude() : Real48::MaxMagnitude();
+    return r;
+}
+
+} // namespace
+
+// Random significands at random exponents (across both ends of the range),
+// exact ties (41 bits) and one extended unit either side of them, and values
+// of 42 and 43 bits, against the slow reference.
+TEST(Real48, AgreesWithASlowReferenceOnRandomValues)
+{
+    std::mt19937_64 random(20240611);
+    std::uniform_int_distribution<int> exponent(-135, 135);
+    for (int n = 0; n < 200000; ++n) {
+        const uint64_t bits = random() | (uint64_t{1} << 63);
+        const int e = exponent(random);
+        long double v = std::ldexp(static_cast<long double>(bits), e - 63);
+        if (random() & 1)
+            v = -v;
+        const long double tie = std::ldexp(static_cast<long double>(bits >> 23 | 1), e - 40);
+        const long double short42 = std::ldexp(static_cast<long double>(bits >> 22 | 1), e - 41);
+        const long double short43 = std::ldexp(static_cast<long double>(bits >> 21 | 1), e - 42);
+        for (long double x : {v, tie, std::nextafter(tie, 0.0L), std::nextafter(tie, HUGE_VALL), -tie, short42,
+                              -short42, short43, -short43}) {
+            const long double got = Real48::Round(x);
+            ASSERT_EQ(got, SlowRound48(x)) << std::hexfloat << static_cast<double>(x);
+            ASSERT_FALSE(std::signbit(got) && got == 0.0L);
+        }
+    }
 }
