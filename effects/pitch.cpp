@@ -9,11 +9,11 @@
 // the taps take turns starting again from D0, with a 265-sample quarter-sine
 // crossfade handing the output over.
 //
-// | Amount | Rate      | MaxDelayMs | L   | S  | G   | delay     |
-// |--------|-----------|------------|-----|----|-----|-----------|
-// | 0..5   | -0.292893 .. -0.056126 | 35 | 772 | 3..18 | 684..757 | growing |
-// | 7..10  | 0.059463 .. 0.259921   | 15 | 331 | 17..4 | 315..265 | shrinking |
-// | 11, 12 | 0.33484, 0.414214      | 25 | 551 | 3, 2  | 463, 419 | shrinking |
+// | Amounts | Rate                  | MaxDelayMs | L   | S       | G         | delay     |
+// |---------|-----------------------|------------|-----|---------|-----------|-----------|
+// | 0..5    | -0.292893 .. -0.056126 | 35        | 772 | 3 .. 18 | 684 .. 757 | growing   |
+// | 7..10   | 0.059463 .. 0.259921  | 15         | 331 | 17 .. 4 | 315 .. 265 | shrinking |
+// | 11, 12  | 0.33484, 0.414214     | 25         | 551 | 3, 2    | 463, 419  | shrinking |
 #include "effects/pitch.h"
 
 #include "effects/sample.h"
