@@ -52,18 +52,21 @@ QPainterPath BouncyText(const QString &text)
 }
 
 // The outline scaled to fill a box of size less a margin, centred, and turned
-// for vertical lettering.
+// for vertical lettering. The margin keeps the rim, the shadow and the glow
+// (each reaching a pixel or two past the outline) off the picture's edge.
 QPainterPath FittedText(const QString &text, QSize size, TLettering lettering)
 {
+    constexpr qreal Margin = 6.0;
     QPainterPath path = BouncyText(text);
     const QRectF bounds = path.boundingRect();
     const bool turned = lettering != TLettering::Across;
-    const qreal boxWidth = (turned ? size.height() : size.width()) - 3.0;
-    const qreal boxHeight = (turned ? size.width() : size.height()) - 3.0;
+    const qreal boxWidth = (turned ? size.height() : size.width()) - Margin;
+    const qreal boxHeight = (turned ? size.width() : size.height()) - Margin;
     const qreal scale = std::min(boxWidth / bounds.width(), boxHeight / bounds.height());
 
+    // Half a pixel up and left of the middle, to leave the shadow its room.
     QTransform transform;
-    transform.translate(size.width() / 2.0, size.height() / 2.0);
+    transform.translate(size.width() / 2.0 - 0.5, size.height() / 2.0 - 0.5);
     if (lettering == TLettering::Rising)
         transform.rotate(-90);
     else if (lettering == TLettering::Falling)

@@ -9,6 +9,8 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblvled.h"
 #include "controls/qmblwpnl.h"
+#include "platform/sqwaveplayer.h"
+#include "platform/waveout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -127,8 +130,10 @@ TMainForm::TMainForm(QWidget *parent)
     BuildMenu();
     DrawButtonArtwork();
 
-    // The client area keeps its designed size; the window is that plus its menu.
-    setFixedSize(ClientWidth, ClientHeight + MainMenu1->sizeHint().height());
+    // The client area keeps its designed size; the window is that plus its
+    // menu, whatever height the menu bar has on this desktop.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    layout()->activate();
     move(DesignedLeft, DesignedTop);
 
     SaveFileDialog = {
@@ -376,8 +381,8 @@ void TMainForm::DrawButtonArtwork()
         {SweepDownButton, "Sweep Down", QColor(30, 60, 230), TLettering::Falling},
     };
     for (const Art &art : pictures) {
-        // The picture fills the plate inside the teeth, less a small margin.
-        const int inset = 2 * art.Button->ToothSize() + 4;
+        // The picture fills the plate inside the teeth, less a pixel all round.
+        const int inset = 2 * art.Button->ToothSize() + 2;
         const QSize size(art.Button->width() - inset, art.Button->height() - inset);
         const TButtonPictures images = LabelPictures(QString::fromUtf8(art.Text), size, art.Ink, art.Lettering);
         art.Button->SetUpImage(images.Up);
@@ -490,7 +495,9 @@ void TMainForm::FormDestroy()
         return;
     destroyed = true;
     CloseMixer();
-    // A recording still running is stopped with the recording part.
+    // A recording still running is stopped and not loaded; its file stays.
+    if (Recording)
+        AudioStopRecord();
     VoiceData.reset();
     WorkData.reset();
 }
@@ -576,7 +583,9 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::Exit1Click()
 {
-    // A playing device is silenced by the playback part before the window closes.
+    // A playing device goes silent at once; the window's end releases the rest.
+    if (Playing)
+        waveOutReset(WaveOut);
     close();
 }
 

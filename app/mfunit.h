@@ -12,6 +12,7 @@
 #include "app/seams.h"
 #include "audio/effectsettings.h"
 #include "effects/effectset.h"
+#include "platform/waveout.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -71,7 +72,7 @@ public:
     ~TMainForm() override;
 
     // --- The window's state -------------------------------------------------
-    // (Wave-out handle and headers are declared by the playback part.)
+    HWAVEOUT WaveOut = nullptr;           // the open wave-out device; null when none is open
     int32_t VoiceBytes = 0;               // bytes of voice in VoiceData; 0 = no voice
     int32_t WorkBytes = 0;                // bytes of processed clip in WorkData
     int32_t PlayViewPosition = 0;         // byte offset last handed to WaveDisplay while playing
@@ -86,6 +87,7 @@ public:
     std::string VoiceFileName;              // current voice file; empty for a new voice
     std::array<char, 256> RecordFileName{}; // the recorder's temporary file, zero-terminated
     int32_t DoneHeader = 0;                 // playback block being refilled, 0 or 1
+    std::array<WAVEHDR, 2> WaveHeaders{};   // the two playback blocks
     uint32_t RecordStartTime = 0;           // milliseconds; 0 when not recording
     int32_t BytesQueued = 0;                // bytes of WorkData handed to the device so far
     int32_t HeadersQueued = 0;              // blocks written since playback began

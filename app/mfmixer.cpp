@@ -1,0 +1,205 @@
+// The main window's mixer control: the record and play volume sliders, the
+// recording-input toggle and its name, kept in step with the sound server
+// through the mixer library. The library tells the window about every change
+// anyone makes to the mixer; those notices arrive as events on the
+// user-interface thread and are handled in MixerControlChange.
+//
+// Slider positions run 0 (top, "LOUD") to 255 (bottom, "soft"); the level a
+// slider stands for is 255 - Position, and a level l is the mixer volume
+// l * 257 (0..65535).
+
+#include "app/mfunit.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "effects/sample.h"
+#include "platform/tmmixlib.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <algorithm>
+
+int32_t OutputVolumeControlID = -1;
+int32_t InputVolumeControlID = -1;
+int32_t SourceSelectControlID = -1;
+int32_t InputLineControlID = -1;
+int32_t InputSourceIndex = -1;
+int32_t InputSourceCount = 0;
+bool MixerReady = false;
+
+const QEvent::Type TMixerControlChangeEvent::EventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+void ResetMixerGlobals()
+{
+    OutputVolumeControlID = -1;
+    InputVolumeControlID = -1;
+    SourceSelectControlID = -1;
+    InputLineControlID = -1;
+    InputSourceIndex = -1;
+    InputSourceCount = 0;
+    MixerReady = false;
+}
+
+namespace {
+
+// Runs on the mixer library's thread: only queues the notice for the window.
+void PostMixerMessage(void *window, uint32_t message, uintptr_t /*wParam*/, intptr_t lParam)
+{
+    if (message == MM_MIXM_CONTROL_CHANGE)
+        QCoreApplication::postEvent(static_cast<QObject *>(window),
+                                    new TMixerControlChangeEvent(static_cast<int32_t>(lParam)));
+}
+
+// The quit takes effect once the event loop runs, so start-up finishes first.
+void PostQuit()
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+int32_t LevelToVolume(uint16_t level)
+{
+    return static_cast<int32_t>(RoundHalfEven(level * (1.0 / 255) * 65535));
+}
+
+// The slider position that shows mixer volume v.
+int SliderPosition(const TQMBL_TrackBar *slider, int32_t v)
+{
+    const int64_t p = RoundHalfEven(static_cast<double>(v) * slider->Max() / 65535);
+    return static_cast<int16_t>(slider->Max() - p + slider->Min());
+}
+
+} // namespace
+
+void TMainForm::InitMixer()
+{
+    SetCallbackWindow(this, PostMixerMessage);
+
+    const int32_t outputs = GetNumberOfOutputDevices();
+    if (outputs <= 0) {
+        Messages().ShowMessage("There are no Wave Out Devices installed on your system, Terminating...");
+        PostQuit();
+        return;
+    }
+    for (int32_t index = 0; index < outputs; ++index)
+        if (SelectOutputDevice(index) == 0)
+            break;
+
+    const int32_t inputs = GetNumberOfInputDevices();
+    if (inputs <= 0) {
+        Messages().ShowMessage("There are no Wave Input Devices installed on your system, Terminating...");
+        PostQuit();
+        return;
+    }
+    for (int32_t index = 0; index < inputs; ++index)
+        if (SelectInputDevice(index) == 0)
+            break;
+
+    // Recording always starts from the microphone.
+    InputSourceIndex = GetMicrophoneSourceIndex();
+    InputSourceCount = GetNumberOfInputSources();
+    SelectInputSource(InputSourceIndex);
+
+    GetVolumeIDs(&OutputVolumeControlID, &InputVolumeControlID, &SourceSelectControlID, &InputLineControlID);
+    ShowRecordSource();
+    ShowPlayVolume();
+    MixerReady = true;
+}
+
+void TMainForm::CloseMixer()
+{
+    // No more notices for this window: it is about to go.
+    SetCallbackWindow(nullptr, nullptr);
+    DeSelectOutputDevice();
+    DeSelectInputDevice();
+    MixerReady = false;
+}
+
+void TMainForm::MikeSliderChange()
+{
+    SetRecordVolume(static_cast<uint16_t>(MikeSlider->Max() - MikeSlider->Position()));
+}
+
+void TMainForm::SpeakerSliderChange()
+{
+    SetPlayVolume(static_cast<uint16_t>(SpeakerSlider->Max() - SpeakerSlider->Position()));
+}
+
+void TMainForm::SetRecordVolume(uint16_t level)
+{
+    const int32_t volume[1] = {LevelToVolume(level)};
+    SetCurrentInputVolSetting(1, volume);
+}
+
+void TMainForm::SetPlayVolume(uint16_t level)
+{
+    const int32_t volume[1] = {LevelToVolume(level)};
+    SetCurrentOutputVolSetting(1, volume);
+}
+
+void TMainForm::ShowRecordVolume()
+{
+    int32_t volume[1] = {0};
+    GetCurrentInputVolSetting(1, volume);
+    MikeSlider->SetPosition(SliderPosition(MikeSlider, volume[0]));
+}
+
+void TMainForm::ShowPlayVolume()
+{
+    // Written as one channel, read as two: the louder one shows.
+    int32_t volumes[2] = {0, 0};
+    GetCurrentOutputVolSetting(2, volumes);
+    SpeakerSlider->SetPosition(SliderPosition(SpeakerSlider, std::max(volumes[0], volumes[1])));
+}
+
+void TMainForm::ShowRecordSource()
+{
+    char description[MIXER_DESCRIPTION_SIZE] = {};
+    GetInputSourceDescription(InputSourceIndex, description);
+    description[MIXER_DESCRIPTION_SIZE - 1] = '\0';
+    const QString name = QString::fromUtf8(description);
+    RecSourceLabel->setText(name);
+    RecSourceLabel->setToolTip(name);
+    InputSource = static_cast<int16_t>(InputSourceIndex);
+    ShowRecordVolume();
+}
+
+void TMainForm::RecSourceToggleButtonClick()
+{
+    // With no inputs there is nothing to step through.
+    if (InputSourceCount <= 0)
+        return;
+    InputSourceIndex = (InputSourceIndex + 1) % InputSourceCount;
+    SelectInputSource(InputSourceIndex);
+    ShowRecordSource();
+}
+
+void TMainForm::MixerControlChange(int32_t controlId)
+{
+    if (!MixerReady)
+        return;
+    GetVolumeIDs(&OutputVolumeControlID, &InputVolumeControlID, &SourceSelectControlID, &InputLineControlID);
+
+    if (controlId == OutputVolumeControlID) {
+        ShowPlayVolume();
+    } else if (controlId == InputLineControlID) {
+        // Inputs come and go on a running desktop (a headset plugged in):
+        // count them again so that the toggle reaches every one of them.
+        InputSourceCount = GetNumberOfInputSources();
+        ShowRecordSource();
+    } else if (controlId == SourceSelectControlID) {
+        // Another program chose a different input: follow it.
+        for (int32_t index = 0; index < InputSourceCount; ++index) {
+            bool selected = IsCurrentInputSourceSelected(index);
+            if (!(IsMixerMuxType() || IsMixerMixerType()))
+                selected = !selected;
+            if (index != InputSourceIndex && selected) {
+                InputSourceIndex = index;
+                SelectInputSource(index);
+                ShowRecordSource();
+                break;
+            }
+        }
+    } else if (controlId == InputVolumeControlID) {
+        ShowRecordVolume();
+    }
+}
