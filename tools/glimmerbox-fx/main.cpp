@@ -12,6 +12,14 @@
 #include "effects/effectset.h"
 #include "effects/pipeline.h"
 
+#ifdef GLIMMER_FX_PLAY
+#include "platform/waveout.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#endif
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -61,10 +69,16 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTP
                                   "                     effects on, and --pitch replaces the stored pitch\n"
                                   "  --with-settings    store the effect selection used in OUTPUT, so that\n"
                                   "                     opening OUTPUT restores it\n"
+                                  "\n"
+                                  "Playing:\n"
+                                  "  --play             after writing OUTPUT, play the processed clip at\n"
+                                  "                     its output rate on the default sound output and\n"
+                                  "                     return when it has been played\n"
                                   "  --help             show this text and exit\n"
                                   "\n"
-                                  "Exit status: 0 when OUTPUT was written, 1 when a file cannot be read or\n"
-                                  "written, 2 on a usage error.\n";
+                                  "Exit status: 0 when OUTPUT was written (and played), 1 when a file\n"
+                                  "cannot be read or written or the clip cannot be played, 2 on a usage\n"
+                                  "error.\n";
 
 // The effect flags the command line can switch on.
 struct FlagOption {
@@ -93,6 +107,7 @@ struct Options {
     std::optional<int32_t> pitch; // --pitch
     std::optional<std::string> settingsFrom;
     bool withSettings = false;
+    bool play = false;
     bool help = false;
     std::string input;
     std::string output;
@@ -183,6 +198,14 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             options.withSettings = true;
             continue;
         }
+        if (arg == "--play") {
+#ifdef GLIMMER_FX_PLAY
+            options.play = true;
+            continue;
+#else
+            return std::string("--play is not available: this build has no sound output");
+#endif
+        }
 
         bool matched = false;
         for (const FlagOption &flag : FlagOptions) {
@@ -225,6 +248,47 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
     options.output = positional[1];
     return std::nullopt;
 }
+
+#ifdef GLIMMER_FX_PLAY
+// Plays 16-bit mono samples at rate on the default output and waits until
+// the server has played them all. False (with a message) when the output
+// cannot be opened or does not finish in time.
+bool PlayClip(const int16_t *samples, uint32_t byteCount, uint32_t rate)
+{
+    byteCount -= byteCount % 2;
+    if (byteCount == 0)
+        return true;
+    const WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, rate, 2 * rate, 2, 16, 0};
+    HWAVEOUT device = nullptr;
+    const MMRESULT opened = waveOutOpen(&device, WAVE_MAPPER, &format, nullptr, nullptr, 0, CALLBACK_NULL);
+    if (opened != MMSYSERR_NOERROR) {
+        std::fprintf(stderr, "%s: cannot play: %s\n", ProgramName,
+                     opened == WAVERR_BADFORMAT ? "the sound output does not take this format"
+                                                : "no sound output can be reached");
+        return false;
+    }
+    WAVEHDR header{};
+    header.lpData = const_cast<char *>(reinterpret_cast<const char *>(samples));
+    header.dwBufferLength = byteCount;
+    waveOutPrepareHeader(device, &header, sizeof header);
+    waveOutWrite(device, &header, sizeof header);
+
+    // The clip's own playing time, plus a generous margin for the server.
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(uint64_t{byteCount} / 2 * 1000 / rate) + seconds(5);
+    bool done = false;
+    while (!(done = (std::atomic_ref<uint32_t>(header.dwFlags).load(std::memory_order_acquire) & WHDR_DONE) != 0) &&
+           steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    if (!done) {
+        std::fprintf(stderr, "%s: cannot play: the sound output stopped playing\n", ProgramName);
+        waveOutReset(device);
+    }
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    waveOutClose(device);
+    return done;
+}
+#endif
 
 struct ReadResult {
     std::unique_ptr<int16_t[]> samples;
@@ -333,6 +397,10 @@ int Run(const Options &options)
         std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, options.output.c_str());
         return FileFailure;
     }
+#ifdef GLIMMER_FX_PLAY
+    if (options.play && !PlayClip(work.data(), bytes, result.SampleRate))
+        return FileFailure;
+#endif
     return Written;
 }
 
