@@ -199,7 +199,7 @@ void TMainForm::BuildComponents()
     RecSourceLabel->setGeometry(50, 207, 79, 20);
     RecSourceLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     RecSourceLabel->setAlignment(Qt::AlignCenter);
-    RecSourceLabel->setFont(BoldFont(11));
+    RecSourceLabel->setFont(BoldFont(10));
     SetBackColor(RecSourceLabel, Qt::black);
     SetTextColor(RecSourceLabel, QColor(255, 0, 0));
     RecSourceLabel->setToolTip(QStringLiteral("Mic"));
@@ -229,8 +229,11 @@ void TMainForm::BuildComponents()
     WaveDisplay->SetSamplesPerPixel(40);
 
     PitchBar = MakeVerticalTrackBar(client, 536, 82, 45, 134, 12, 6, TTickMark::tmBottomRight, TTickStyle::tsAuto);
-    Label8 = MakeLabel(client, QStringLiteral("Helium Breath"), 520, 63, FormFont(), Qt::black);
-    Label9 = MakeLabel(client, QStringLiteral("Sulphur Breath"), 520, 216, FormFont(), Qt::black);
+    // Small enough that "Sulphur Breath" ends inside the window.
+    QFont breathFont = FormFont();
+    breathFont.setPixelSize(11);
+    Label8 = MakeLabel(client, QStringLiteral("Helium Breath"), 520, 63, breathFont, Qt::black);
+    Label9 = MakeLabel(client, QStringLiteral("Sulphur Breath"), 520, 216, breathFont, Qt::black);
 
     // The grey band behind the effect buttons; the buttons, made after it,
     // lie on top.

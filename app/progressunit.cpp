@@ -1,6 +1,9 @@
 #include "app/progressunit.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPainter>
+#include <QWindow>
 
 TProgressForm *ProgressForm = nullptr;
 
@@ -56,4 +59,14 @@ void TProgressForm::FormCreate()
         mainWindow->frameGeometry().left() + (mainWindow->frameGeometry().width() - frameGeometry().width()) / 2;
     move(left, DesignedTop);
     setWindowTitle(QStringLiteral(" "));
+}
+
+void TProgressForm::ShowAndWaitUntilOnScreen()
+{
+    show();
+    QElapsedTimer waited;
+    waited.start();
+    while (!(windowHandle() && windowHandle()->isExposed()) && waited.elapsed() < 500)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    repaint();
 }

@@ -38,6 +38,12 @@ public:
     // the top stays where the window was designed.
     void FormCreate();
 
+    // Shows the strip and waits, handling no input, until the window system
+    // has it on screen (for half a second at most): the computation that
+    // follows handles no events, so a window still on its way would stay
+    // blank until the work is done.
+    void ShowAndWaitUntilOnScreen();
+
     TProgressGauge *ProgressGauge;
 
 private:

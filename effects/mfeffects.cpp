@@ -14,6 +14,7 @@
 #include "effects/pipeline.h"
 
 #include <QAction>
+#include <QTimer>
 
 namespace {
 
@@ -32,24 +33,34 @@ void MenuItemClicked(bool &modified, TQMBL_SawToothButton *button, QAction *item
     item->setChecked(button->Down());
 }
 
-// Hides the progress window however the run ends.
+// Shows the progress window for the length of a run and hides it however
+// the run ends. While the window comes up the main window's timer is held:
+// no tick may run in the middle of the command that started the run (the
+// Play button that is down right now must stay down).
 class ProgressShown {
 public:
-    explicit ProgressShown(bool shown) : shown(shown)
+    ProgressShown(bool shown, QTimer *timer) : shown(shown), timer(timer), timerWasActive(timer->isActive())
     {
-        if (shown)
-            ProgressForm->show();
+        if (!shown)
+            return;
+        timer->stop();
+        ProgressForm->ShowAndWaitUntilOnScreen();
     }
     ~ProgressShown()
     {
-        if (shown)
-            ProgressForm->hide();
+        if (!shown)
+            return;
+        ProgressForm->hide();
+        if (timerWasActive)
+            timer->start();
     }
     ProgressShown(const ProgressShown &) = delete;
     ProgressShown &operator=(const ProgressShown &) = delete;
 
 private:
     bool shown;
+    QTimer *timer;
+    bool timerWasActive;
 };
 
 } // namespace
@@ -254,7 +265,7 @@ void TMainForm::ApplyEffects(const std::string &fileName)
     const bool anyEffect = CountEffects(effects) > 0;
     bool written = true;
     {
-        ProgressShown progress(anyEffect);
+        ProgressShown progress(anyEffect, Timer);
         const PipelineResult result =
             RunEffectPipeline(VoiceData.get(), VoiceBytes, WorkData.get(), WorkCapacity, WorkAltered, effects,
                               VoiceFormat.SamplesPerSec, anyEffect ? ProgressForm->ProgressGauge : nullptr);

@@ -168,6 +168,17 @@ TEST_F(ApplyEffectsTest, AFileThatCannotBeWrittenIsReported)
     EXPECT_EQ(messages.Shown[0].second, "Tamblor Glimmerbox");
 }
 
+TEST_F(ApplyEffectsTest, TimerRunsAgainAfterARunWithTheProgressWindow)
+{
+    form->Timer->start();
+    form->ChorusButton->SetDown(true);
+    form->ApplyEffects("");
+    EXPECT_TRUE(form->Timer->isActive());
+    form->Timer->stop();
+    form->ApplyEffects("");
+    EXPECT_FALSE(form->Timer->isActive()) << "a stopped timer is not started by a run";
+}
+
 TEST_F(ApplyEffectsTest, EchoKeepsTheLengthWhenTheBufferHoldsOnlyTheVoice)
 {
     form->EchoButton->SetDown(true);

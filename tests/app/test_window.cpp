@@ -98,6 +98,8 @@ TEST_F(MainWindow, ComponentsStandAtTheirBounds)
     EXPECT_EQ(form->Label9->pos(), QPoint(520, 216));
     EXPECT_EQ(form->Label8->text(), QStringLiteral("Helium Breath"));
     EXPECT_EQ(form->Label9->text(), QStringLiteral("Sulphur Breath"));
+    EXPECT_LE(form->Label9->geometry().right(), 607) << "the label ends inside the window";
+    EXPECT_LE(form->Label8->geometry().right(), 607);
 }
 
 TEST_F(MainWindow, SawToothButtonsHaveTheirTeeth)
