@@ -107,8 +107,13 @@ bool PulseConnection::Connect(Clock::time_point deadline)
     if (IsReady()) {
         return true;
     }
+    if (failed_ && Clock::now() - failedAt_ < RetryPause) {
+        return false;
+    }
     // A context that failed stays failed: start over with a new one.
     Disconnect();
+    failed_ = true;
+    failedAt_ = Clock::now();
     pa_proplist *properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, clientName_.c_str());
     context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), clientName_.c_str(), properties);
@@ -129,8 +134,10 @@ bool PulseConnection::Connect(Clock::time_point deadline)
         deadline);
     if (!IsReady()) {
         Disconnect();
+        failedAt_ = Clock::now();
         return false;
     }
+    failed_ = false;
     return true;
 }
 

@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 
 // How long a call may wait for the server before it gives up.
 inline constexpr std::chrono::milliseconds ServerTimeout{3000};
+inline constexpr std::chrono::milliseconds RetryPause{2000};
 
 class PulseConnection {
 public:
@@ -33,7 +34,9 @@ public:
     bool InEventThread() const;
 
     // Connects when not connected (never starting a server). With the loop
-    // locked. True when the context is ready.
+    // locked. True when the context is ready. After a failed attempt the
+    // next ones fail at once for RetryPause, so that a caller making many
+    // calls to an absent or silent server is not held up by each of them.
     bool Connect(Clock::time_point deadline);
     bool IsReady() const;
     pa_context *Context() const { return context_; }
@@ -60,6 +63,8 @@ private:
     pa_threaded_mainloop *mainloop_ = nullptr;
     pa_context *context_ = nullptr;
     bool started_ = false;
+    Clock::time_point failedAt_{};
+    bool failed_ = false;
 };
 
 // RAII lock of a connection's loop.

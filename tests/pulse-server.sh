@@ -12,18 +12,22 @@
 # Devices:
 #   glimmer_speaker    null sink, s16le mono 22050 Hz, no rewinds, so its
 #                      monitor gives back exactly what was played (default)
-#   glimmer_headphones a second null sink; it plays what the mic hears
-#   glimmer_tone       a null sink that a 440 Hz sine generator plays into
-#   glimmer_line       sine source, 1000 Hz (default source)
-#   glimmer_mic        the tone sink's monitor as an ordinary source: a live
-#                      440 Hz sine at half of full scale (peak 16384)
+#   glimmer_headphones a second null sink; it plays what the inputs hear
+#   glimmer_tone1000,  null sinks that sine generators play into, at 1000
+#   glimmer_tone440    and 440 Hz
+#   glimmer_line       tone1000's monitor as an ordinary source: a live
+#                      1000 Hz sine at half of full scale (default source)
+#   glimmer_mic        tone440's monitor the same way: 440 Hz, peak 16384
+#   glimmer_sine       the server's own sine source, 660 Hz
+# Recording inputs in the server's order: 0 line, 1 mic, 2 sine.
 #
-# Why the mic is built this way: module-sine-source has a fixed latency of
-# two seconds and hands out its sine in two-second bursts, so a one-second
-# recording from it gets either nothing or two seconds. The tone sink runs
-# in real time because the loopback to the headphones asks it for a short
-# latency; its monitor then delivers the sine as time passes, like a real
-# microphone.
+# Why line and mic are built this way: module-sine-source has a fixed
+# latency of two seconds and hands out its sine in bursts of up to two
+# seconds, so a short recording from it gets nothing or far too much. A
+# tone sink runs in real time once its loopback to the headphones asks it
+# for a short latency; its monitor then delivers the sine as time passes,
+# like a real microphone. The loopbacks read the monitors, not line and mic:
+# streams on the default source move along when the default changes.
 set -euo pipefail
 
 cmd=${1:-}
@@ -90,11 +94,15 @@ start)
     --load="module-native-protocol-unix auth-anonymous=1 socket=$socket" \
     --load="module-null-sink sink_name=glimmer_speaker format=s16le rate=22050 channels=1 norewinds=1 sink_properties=device.description=Glimmer-Speaker" \
     --load="module-null-sink sink_name=glimmer_headphones format=s16le rate=22050 channels=1 sink_properties=device.description=Glimmer-Headphones" \
-    --load="module-null-sink sink_name=glimmer_tone format=s16le rate=22050 channels=1 sink_properties=device.description=Glimmer-Tone" \
-    --load="module-sine sink=glimmer_tone frequency=440" \
-    --load="module-sine-source source_name=glimmer_line rate=22050 frequency=1000 source_properties=device.description=Glimmer-Line" \
-    --load="module-remap-source source_name=glimmer_mic master=glimmer_tone.monitor channels=1 source_properties=device.description=Glimmer-Mic" \
-    --load="module-loopback source=glimmer_mic sink=glimmer_headphones latency_msec=30" \
+    --load="module-null-sink sink_name=glimmer_tone1000 format=s16le rate=22050 channels=1 sink_properties=device.description=Glimmer-Tone-1000" \
+    --load="module-sine sink=glimmer_tone1000 frequency=1000" \
+    --load="module-remap-source source_name=glimmer_line master=glimmer_tone1000.monitor channels=1 source_properties=device.description=Glimmer-Line" \
+    --load="module-loopback source=glimmer_tone1000.monitor sink=glimmer_headphones latency_msec=30" \
+    --load="module-null-sink sink_name=glimmer_tone440 format=s16le rate=22050 channels=1 sink_properties=device.description=Glimmer-Tone-440" \
+    --load="module-sine sink=glimmer_tone440 frequency=440" \
+    --load="module-remap-source source_name=glimmer_mic master=glimmer_tone440.monitor channels=1 source_properties=device.description=Glimmer-Mic" \
+    --load="module-loopback source=glimmer_tone440.monitor sink=glimmer_headphones latency_msec=30" \
+    --load="module-sine-source source_name=glimmer_sine rate=22050 frequency=660 source_properties=device.description=Glimmer-Sine" \
     2>>"$dir/pulse.log"
   for _ in $(seq 100); do
     if pactl info >/dev/null 2>&1; then
@@ -110,13 +118,15 @@ start)
   fi
   pactl set-default-sink glimmer_speaker
   pactl set-default-source glimmer_line
-  # The tone sink still renders two seconds ahead until the loopback's short
-  # latency takes hold: wait until the mic delivers in real time.
-  for _ in $(seq 30); do
-    n=$( (timeout 0.3 parec --latency-msec=20 -d glimmer_mic --raw --format=s16le --rate=22050 --channels=1 || true) | wc -c)
-    if [ "$n" -ge 4000 ]; then
-      break
-    fi
+  # The tone sinks still render two seconds ahead until the loopbacks'
+  # short latency takes hold: wait until both inputs deliver in real time.
+  for input in glimmer_line glimmer_mic; do
+    for _ in $(seq 30); do
+      n=$( (timeout 0.3 parec --latency-msec=20 -d $input --raw --format=s16le --rate=22050 --channels=1 || true) | wc -c)
+      if [ "$n" -ge 4000 ]; then
+        break
+      fi
+    done
   done
   echo "sound server running at $socket"
   ;;

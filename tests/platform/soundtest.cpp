@@ -148,6 +148,7 @@ void ResetServer()
     EXPECT_EQ(Pactl("set-sink-volume glimmer_headphones 65536"), 0);
     EXPECT_EQ(Pactl("set-source-volume glimmer_mic 65536"), 0);
     EXPECT_EQ(Pactl("set-source-volume glimmer_line 65536"), 0);
+    EXPECT_EQ(Pactl("set-source-volume glimmer_sine 65536"), 0);
 }
 
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from)

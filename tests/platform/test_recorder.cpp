@@ -1,7 +1,7 @@
 // The recorder against the private sound server. Its inputs have no ports,
-// so the recording inputs are its two input devices in the server's order:
-// 0 glimmer_line (1000 Hz sine source), 1 glimmer_mic (a live 440 Hz sine
-// at half of full scale, 16384).
+// so the recording inputs are its input devices in the server's order:
+// 0 glimmer_line (a live 1000 Hz sine), 1 glimmer_mic (a live 440 Hz sine),
+// both at half of full scale (16384), 2 glimmer_sine.
 #include "platform/sqwaveplayer.h"
 
 #include "tests/platform/soundtest.h"
