@@ -36,6 +36,7 @@ constexpr pa_usec_t RefillUsec = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;
 
 constexpr uint32_t LegacyHeaderSize = 32;
+static_assert(sizeof(MMTIME) == 12, "callers pass 12 as the size of a position record");
 
 struct Block {
     WAVEHDR *Header;
