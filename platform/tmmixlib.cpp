@@ -69,10 +69,20 @@ public:
     int32_t SetVolume(bool input, int32_t channels, const int32_t *volumes);
 
 private:
+    // The output devices (sinks) or the input devices (sources that are not
+    // monitors), the server's default first.
+    using DeviceList = std::vector<const DeviceInfo *> (*)(const ServerSnapshot &);
+
+    int32_t CountDevices(DeviceList list);
+    int32_t SelectDevice(DeviceList list, std::string &selected, int32_t index);
+    int32_t DeselectDevice(std::string &selected);
+
     // With the loop locked: connects and reads the server.
     bool Read(ServerSnapshot &snapshot);
     const DeviceInfo *OutputDevice(const ServerSnapshot &snapshot) const;
     const DeviceInfo *RecordingSource(const ServerSnapshot &snapshot, const RecordingInputs &inputs) const;
+    // The device whose volume is the record volume (input) or the play volume.
+    const DeviceInfo *VolumeDevice(const ServerSnapshot &snapshot, bool input) const;
     Controls Observe(const ServerSnapshot &snapshot) const;
 
     // Event thread.
@@ -143,6 +153,12 @@ const DeviceInfo *Mixer::RecordingSource(const ServerSnapshot &snapshot, const R
         return platform::FindDevice(snapshot.Sources, inputs.Names[static_cast<size_t>(inputs.Selected)]);
     }
     return platform::CurrentInputDevice(snapshot, inputDevice_);
+}
+
+const DeviceInfo *Mixer::VolumeDevice(const ServerSnapshot &snapshot, bool input) const
+{
+    return input ? RecordingSource(snapshot, platform::ListRecordingInputs(snapshot, inputDevice_))
+                 : OutputDevice(snapshot);
 }
 
 Controls Mixer::Observe(const ServerSnapshot &snapshot) const
@@ -262,72 +278,68 @@ void Mixer::SetWindow(void *window, PostMessageFn post)
     Read(snapshot);
 }
 
-int32_t Mixer::CountOutputs()
+int32_t Mixer::CountDevices(DeviceList list)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
     PulseLock lock(connection_);
     ServerSnapshot snapshot;
-    return Read(snapshot) ? static_cast<int32_t>(snapshot.Sinks.size()) : 0;
+    return Read(snapshot) ? static_cast<int32_t>(list(snapshot).size()) : 0;
+}
+
+int32_t Mixer::SelectDevice(DeviceList list, std::string &selected, int32_t index)
+{
+    std::lock_guard<std::mutex> api(apiMutex_);
+    PulseLock lock(connection_);
+    ServerSnapshot snapshot;
+    if (!Read(snapshot)) {
+        return MIXER_ERROR_NOSERVER;
+    }
+    auto devices = list(snapshot);
+    if (index < 0 || static_cast<size_t>(index) >= devices.size()) {
+        return MIXER_ERROR_BADINDEX;
+    }
+    selected = devices[static_cast<size_t>(index)]->Name;
+    Recheck();
+    return 0;
+}
+
+int32_t Mixer::DeselectDevice(std::string &selected)
+{
+    std::lock_guard<std::mutex> api(apiMutex_);
+    PulseLock lock(connection_);
+    selected.clear();
+    Recheck();
+    return 0;
+}
+
+int32_t Mixer::CountOutputs()
+{
+    return CountDevices(platform::OutputDevices);
 }
 
 int32_t Mixer::SelectOutput(int32_t index)
 {
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    if (!Read(snapshot)) {
-        return MIXER_ERROR_NOSERVER;
-    }
-    auto outputs = platform::OutputDevices(snapshot);
-    if (index < 0 || static_cast<size_t>(index) >= outputs.size()) {
-        return MIXER_ERROR_BADINDEX;
-    }
-    outputDevice_ = outputs[static_cast<size_t>(index)]->Name;
-    Recheck();
-    return 0;
+    return SelectDevice(platform::OutputDevices, outputDevice_, index);
 }
 
 int32_t Mixer::DeselectOutput()
 {
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    outputDevice_.clear();
-    Recheck();
-    return 0;
+    return DeselectDevice(outputDevice_);
 }
 
 int32_t Mixer::CountInputDevices()
 {
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    return Read(snapshot) ? static_cast<int32_t>(platform::InputDevices(snapshot).size()) : 0;
+    return CountDevices(platform::InputDevices);
 }
 
 int32_t Mixer::SelectInputDevice(int32_t index)
 {
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    if (!Read(snapshot)) {
-        return MIXER_ERROR_NOSERVER;
-    }
-    auto inputs = platform::InputDevices(snapshot);
-    if (index < 0 || static_cast<size_t>(index) >= inputs.size()) {
-        return MIXER_ERROR_BADINDEX;
-    }
-    inputDevice_ = inputs[static_cast<size_t>(index)]->Name;
-    Recheck();
-    return 0;
+    return SelectDevice(platform::InputDevices, inputDevice_, index);
 }
 
 int32_t Mixer::DeselectInputDevice()
 {
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    inputDevice_.clear();
-    Recheck();
-    return 0;
+    return DeselectDevice(inputDevice_);
 }
 
 int32_t Mixer::MicrophoneIndex()
@@ -422,8 +434,7 @@ int32_t Mixer::GetVolume(bool input, int32_t channels, int32_t *volumes)
     if (!Read(snapshot)) {
         return MIXER_ERROR_NOSERVER;
     }
-    const DeviceInfo *device = input ? RecordingSource(snapshot, platform::ListRecordingInputs(snapshot, inputDevice_))
-                                     : OutputDevice(snapshot);
+    const DeviceInfo *device = VolumeDevice(snapshot, input);
     if (!device || device->Volume.channels == 0) {
         return MIXER_ERROR_BADINDEX;
     }
@@ -445,8 +456,7 @@ int32_t Mixer::SetVolume(bool input, int32_t channels, const int32_t *volumes)
     if (!Read(snapshot)) {
         return MIXER_ERROR_NOSERVER;
     }
-    const DeviceInfo *device = input ? RecordingSource(snapshot, platform::ListRecordingInputs(snapshot, inputDevice_))
-                                     : OutputDevice(snapshot);
+    const DeviceInfo *device = VolumeDevice(snapshot, input);
     if (!device || device->Volume.channels == 0) {
         return MIXER_ERROR_BADINDEX;
     }
