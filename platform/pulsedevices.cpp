@@ -39,6 +39,22 @@ void ServerInfoArrived(pa_context *, const pa_server_info *info, void *userdata)
     Finish(fill);
 }
 
+// What sinks and sources have alike: index, names, volume, mute and the
+// active port's name (the ports themselves are listed by the caller).
+template <typename Info> DeviceInfo CommonFields(const Info *info)
+{
+    DeviceInfo device;
+    device.Index = info->index;
+    device.Name = Text(info->name);
+    device.Description = info->description ? info->description : device.Name;
+    device.Volume = info->volume;
+    device.Mute = info->mute != 0;
+    if (info->active_port) {
+        device.ActivePort = Text(info->active_port->name);
+    }
+    return device;
+}
+
 void SinkArrived(pa_context *, const pa_sink_info *info, int eol, void *userdata)
 {
     auto *fill = static_cast<Fill *>(userdata);
@@ -46,17 +62,9 @@ void SinkArrived(pa_context *, const pa_sink_info *info, int eol, void *userdata
         Finish(fill);
         return;
     }
-    DeviceInfo device;
-    device.Index = info->index;
-    device.Name = Text(info->name);
-    device.Description = info->description ? info->description : device.Name;
-    device.Volume = info->volume;
-    device.Mute = info->mute != 0;
+    DeviceInfo device = CommonFields(info);
     for (uint32_t i = 0; i < info->n_ports; i++) {
         device.Ports.push_back({Text(info->ports[i]->name), Text(info->ports[i]->description), false});
-    }
-    if (info->active_port) {
-        device.ActivePort = Text(info->active_port->name);
     }
     fill->Target->Sinks.push_back(std::move(device));
 }
@@ -68,13 +76,8 @@ void SourceArrived(pa_context *, const pa_source_info *info, int eol, void *user
         Finish(fill);
         return;
     }
-    DeviceInfo device;
-    device.Index = info->index;
-    device.Name = Text(info->name);
-    device.Description = info->description ? info->description : device.Name;
+    DeviceInfo device = CommonFields(info);
     device.IsMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
-    device.Volume = info->volume;
-    device.Mute = info->mute != 0;
     const char *formFactor = pa_proplist_gets(info->proplist, PA_PROP_DEVICE_FORM_FACTOR);
     std::string form = Text(formFactor);
     device.IsMicrophone = form == "microphone" || form == "headset" || form == "webcam" ||
@@ -85,9 +88,6 @@ void SourceArrived(pa_context *, const pa_source_info *info, int eol, void *user
         entry.IsMicrophone = port->type == PA_DEVICE_PORT_TYPE_MIC || port->type == PA_DEVICE_PORT_TYPE_HEADSET ||
                              MentionsMicrophone(entry.Name) || MentionsMicrophone(entry.Description);
         device.Ports.push_back(std::move(entry));
-    }
-    if (info->active_port) {
-        device.ActivePort = Text(info->active_port->name);
     }
     fill->Target->Sources.push_back(std::move(device));
 }
