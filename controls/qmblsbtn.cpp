@@ -26,6 +26,31 @@ Spacing SpacingFor(int span, int n)
     return {Nearest(static_cast<double>(span) / n), Nearest(static_cast<double>(span) / (2.0 * n))};
 }
 
+// One toothed side with n > 0 teeth: along the side the bases start at t-1,
+// one step apart; across it the bases stand at 'base' and the tips at 'tip'.
+// at(along, across) turns the two into a point of the side.
+template <typename At> QPolygon ToothedSide(int span, int teeth, int t, int base, int tip, At at)
+{
+    QPolygon outline;
+    Spacing s = SpacingFor(span, teeth);
+    for (int i = 0; i < teeth; ++i) {
+        outline << at(i * s.step + t - 1, base) << at(i * s.step + t - 1 + s.half, tip);
+    }
+    outline << at(span + t - 1, base);
+    return outline;
+}
+
+// The left and right sides run down the rows, the top and bottom along the columns.
+QPoint Vertical(int along, int across)
+{
+    return QPoint(across, along);
+}
+
+QPoint Horizontal(int along, int across)
+{
+    return QPoint(along, across);
+}
+
 // The image is kept opaque: the plate never shows through a picture.
 QImage OpaqueCopy(const QImage &image)
 {
@@ -46,30 +71,18 @@ TQMBL_SawToothButton::TQMBL_SawToothButton(QWidget *parent) : QWidget(parent)
 QPolygon TQMBL_SawToothButton::LeftOutline(int w, int h, int teeth, int toothSize)
 {
     (void)w;
-    QPolygon outline;
     if (teeth <= 0)
-        return outline;
+        return QPolygon();
     const int t = toothSize;
-    Spacing s = SpacingFor(h - 2 * t, teeth);
-    for (int i = 0; i < teeth; ++i) {
-        outline << QPoint(t - 1, i * s.step + t - 1) << QPoint(0, i * s.step + t - 1 + s.half);
-    }
-    outline << QPoint(t - 1, h - t - 1);
-    return outline;
+    return ToothedSide(h - 2 * t, teeth, t, t - 1, 0, Vertical);
 }
 
 QPolygon TQMBL_SawToothButton::RightOutline(int w, int h, int teeth, int toothSize)
 {
-    QPolygon outline;
     if (teeth <= 0)
-        return outline;
+        return QPolygon();
     const int t = toothSize;
-    Spacing s = SpacingFor(h - 2 * t, teeth);
-    for (int i = 0; i < teeth; ++i) {
-        outline << QPoint(w - t - 1, i * s.step + t - 1) << QPoint(w - 1, i * s.step + t - 1 + s.half);
-    }
-    outline << QPoint(w - t - 1, h - t - 1);
-    return outline;
+    return ToothedSide(h - 2 * t, teeth, t, w - t - 1, w - 1, Vertical);
 }
 
 QPolygon TQMBL_SawToothButton::TopOutline(int w, int h, int teeth, int toothSize)
@@ -79,11 +92,7 @@ QPolygon TQMBL_SawToothButton::TopOutline(int w, int h, int teeth, int toothSize
     const int t = toothSize;
     const int span = w - 2 * t;
     if (teeth > 0) {
-        Spacing s = SpacingFor(span, teeth);
-        for (int i = 0; i < teeth; ++i) {
-            outline << QPoint(i * s.step + t - 1, t) << QPoint(i * s.step + t - 1 + s.half, 0);
-        }
-        outline << QPoint(w - t - 1, t);
+        outline = ToothedSide(span, teeth, t, t, 0, Horizontal);
     } else if (teeth < 0) {
         // Tips on the span boundaries; each boundary is rounded on its own
         // rather than as a multiple of a rounded step.
@@ -101,16 +110,10 @@ QPolygon TQMBL_SawToothButton::TopOutline(int w, int h, int teeth, int toothSize
 
 QPolygon TQMBL_SawToothButton::BottomOutline(int w, int h, int teeth, int toothSize)
 {
-    QPolygon outline;
     if (teeth <= 0)
-        return outline;
+        return QPolygon();
     const int t = toothSize;
-    Spacing s = SpacingFor(w - 2 * t, teeth);
-    for (int i = 0; i < teeth; ++i) {
-        outline << QPoint(i * s.step + t - 1, h - t - 1) << QPoint(i * s.step + t - 1 + s.half, h - 1);
-    }
-    outline << QPoint(w - t - 1, h - t - 1);
-    return outline;
+    return ToothedSide(w - 2 * t, teeth, t, h - t - 1, h - 1, Horizontal);
 }
 
 QRegion TQMBL_SawToothButton::BuildRegion(int w, int h, int leftTeeth, int topTeeth, int rightTeeth, int bottomTeeth,
