@@ -40,6 +40,28 @@ void DrawCaption(QPainter &painter, int x, int y, const QString &text)
     painter.drawText(x, y + metrics.ascent(), text);
 }
 
+void DrawFace(QPainter &painter, QSize face, QPoint captionAt, QPoint pictureAt, const QString &caption,
+              const QImage &picture)
+{
+    if (!caption.isEmpty()) {
+        QSize text = CaptionSize(caption);
+        DrawCaption(painter, Nearest((face.width() - text.width()) * 0.5) + captionAt.x(),
+                    Nearest((face.height() - text.height()) * 0.5) + captionAt.y(), caption);
+    }
+    if (!picture.isNull()) {
+        painter.drawImage(QPoint(Nearest((face.width() - picture.width()) * 0.5) + pictureAt.x(),
+                                 Nearest((face.height() - picture.height()) * 0.5) + pictureAt.y()),
+                          picture);
+    }
+}
+
+QImage OpaqueCopy(const QImage &image)
+{
+    if (image.isNull())
+        return QImage();
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
 QRegion EllipseRegion(int x1, int y1, int x2, int y2)
 {
     const double a = (x2 - x1) * 0.5;

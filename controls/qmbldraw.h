@@ -1,11 +1,12 @@
 // Drawing helpers shared by the controls: rounding, one-pixel lines that stop
-// short of their end point, a pen that follows move-to/line-to drawing, and
-// the bevelled elliptical rim.
+// short of their end point, a pen that follows move-to/line-to drawing, the
+// buttons' caption and picture, and the bevelled elliptical rim.
 #pragma once
 
 #include "effects/sample.h"
 
 #include <QColor>
+#include <QImage>
 #include <QPainter>
 #include <QPoint>
 #include <QRegion>
@@ -91,6 +92,23 @@ private:
 // application's default font rather than the widget's own.
 void DrawCaption(QPainter &painter, int x, int y, const QString &text);
 QSize CaptionSize(const QString &text);
+
+// A button's face: the caption, then the picture over it, each centred in a
+// face of the given size. captionAt and pictureAt are where a caption or a
+// picture exactly as large as the face would have its top-left corner.
+void DrawFace(QPainter &painter, QSize face, QPoint captionAt, QPoint pictureAt, const QString &caption,
+              const QImage &picture);
+
+// The picture as the buttons keep it: opaque, so that the face never shows
+// through; a null image stays null.
+QImage OpaqueCopy(const QImage &image);
+
+// Whether a mouse position lies in the w x h rectangle of a control; x = w or
+// y = h is outside.
+inline bool InsideRect(QPointF p, int w, int h)
+{
+    return p.x() >= 0 && p.x() < w && p.y() >= 0 && p.y() < h;
+}
 
 // The ellipse inscribed in the rectangle (x1,y1)-(x2,y2), right and bottom
 // edges excluded, as the pixels whose centres lie inside it: the ellipse in

@@ -5,8 +5,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-using qmbl::Nearest;
-
 TQMBL_EllipticalButton::TQMBL_EllipticalButton(QWidget *parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -39,13 +37,13 @@ void TQMBL_EllipticalButton::SetDown(bool down)
 
 void TQMBL_EllipticalButton::SetUpImage(const QImage &image)
 {
-    upImage_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+    upImage_ = qmbl::OpaqueCopy(image);
     repaint();
 }
 
 void TQMBL_EllipticalButton::SetDownImage(const QImage &image)
 {
-    downImage_ = image.isNull() ? QImage() : image.convertToFormat(QImage::Format_RGB32);
+    downImage_ = qmbl::OpaqueCopy(image);
     repaint();
 }
 
@@ -66,16 +64,7 @@ void TQMBL_EllipticalButton::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.fillRect(0, 0, w, h, qmbl::Silver);
-    if (!caption_.isEmpty()) {
-        QSize text = qmbl::CaptionSize(caption_);
-        qmbl::DrawCaption(painter, Nearest((w - text.width()) * 0.5) + d, Nearest((h - text.height()) * 0.5) + d,
-                          caption_);
-    }
-    const QImage &picture = raised_ ? upImage_ : downImage_;
-    if (!picture.isNull()) {
-        painter.drawImage(QPoint(Nearest((w - picture.width()) * 0.5) + d, Nearest((h - picture.height()) * 0.5) + d),
-                          picture);
-    }
+    qmbl::DrawFace(painter, QSize(w, h), QPoint(d, d), QPoint(d, d), caption_, raised_ ? upImage_ : downImage_);
     qmbl::DrawEllipticalRim(painter, w, h, raised_);
 }
 
@@ -101,8 +90,7 @@ void TQMBL_EllipticalButton::mouseReleaseEvent(QMouseEvent *event)
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    const QPointF p = event->position();
-    const bool inside = p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
+    const bool inside = qmbl::InsideRect(event->position(), width(), height());
     const bool clicked = clickStarted_;
     clickStarted_ = false;
     // The click is reported with Down still at its old value; the release

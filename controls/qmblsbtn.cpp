@@ -6,6 +6,7 @@
 #include <QPainter>
 
 using qmbl::Nearest;
+using qmbl::OpaqueCopy;
 
 namespace {
 
@@ -49,14 +50,6 @@ QPoint Vertical(int along, int across)
 QPoint Horizontal(int along, int across)
 {
     return QPoint(along, across);
-}
-
-// The image is kept opaque: the plate never shows through a picture.
-QImage OpaqueCopy(const QImage &image)
-{
-    if (image.isNull())
-        return QImage();
-    return image.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace
@@ -339,17 +332,8 @@ void TQMBL_SawToothButton::paintEvent(QPaintEvent *)
     // Caption, then the picture over it; both one pixel right and down while
     // pressed.
     const int d = raised_ ? 0 : 1;
-    if (!caption_.isEmpty()) {
-        QSize text = qmbl::CaptionSize(caption_);
-        qmbl::DrawCaption(painter, Nearest((w - 2 * t - text.width()) * 0.5) + t + d,
-                          Nearest((h - 2 * t - text.height()) * 0.5) + t + d, caption_);
-    }
-    const QImage &picture = raised_ ? upImage_ : downImage_;
-    if (!picture.isNull()) {
-        painter.drawImage(QPoint(Nearest((w - 2 * t - picture.width()) * 0.5) + t - 1 + d,
-                                 Nearest((h - 2 * t - picture.height()) * 0.5) + t - 1 + d),
-                          picture);
-    }
+    qmbl::DrawFace(painter, QSize(w - 2 * t, h - 2 * t), QPoint(t + d, t + d), QPoint(t - 1 + d, t - 1 + d), caption_,
+                   raised_ ? upImage_ : downImage_);
 }
 
 void TQMBL_SawToothButton::mousePressEvent(QMouseEvent *event)
@@ -373,17 +357,12 @@ void TQMBL_SawToothButton::mouseReleaseEvent(QMouseEvent *event)
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    const QPointF p = event->position();
-    // Only the rectangle counts here, not the teeth; x = W or y = H is outside.
-    const bool inside = p.x() >= 0 && p.x() < width() && p.y() >= 0 && p.y() < height();
+    // Only the rectangle counts here, not the teeth.
+    const bool inside = qmbl::InsideRect(event->position(), width(), height());
     const bool clicked = clickStarted_;
     clickStarted_ = false;
     if (inside) {
-        down_ = !down_;
-        if (raised_ == down_) {
-            raised_ = !down_;
-            repaint();
-        }
+        SetDown(!down_);
         if (clicked)
             emit OnClick();
     } else if (!down_) {
