@@ -3,6 +3,8 @@
 // explicitly over the whole history instead of a circular line.
 #include "effects/delay.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,50 +19,10 @@ namespace {
 constexpr int32_t EchoRepeat = 6614; // 300 ms: a line of 6615, repeat one slot early
 constexpr int16_t Sentinel = 12345;
 
-// Round(7x / 10) in exact integer arithmetic, halves to even. It agrees with
-// the double computation whenever x is not a multiple of 5 plus 5 (then 7x/10
-// lies at least 0.1 from a half).
-int32_t SevenTenths(int32_t x)
-{
-    const int64_t q = 7LL * x;
-    int64_t fl = q >= 0 ? q / 10 : -((-q + 9) / 10);
-    const int64_t rem = q - 10 * fl;
-    if (rem > 5 || (rem == 5 && fl % 2 != 0))
-        ++fl;
-    return static_cast<int32_t>(fl);
-}
-
 int16_t Clamp16(int64_t v)
 {
     return static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
 }
-
-// A busy signal that avoids the half-way cases of SevenTenths.
-std::vector<int16_t> TestSignal(int32_t count, int32_t modulus)
-{
-    std::vector<int16_t> x(count);
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t v = static_cast<int32_t>((static_cast<int64_t>(i) * 31153) % modulus) - modulus / 2;
-        if (v % 10 == 5 || v % 10 == -5)
-            ++v;
-        x[i] = static_cast<int16_t>(v);
-    }
-    return x;
-}
-
-// A gauge wide enough never to clamp, so Progress counts the advances.
-struct CountingGauge : ProgressGauge {
-    CountingGauge() { ResetProgress(*this, 1 << 30); }
-};
-
-class ProgressStepScope {
-public:
-    explicit ProgressStepScope(int32_t step) : saved(ProgressStep) { ProgressStep = step; }
-    ~ProgressStepScope() { ProgressStep = saved; }
-
-private:
-    int32_t saved;
-};
 
 // The modulated delay written as delays rather than line indices: the tap
 // at offset o reads the value stored o samples ago (o taken modulo L; 0
@@ -107,7 +69,7 @@ std::vector<int16_t> ModulatedDelayByHistory(const std::vector<int16_t> &x, int3
 TEST(Echo, GrowsClipByExactly6615SamplesEndingInSilence)
 {
     const int32_t count = 8000;
-    const std::vector<int16_t> x = TestSignal(count, 20000);
+    const std::vector<int16_t> x = BusySignal(count, 20000);
     std::vector<int16_t> buffer(count + 7000, Sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
 
@@ -128,7 +90,7 @@ TEST(Echo, GrowsClipByExactly6615SamplesEndingInSilence)
 TEST(Echo, MaxCountEqualToCountKeepsLengthAndLosesTheTail)
 {
     const int32_t count = 7000;
-    const std::vector<int16_t> x = TestSignal(count, 30000);
+    const std::vector<int16_t> x = BusySignal(count, 30000);
     std::vector<int16_t> buffer(count + 100, Sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
 
@@ -143,7 +105,7 @@ TEST(Echo, MaxCountEqualToCountKeepsLengthAndLosesTheTail)
 
 TEST(Echo, ClipShorterThanDelayIsUnchangedWithoutRoom)
 {
-    const std::vector<int16_t> x = TestSignal(1000, 60000);
+    const std::vector<int16_t> x = BusySignal(1000, 60000);
     std::vector<int16_t> buffer = x;
     EXPECT_EQ(EchoEffect(buffer.data(), 1000, 300, 70, 0.0, 1000), 1000);
     EXPECT_EQ(buffer, x);
@@ -152,7 +114,7 @@ TEST(Echo, ClipShorterThanDelayIsUnchangedWithoutRoom)
 TEST(Echo, ClipShorterThanDelayPutsRepeatInAddedSamples)
 {
     const int32_t count = 1000;
-    const std::vector<int16_t> x = TestSignal(count, 60000);
+    const std::vector<int16_t> x = BusySignal(count, 60000);
     std::vector<int16_t> buffer(10000, Sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
 
@@ -244,7 +206,7 @@ TEST(Echo, RegeneratedValueIsStoredAsItsLow16Bits)
 TEST(Echo, AdvancesGaugeEveryEighthSampleOfTheResult)
 {
     ProgressStepScope step(120); // 1000 div 120 = 8
-    const std::vector<int16_t> x = TestSignal(1000, 1000);
+    const std::vector<int16_t> x = BusySignal(1000, 1000);
 
     CountingGauge same;
     std::vector<int16_t> buffer = x;
@@ -260,7 +222,7 @@ TEST(Echo, AdvancesGaugeEveryEighthSampleOfTheResult)
 
 TEST(Echo, NoDelayOrNoSamplesLeavesTheClip)
 {
-    const std::vector<int16_t> x = TestSignal(500, 30000);
+    const std::vector<int16_t> x = BusySignal(500, 30000);
     std::vector<int16_t> buffer = x;
     EXPECT_EQ(EchoEffect(buffer.data(), 500, 0, 70, 0.0, 500), 500);
     EXPECT_EQ(EchoEffect(buffer.data(), 500, -300, 70, 0.0, 500), 500);
@@ -272,7 +234,7 @@ TEST(Echo, NoDelayOrNoSamplesLeavesTheClip)
 
 TEST(Echo, HugeDelayOnlyPadsWithSilenceWithinMaxCount)
 {
-    const std::vector<int16_t> x = TestSignal(500, 30000);
+    const std::vector<int16_t> x = BusySignal(500, 30000);
     std::vector<int16_t> buffer(600, Sentinel);
     std::copy(x.begin(), x.end(), buffer.begin());
     EXPECT_EQ(EchoEffect(buffer.data(), 500, INT32_MAX, 70, 0.0, 550), 550);
@@ -363,7 +325,7 @@ TEST(Flange, MatchesAReferenceThatTracksTheDelayExplicitly)
 
 TEST(ModulatedDelay, ChorusAndRobotMatchTheReferenceOnABusySignal)
 {
-    const std::vector<int16_t> x = TestSignal(30000, 50000);
+    const std::vector<int16_t> x = BusySignal(30000, 50000);
     std::vector<int16_t> chorus = x;
     ModulatedDelay(chorus.data(), 30000, 20, 40, 20, 1.0, 0.0);
     EXPECT_EQ(chorus, ModulatedDelayByHistory(x, 882, 441, 50, true, 1.0, 0.0));
@@ -376,7 +338,7 @@ TEST(ModulatedDelay, ChorusAndRobotMatchTheReferenceOnABusySignal)
 TEST(ModulatedDelay, AdvancesGaugeOncePerIntervalOfTheClip)
 {
     ProgressStepScope step(120);
-    std::vector<int16_t> buffer = TestSignal(1000, 1000);
+    std::vector<int16_t> buffer = BusySignal(1000, 1000);
     CountingGauge gauge;
     ModulatedDelay(buffer.data(), 1000, 0, 6, 6, 0.9, 0.5, &gauge);
     EXPECT_EQ(gauge.Progress(), 125);
@@ -389,7 +351,7 @@ TEST(ModulatedDelay, AdvancesGaugeOncePerIntervalOfTheClip)
 
 TEST(ModulatedDelay, EmptyLineOrOversizedLineLeavesTheClip)
 {
-    const std::vector<int16_t> x = TestSignal(2000, 30000);
+    const std::vector<int16_t> x = BusySignal(2000, 30000);
     std::vector<int16_t> buffer = x;
     ModulatedDelay(buffer.data(), 2000, 0, 0, 6, 0.9, 0.5);
     ModulatedDelay(buffer.data(), 2000, 0, -40, 6, 0.9, 0.5);
@@ -399,7 +361,7 @@ TEST(ModulatedDelay, EmptyLineOrOversizedLineLeavesTheClip)
 
 TEST(ModulatedDelay, MinimumAboveMaximumBehavesAsAFixedDelayAtTheMaximum)
 {
-    const std::vector<int16_t> x = TestSignal(3000, 30000);
+    const std::vector<int16_t> x = BusySignal(3000, 30000);
     std::vector<int16_t> swapped = x;
     ModulatedDelay(swapped.data(), 3000, 50, 12, 0, 0.0, 0.75);
     std::vector<int16_t> fixed = x;
@@ -411,7 +373,7 @@ TEST(ModulatedDelay, SweepTooFastForTheLineStepsEverySample)
 {
     // Rate 5000 would give an interval of Round(0.2) = 0 samples; it moves
     // the delay once per sample instead of dividing by zero.
-    const std::vector<int16_t> x = TestSignal(3000, 30000);
+    const std::vector<int16_t> x = BusySignal(3000, 30000);
     std::vector<int16_t> buffer = x;
     ModulatedDelay(buffer.data(), 3000, 0, 6, 5000, 0.9, 0.5);
     EXPECT_EQ(buffer, ModulatedDelayByHistory(x, 132, 0, 1, true, 0.9, 0.5));

@@ -10,6 +10,8 @@
 // ((s >> 8) mod 65536) - 32768, divided by 4 rounding down.
 #include "effects/filters.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,14 +21,12 @@
 
 namespace {
 
+// The reference clips divided by 4, rounding down.
 std::vector<int16_t> QuarterClip(size_t n, uint32_t seed)
 {
-    std::vector<int16_t> x(n);
-    uint32_t s = seed;
-    for (auto &v : x) {
-        s = (s * 1103515245u + 12345u) & 0x7FFFFFFFu;
-        v = static_cast<int16_t>((static_cast<int32_t>((s >> 8) % 65536) - 32768) >> 2);
-    }
+    std::vector<int16_t> x = ReferenceClip(n, seed);
+    for (auto &v : x)
+        v = static_cast<int16_t>(v >> 2);
     return x;
 }
 
@@ -47,11 +47,6 @@ std::vector<int16_t> Click()
 
 const Real48 BassGains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
 const Real48 TrebleGains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
-
-struct SavedProgressStep {
-    int32_t saved = ProgressStep;
-    ~SavedProgressStep() { ProgressStep = saved; }
-};
 
 const int16_t ExpectedSquareBass[384] = {
     1089,   2147,   3182,   4195,   5185,   6151,   7094,   8013,   8908,   9779,   10625,  11446,  12242,  13013,
@@ -276,7 +271,7 @@ TEST(ResonatorFilter, SilenceStaysSilent)
 
 TEST(ResonatorFilter, CountZeroOrLessDoesNothing)
 {
-    SavedProgressStep keep;
+    ProgressStepScope keep;
     ProgressStep = 12;
     const std::vector<int16_t> original = QuarterClip(16, 3);
     for (int32_t count : {0, -1, INT32_MIN}) {
@@ -297,7 +292,7 @@ TEST(ResonatorFilter, CountZeroOrLessDoesNothing)
 
 TEST(ResonatorFilter, ProgressStepZeroBecomesTenOthersAreKept)
 {
-    SavedProgressStep keep;
+    ProgressStepScope keep;
     std::vector<int16_t> x = QuarterClip(50, 1);
     ProgressStep = 0;
     BassOnlyClip(x.data(), 50);
@@ -314,7 +309,7 @@ TEST(ResonatorFilter, ProgressStepZeroBecomesTenOthersAreKept)
 // while fewer than e - 1 have been made.
 TEST(ResonatorFilter, ProgressAdvancesAtEveryEthStepUpToEMinusOne)
 {
-    SavedProgressStep keep;
+    ProgressStepScope keep;
     struct Case {
         int32_t count, step;
         bool show;

@@ -3,6 +3,8 @@
 // behaviour at the edges (short clips, silence, bad arguments, progress).
 #include "effects/pitch.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,14 +16,6 @@ namespace {
 std::vector<int16_t> Constant(size_t n, int16_t v)
 {
     return std::vector<int16_t>(n, v);
-}
-
-std::vector<int16_t> Tone(size_t n, double period, double amplitude)
-{
-    std::vector<int16_t> x(n);
-    for (size_t i = 0; i < n; ++i)
-        x[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * i / period)));
-    return x;
 }
 
 // Pseudo-random samples over the whole 16-bit range.
@@ -242,12 +236,10 @@ TEST(PitchShift, ProgressAdvancesOnceEveryCountDivProgressStepSamples)
     for (const Case c : {Case{1000, 40, 40}, Case{1000, 7, 7}, Case{30, 40, 0}, Case{1000, 0, 0}, Case{1000, -5, 0}}) {
         ProgressGauge gauge;
         ResetProgress(gauge, 120);
-        const int32_t saved = ProgressStep;
-        ProgressStep = c.step;
+        ProgressStepScope step(c.step);
         std::vector<int16_t> x = Noise(static_cast<size_t>(c.count), 1);
         PitchShiftClip(x.data(), c.count, 12, &gauge);
         EXPECT_EQ(ProgressStep, c.step); // the shifter never changes it
-        ProgressStep = saved;
         EXPECT_EQ(gauge.Progress(), c.advances) << c.count << " / " << c.step;
     }
 }

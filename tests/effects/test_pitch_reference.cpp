@@ -6,23 +6,14 @@
 // sample = ((s >> 8) mod 65536) - 32768, started from the seed given.
 #include "effects/pitch.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <iterator>
 #include <vector>
 
 namespace {
-
-std::vector<int16_t> ReferenceClip(size_t n, uint32_t seed)
-{
-    std::vector<int16_t> x(n);
-    uint32_t s = seed;
-    for (auto &v : x) {
-        s = (s * 1103515245u + 12345u) & 0x7FFFFFFFu;
-        v = static_cast<int16_t>(static_cast<int32_t>((s >> 8) % 65536) - 32768);
-    }
-    return x;
-}
 
 // ShrinkingWithFeedback: seed 1, PitchShift(0, 10, 0.414214, 0.5, 0.7, 0.3)
 const int16_t ExpectedShrinkingWithFeedback[500] = {

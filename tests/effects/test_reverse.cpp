@@ -4,6 +4,8 @@
 // to the hand-worked cases.
 #include "effects/reverse.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,19 +14,6 @@
 #include <vector>
 
 namespace {
-
-struct CountingGauge : ProgressGauge {
-    CountingGauge() { ResetProgress(*this, 1 << 30); }
-};
-
-class ProgressStepScope {
-public:
-    explicit ProgressStepScope(int32_t step) : saved(ProgressStep) { ProgressStep = step; }
-    ~ProgressStepScope() { ProgressStep = saved; }
-
-private:
-    int32_t saved;
-};
 
 std::vector<int16_t> TestSignal(int32_t count, int32_t modulus)
 {

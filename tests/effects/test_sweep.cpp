@@ -6,6 +6,8 @@
 // ((s >> 8) mod 65536) - 32768.
 #include "effects/filters.h"
 
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -14,25 +16,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<int16_t> ReferenceClip(size_t n, uint32_t seed)
-{
-    std::vector<int16_t> x(n);
-    uint32_t s = seed;
-    for (auto &v : x) {
-        s = (s * 1103515245u + 12345u) & 0x7FFFFFFFu;
-        v = static_cast<int16_t>(static_cast<int32_t>((s >> 8) % 65536) - 32768);
-    }
-    return x;
-}
-
-std::vector<int16_t> Tone(size_t n, double period, double amplitude)
-{
-    std::vector<int16_t> x(n);
-    for (size_t i = 0; i < n; ++i)
-        x[i] = static_cast<int16_t>(std::lround(amplitude * std::sin(2 * std::numbers::pi * i / period)));
-    return x;
-}
 
 int UpwardCrossings(const std::vector<int16_t> &x, size_t from, size_t to)
 {
@@ -358,8 +341,7 @@ TEST(PitchSweep, CountZeroAndBadArgumentsChangeNothing)
 
 TEST(PitchSweep, ProgressAdvancesOnceEveryCountDivProgressStepSamples)
 {
-    const int32_t saved = ProgressStep;
-    ProgressStep = 40;
+    ProgressStepScope step(40);
     for (bool up : {true, false}) {
         ProgressGauge gauge;
         ResetProgress(gauge, 120);
@@ -370,5 +352,4 @@ TEST(PitchSweep, ProgressAdvancesOnceEveryCountDivProgressStepSamples)
             SweepDownClip(x.data(), 1000, &gauge);
         EXPECT_EQ(gauge.Progress(), 40) << up; // every 25 samples
     }
-    ProgressStep = saved;
 }

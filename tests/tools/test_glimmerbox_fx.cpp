@@ -1,6 +1,8 @@
 // The command-line tool, run as a real process. Input files are built byte
 // by byte here and outputs are taken apart by their fixed offsets, so these
 // tests do not lean on the program's own WAVE code to judge it.
+#include "tests/effects/effecttesting.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -164,30 +166,6 @@ Parsed ParseOutput(const std::string &s)
     return p;
 }
 
-// Round(7x / 10), halves to even, in integers; exact for the double
-// product whenever x is not 5 more than a multiple of 10.
-int32_t SevenTenths(int32_t x)
-{
-    const int64_t q = 7LL * x;
-    int64_t fl = q >= 0 ? q / 10 : -((-q + 9) / 10);
-    const int64_t rem = q - 10 * fl;
-    if (rem > 5 || (rem == 5 && fl % 2 != 0))
-        ++fl;
-    return static_cast<int32_t>(fl);
-}
-
-std::vector<int16_t> Voice(int32_t count)
-{
-    std::vector<int16_t> x(count);
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t v = static_cast<int32_t>((static_cast<int64_t>(i) * 31153) % 50000) - 25000;
-        if (v % 10 == 5 || v % 10 == -5)
-            ++v;
-        x[i] = static_cast<int16_t>(v);
-    }
-    return x;
-}
-
 } // namespace
 
 TEST_F(Tool, HelpPrintsUsageToStdoutAndSucceeds)
@@ -221,7 +199,7 @@ TEST_F(Tool, UnknownOptionIsAUsageError)
 
 TEST_F(Tool, PitchOutsideTheBarIsAUsageError)
 {
-    WriteWave(Path("in.wav"), Voice(100));
+    WriteWave(Path("in.wav"), BusySignal(100, 50000));
     const std::string in = Path("in.wav").string();
     const std::string out = Path("out.wav").string();
     for (const std::vector<std::string> &args : {
@@ -260,7 +238,7 @@ TEST_F(Tool, RejectedInputShowsTheReadersMessage)
 
 TEST_F(Tool, UnwritableOutputFails)
 {
-    WriteWave(Path("in.wav"), Voice(100));
+    WriteWave(Path("in.wav"), BusySignal(100, 50000));
     const std::string out = Path("no-such-folder/out.wav").string();
     const Outcome o = Run({Path("in.wav").string(), out});
     EXPECT_EQ(o.status, 1);
@@ -270,7 +248,7 @@ TEST_F(Tool, UnwritableOutputFails)
 TEST_F(Tool, EchoKeepsTheLengthAndAddsTheRepeat)
 {
     const int32_t count = 9000;
-    const std::vector<int16_t> x = Voice(count);
+    const std::vector<int16_t> x = BusySignal(count, 50000);
     WriteWave(Path("in.wav"), x);
     const Outcome o = Run({"--echo", Path("in.wav").string(), Path("out.wav").string()});
     ASSERT_EQ(o.status, 0) << o.err;
@@ -290,7 +268,7 @@ TEST_F(Tool, EchoKeepsTheLengthAndAddsTheRepeat)
 
 TEST_F(Tool, RateEffectsOnlyChangeTheWrittenRate)
 {
-    const std::vector<int16_t> x = Voice(500);
+    const std::vector<int16_t> x = BusySignal(500, 50000);
     WriteWave(Path("in.wav"), x);
     struct Case {
         std::vector<std::string> flags;
@@ -348,7 +326,7 @@ TEST_F(Tool, WithSettingsStoresTheSelectionThatSettingsFromRestores)
 
 TEST_F(Tool, SettingsFromAPlainFileLeavesEverythingOff)
 {
-    const std::vector<int16_t> x = Voice(300);
+    const std::vector<int16_t> x = BusySignal(300, 50000);
     WriteWave(Path("in.wav"), x);
     ASSERT_EQ(
         Run({"--settings-from", Path("in.wav").string(), Path("in.wav").string(), Path("out.wav").string()}).status, 0);
@@ -357,7 +335,7 @@ TEST_F(Tool, SettingsFromAPlainFileLeavesEverythingOff)
 
 TEST_F(Tool, UnreadableSettingsFileFails)
 {
-    WriteWave(Path("in.wav"), Voice(300));
+    WriteWave(Path("in.wav"), BusySignal(300, 50000));
     const Outcome missing =
         Run({"--settings-from", Path("none.wav").string(), Path("in.wav").string(), Path("out.wav").string()});
     EXPECT_EQ(missing.status, 1);
@@ -374,7 +352,7 @@ TEST_F(Tool, UnreadableSettingsFileFails)
 
 TEST_F(Tool, ProgressBarAppearsOnATerminal)
 {
-    WriteWave(Path("in.wav"), Voice(1000));
+    WriteWave(Path("in.wav"), BusySignal(1000, 50000));
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
