@@ -17,6 +17,6 @@ struct PipelineResult {
 // working buffer (workCapacity bytes, at least voiceBytes). workAltered is
 // read and set as the run alters the buffer. gauge (optional) is reset to
 // 0..120 when any effect is selected and advanced by the routines.
-PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, int16_t *workData,
-                                 int32_t workCapacity, bool &workAltered, const TEffectSet &effects,
-                                 uint32_t voiceRate, ProgressGauge *gauge = nullptr);
+PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, int16_t *workData, int32_t workCapacity,
+                                 bool &workAltered, const TEffectSet &effects, uint32_t voiceRate,
+                                 ProgressGauge *gauge = nullptr);
