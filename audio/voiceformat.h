@@ -4,7 +4,7 @@
 #include <cstdint>
 
 struct TWaveFormat {
-    uint16_t FormatTag;      // 1 = PCM
+    uint16_t FormatTag; // 1 = PCM
     uint16_t Channels;
     uint32_t SamplesPerSec;
     uint32_t AvgBytesPerSec;
