@@ -148,6 +148,10 @@ TMainForm::TMainForm(QWidget *parent)
     connect(Timer, &QTimer::timeout, this, &TMainForm::TimerTimer);
     Timer->start();
 
+    PresetFolder = QCoreApplication::applicationDirPath().toStdString();
+    // WAVE files dropped anywhere on the window are opened.
+    setAcceptDrops(true);
+
     // Keys typed anywhere in the window reach FormKeyPress before the control
     // that has the focus.
     qApp->installEventFilter(this);
@@ -324,6 +328,8 @@ void TMainForm::BuildMenu()
     SweepDown1 = Options1->addAction(QStringLiteral("Sweep &Down"));
     for (QAction *item : Options1->actions())
         item->setCheckable(true);
+    Options1->addSeparator();
+    Preferences1 = Options1->addAction(QStringLiteral("&Preferences..."));
 
     Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
     HelpTopics1 = Help1->addAction(QStringLiteral("Help &Topics"));
@@ -352,6 +358,7 @@ void TMainForm::BuildMenu()
     ConnectMenuClick(TrebleOnly1, this, &TMainForm::TrebleOnly1Click);
     ConnectMenuClick(SweepUp1, this, &TMainForm::SweepUp1Click);
     ConnectMenuClick(SweepDown1, this, &TMainForm::SweepDown1Click);
+    ConnectMenuClick(Preferences1, this, &TMainForm::Preferences1Click);
     ConnectMenuClick(HelpTopics1, this, &TMainForm::HelpTopics1Click);
     ConnectMenuClick(HowToUseHelp1, this, &TMainForm::HowToUseHelp1Click);
     ConnectMenuClick(About1, this, &TMainForm::About1Click);
@@ -498,6 +505,15 @@ void TMainForm::FormDestroy()
         return;
     destroyed = true;
     CloseMixer();
+    // A device still playing (the window closed by its close box) is closed
+    // here: it must not report to a window that is gone.
+    if (WaveOut) {
+        waveOutReset(WaveOut);
+        ReleaseWaveHeaders();
+        waveOutClose(WaveOut);
+        WaveOut = nullptr;
+        Playing = false;
+    }
     // A recording still running is stopped and not loaded; its file stays.
     if (Recording)
         AudioStopRecord();
@@ -517,10 +533,15 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::TimerTimer()
 {
-    // 1. Playback stopped with the Play button: comes with playback.
+    // 1. Playback stopped with the Play button.
+    PlayTickStop();
     // 2. Recording stopped with the Record button: comes with recording.
     // 3. Recording display, or releasing a Record button left down: comes with recording.
-    // 4. Playback progress and end, or releasing a Play button left down: comes with playback.
+    // 4. Playback progress and end, or releasing a Play button left down.
+    if (Playing)
+        PlayTickProgress();
+    else
+        PlayTickIdle();
 
     // 5. The momentary buttons spring back within one tick of a click.
     for (TQMBL_EllipticalButton *button : {SF1Button, SF2Button, SF3Button})
@@ -577,6 +598,11 @@ void TMainForm::FormKeyPress(char key)
 
 bool TMainForm::event(QEvent *event)
 {
+    if (event->type() == TWaveOutDoneEvent::EventType) {
+        const auto *done = static_cast<TWaveOutDoneEvent *>(event);
+        WaveOutDone(done->Device, done->Header);
+        return true;
+    }
     if (event->type() == TMixerControlChangeEvent::EventType) {
         MixerControlChange(static_cast<TMixerControlChangeEvent *>(event)->ControlId);
         return true;

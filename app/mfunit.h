@@ -5,6 +5,10 @@
 //                        timer, the menus, help and about, the shared voice
 //                        operations
 //   app/mfmixer.cpp      the volume sliders and the recording input
+//   app/mfplay.cpp       playback: the Play button, the two blocks streamed
+//                        to the wave-out device, the time display
+//   app/mffiles.cpp      the File menu, the preset buttons, the preferences
+//                        command and files dropped on the window
 //   effects/mfeffects.cpp the effect buttons, their menu items and the
 //                        effect pipeline run over the controls
 #pragma once
@@ -57,6 +61,16 @@ public:
     const int32_t ControlId;
 };
 
+// The wave-out device's MM_WOM_DONE, as it reaches the window: the device
+// and the block it has finished. Posted from the audio thread.
+class TWaveOutDoneEvent : public QEvent {
+public:
+    static const QEvent::Type EventType;
+    TWaveOutDoneEvent(HWAVEOUT device, WAVEHDR *header) : QEvent(EventType), Device(device), Header(header) {}
+    HWAVEOUT const Device;
+    WAVEHDR *const Header;
+};
+
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -65,6 +79,7 @@ public:
     static constexpr int DesignedLeft = 99;
     static constexpr int DesignedTop = 94;
     static constexpr int TimerInterval = 100;
+    static constexpr int32_t PlayBlockBytes = 8096; // each of the two playback blocks
 
     // Builds the window and its components; FormCreate does the rest once the
     // window is in MainForm.
@@ -93,6 +108,7 @@ public:
     int32_t HeadersQueued = 0;              // blocks written since playback began
     bool WorkAltered = false;               // an effect has altered WorkData since start-up
     int16_t InputSource = 0;                // copy of InputSourceIndex, handed to the recorder
+    std::string PresetFolder;               // where SF1.WAV.. are looked for: the program's own folder
 
     // --- Components, in the order the window is built --------------------------
     QWidget *ClientArea;
@@ -161,6 +177,7 @@ public:
     QAction *TrebleOnly1;
     QAction *SweepUp1;
     QAction *SweepDown1;
+    QAction *Preferences1;
     QMenu *Help1;
     QAction *HelpTopics1;
     QAction *HowToUseHelp1;
@@ -188,19 +205,56 @@ public:
     void HelpTopics1Click();
     void HowToUseHelp1Click();
 
-    // Commands of the file, recording and playback parts; they come with those parts.
-    void New1Click() {}
-    void Open1Click() {}
-    void Save1Click() {}
-    void SaveAs1Click() {}
-    void ExportToWaveFormat1Click() {}
-    void ExportToRealAudioFormat1Click() {}
-    void ExportToMP3FileClick() {}
-    void PlayButtonClick() {}
+    // Recording comes with the recording part.
     void OldRecordButtonClick() {}
-    void SF1ButtonClick() {}
-    void SF2ButtonClick() {}
-    void SF3ButtonClick() {}
+
+    // --- File commands (app/mffiles.cpp) ------------------------------------------
+    void New1Click();
+    void Open1Click();
+    void Save1Click();
+    void SaveAs1Click();
+    void ExportToWaveFormat1Click();
+    void ExportToRealAudioFormat1Click();
+    void ExportToMP3FileClick();
+    void SF1ButtonClick();
+    void SF2ButtonClick();
+    void SF3ButtonClick();
+    void Preferences1Click();
+    // Replaces the voice and the effect selection with those of fileName.
+    void OpenVoiceFile(const std::string &fileName);
+    // Opens SF<number>.WAV from PresetFolder, or says that it is missing.
+    void OpenPresetFile(int number);
+    // Writes the unprocessed voice with the effect selection to fileName;
+    // on success the voice is that file's from now on. False (and a
+    // message) when it could not be written.
+    bool SaveVoiceFile(const std::string &fileName);
+    // Says so and answers true when there is no voice to save or export.
+    bool NoVoice();
+    // At start-up: opens the file the preferences name, and plays it when
+    // they say so.
+    void OpenStartupFile();
+
+    // --- Playback (app/mfplay.cpp) ------------------------------------------------
+    void PlayButtonClick();
+    // Processes the voice and starts streaming it at rate samples per second.
+    void PlayVoice(uint32_t rate);
+    void PrepareWaveHeader(int index);
+    void QueueNextBlock(int index);
+    void ReleaseWaveHeaders();
+    // MM_WOM_DONE: device has finished the block at header.
+    void WaveOutDone(HWAVEOUT device, WAVEHDR *header);
+    // The three playback steps of a tick: stop after Play was released,
+    // follow the sound while playing, put Play up when idle.
+    void PlayTickStop();
+    void PlayTickProgress();
+    void PlayTickIdle();
+    // Resets and closes the device and shows the voice again from its start.
+    void CloseWaveOut();
+    // The rate the effect buttons ask for: Slow Monster before Fast Squeaker.
+    uint32_t PlaybackRate() const;
+    // The time display: position in 32 units per second.
+    void ShowPosition(int32_t position);
+    void ShowVoiceLength();
 
     // --- Shared voice operations ------------------------------------------------
     // Refuses (with a message) while recording or playing.
@@ -270,12 +324,15 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void BuildComponents();
     void BuildMenu();
     void DrawButtonArtwork();
     bool destroyed = false;
+    std::array<std::unique_ptr<char[]>, 2> playBlocks; // the data of WaveHeaders while playing
 };
 
 extern TMainForm *MainForm;

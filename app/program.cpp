@@ -3,9 +3,11 @@
 #include "app/aboutunit.h"
 #include "app/mfunit.h"
 #include "app/progressunit.h"
+#include "app/startupunit.h"
 #include "audio/messages.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int RunGlimmerbox()
 {
@@ -14,18 +16,22 @@ int RunGlimmerbox()
     // Each window is in its global before its own start-up runs.
     MainForm = new TMainForm;
     MainForm->FormCreate();
-    // The preferences dialog is made here once the preferences part exists.
+    Startup = new TStartup(MainForm);
     ProgressForm = new TProgressForm(MainForm);
     ProgressForm->FormCreate();
     // The MP3 conversion window and the codec message window follow here
     // with the MP3 export part.
 
     MainForm->show();
+    // The voice the preferences name is opened (and maybe played) once the
+    // window is on screen.
+    QTimer::singleShot(0, MainForm, [] { MainForm->OpenStartupFile(); });
     const int result = QApplication::exec();
 
     delete ProgressForm;
     ProgressForm = nullptr;
-    delete MainForm; // takes the about box and the help window with it
+    delete MainForm; // takes the about box, the preferences and the help window with it
     AboutBox = nullptr;
+    Startup = nullptr;
     return result;
 }

@@ -177,9 +177,11 @@ TEST_F(MainWindow, MenusCarryTheirItemsInOrder)
     EXPECT_EQ(Captions(form->File1),
               (QStringList{"&New", "&Open...", "&Save", "Save &As...", "&Export", "-", "E&xit"}));
     EXPECT_EQ(Captions(form->Export1), (QStringList{"to WAVE File...", "to RealAudio File...", "to MP3 File..."}));
-    EXPECT_EQ(Captions(form->Options1), (QStringList{"&Echo", "&Chorus", "&Flange", "Fade &In", "Fade &Out",
-                                                     "&Bass Only", "&Robotvoice", "Back&ward", "Slow &Monster",
-                                                     "Fast S&queaker", "&Treble Only", "Sweep &Up", "Sweep &Down"}));
+    EXPECT_EQ(Captions(form->Options1),
+              (QStringList{"&Echo", "&Chorus", "&Flange", "Fade &In", "Fade &Out", "&Bass Only", "&Robotvoice",
+                           "Back&ward", "Slow &Monster", "Fast S&queaker", "&Treble Only", "Sweep &Up", "Sweep &Down",
+                           "-", "&Preferences..."}));
+    EXPECT_FALSE(form->Preferences1->isCheckable());
     EXPECT_EQ(Captions(form->Help1), (QStringList{"Help &Topics", "How To Use &Help", "-", "&About"}));
     EXPECT_FALSE(form->Save1->isEnabled());
     EXPECT_FALSE(form->SaveAs1->isEnabled());
@@ -317,7 +319,11 @@ TEST_F(MainWindow, BevelRunsAlongTheRoundedCorners)
 TEST_F(MainWindow, MomentaryButtonsSpringBackOnTheNextTick)
 {
     ShowAndActivate();
+    RecordedMessages messages;
+    form->PresetFolder = "/nonexistent-glimmer-presets";
     QTest::mouseClick(form->SF2Button, Qt::LeftButton, {}, QPoint(29, 29));
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "Error: The file named /nonexistent-glimmer-presets/SF2.WAV does not exist.");
     form->SF1Button->SetDown(true);
     form->SF3Button->SetDown(true);
     form->RecSourceToggleButton->SetDown(true);
@@ -341,11 +347,16 @@ TEST_F(MainWindow, TimerRunsEveryHundredMilliseconds)
 TEST_F(MainWindow, SpaceBarClicksPlay)
 {
     ShowAndActivate();
-    // Through the window, as the keyboard delivers: to the control with the focus.
+    RecordedMessages messages;
+    // Through the window, as the keyboard delivers: to the control with the
+    // focus. With no voice, Play says so and the button springs back up.
     QTest::keyClick(form->windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(ProcessEventsUntil([this] { return form->PlayButton->Down(); }));
-    QTest::keyClick(form->windowHandle(), Qt::Key_Space);
-    EXPECT_TRUE(ProcessEventsUntil([this] { return !form->PlayButton->Down(); }));
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !messages.Shown.empty(); }));
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first,
+              "There is no voice in memory, either record a voice or load one from a file on disk.");
+    EXPECT_FALSE(form->PlayButton->Down());
+    EXPECT_FALSE(form->Playing);
 }
 
 TEST_F(MainWindow, SpaceBarClicksPlayOnceWhateverHasTheFocus)
@@ -353,10 +364,11 @@ TEST_F(MainWindow, SpaceBarClicksPlayOnceWhateverHasTheFocus)
     ShowAndActivate();
     form->PitchBar->setFocus();
     ASSERT_EQ(QApplication::focusWidget(), form->PitchBar);
+    RecordedMessages messages;
     QTest::keyClick(form->PitchBar, Qt::Key_Space);
     QApplication::processEvents();
     QApplication::processEvents();
-    EXPECT_TRUE(form->PlayButton->Down()) << "one click, not two";
+    EXPECT_EQ(messages.Shown.size(), 1u) << "one click, not two";
     EXPECT_EQ(form->PitchBar->Position(), 6);
 }
 

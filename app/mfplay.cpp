@@ -1,0 +1,244 @@
+// Playback: the Play button turns the voice into sound. Each time, the voice
+// is run through the selected effects into WorkData, which is then streamed
+// to the wave-out device through two blocks of 8096 bytes, each refilled as
+// soon as the device has finished it. Slow Monster plays the same samples at
+// 11025 Hz, Fast Squeaker at 44100 Hz.
+//
+// The device reports a finished block from its audio thread; the report is
+// queued as a TWaveOutDoneEvent and handled in WaveOutDone on the
+// user-interface thread, so refills and the timer's checks never overlap.
+//
+// A playback that runs to its end finishes over three ticks: the last
+// block's report sets PlayFinished; the next tick finds the position at the
+// end and resets the device; the tick after that sees the position back at 0
+// and PlayFinished, and closes the device; the next puts the Play button up.
+
+#include "app/mfunit.h"
+#include "app/timedisplay.h"
+#include "audio/voiceformat.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmblwpnl.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+const QEvent::Type TWaveOutDoneEvent::EventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+namespace {
+
+// waveOutOpen's answer when another program holds the device.
+constexpr MMRESULT DeviceAlreadyAllocated = 4;
+
+// Runs on the audio thread: only queues the report for the window.
+void PostWaveOutMessage(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    if (message == MM_WOM_DONE)
+        QCoreApplication::postEvent(
+            static_cast<QObject *>(window),
+            new TWaveOutDoneEvent(reinterpret_cast<HWAVEOUT>(wParam), reinterpret_cast<WAVEHDR *>(lParam)));
+}
+
+} // namespace
+
+uint32_t TMainForm::PlaybackRate() const
+{
+    if (SlowMonstButton->Down())
+        return 11025;
+    if (FastSqueakButton->Down())
+        return 44100;
+    return VoiceFormat.SamplesPerSec;
+}
+
+void TMainForm::PlayButtonClick()
+{
+    // The button has already flipped: up means stop, down means play.
+    if (Playing) {
+        waveOutReset(WaveOut);
+        PlayFinished = true;
+        return;
+    }
+    PlayVoice(PlaybackRate());
+    if (!Playing)
+        PlayButton->SetDown(false);
+}
+
+void TMainForm::PlayVoice(uint32_t rate)
+{
+    if (Recording)
+        return;
+    if (VoiceBytes == 0) {
+        Messages().ShowMessage("There is no voice in memory, either record a voice or load one from a file on disk.");
+        return;
+    }
+    try {
+        ApplyEffects("");
+    } catch (const std::bad_alloc &) {
+        Messages().ShowMessage("There is not enough memory to process the voice.");
+        return;
+    }
+
+    WaveOut = nullptr;
+    WAVEFORMATEX format{};
+    format.wFormatTag = VoiceFormat.FormatTag;
+    format.nChannels = VoiceFormat.Channels;
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = VoiceFormat.BlockAlign * rate;
+    format.nBlockAlign = VoiceFormat.BlockAlign;
+    format.wBitsPerSample = VoiceFormat.BitsPerSample;
+    format.cbSize = 0;
+
+    const MMRESULT opened = waveOutOpen(&WaveOut, WAVE_MAPPER, &format, this, PostWaveOutMessage, 0, CALLBACK_WINDOW);
+    if (opened != MMSYSERR_NOERROR) {
+        WaveOut = nullptr;
+        if (opened == WAVERR_BADFORMAT)
+            Messages().ShowMessage(
+                "Error: The Wave Output Device does not support the format required to run this program");
+        else if (opened == DeviceAlreadyAllocated)
+            Messages().ShowMessage("Error: The Wave Output Device is being used by another program");
+        else
+            Messages().ShowMessage("Error: Cannot open the Wave Output Device");
+        return;
+    }
+
+    PrepareWaveHeader(0);
+    PrepareWaveHeader(1);
+    // Both blocks go to the device at once, one right after the other. They
+    // are not written under waveOutPause: the wave-out layer never starts a
+    // stream restarted with less than the server's start-up buffer queued (a
+    // clip shorter than about a third of a second, or any clip under Fast
+    // Squeaker, would stay silent for ever). Written to a running device,
+    // the last block handed over starts the sound.
+    QueueNextBlock(0);
+    QueueNextBlock(1);
+
+    PlayViewPosition = 0;
+    Playing = true;
+    PlayFinished = false;
+}
+
+void TMainForm::PrepareWaveHeader(int index)
+{
+    WAVEHDR &header = WaveHeaders[index];
+    header = WAVEHDR{};
+    playBlocks[index] = std::make_unique<char[]>(PlayBlockBytes); // zero-filled
+    header.lpData = playBlocks[index].get();
+    header.dwBufferLength = PlayBlockBytes;
+    waveOutPrepareHeader(WaveOut, &header, sizeof(WAVEHDR));
+    header.dwFlags = WHDR_PREPARED;
+}
+
+void TMainForm::QueueNextBlock(int index)
+{
+    if (BytesQueued >= WorkBytes)
+        return;
+    const int32_t n = std::min(WorkBytes - BytesQueued, PlayBlockBytes);
+    WAVEHDR &header = WaveHeaders[index];
+    std::memcpy(header.lpData, reinterpret_cast<const char *>(WorkData.get()) + BytesQueued, n);
+    header.dwBufferLength = static_cast<uint32_t>(n);
+    BytesQueued += n;
+    waveOutWrite(WaveOut, &header, sizeof(WAVEHDR));
+    ++HeadersQueued;
+}
+
+void TMainForm::ReleaseWaveHeaders()
+{
+    for (int index = 0; index < 2; ++index) {
+        waveOutUnprepareHeader(WaveOut, &WaveHeaders[index], sizeof(WAVEHDR));
+        WaveHeaders[index].lpData = nullptr;
+        playBlocks[index].reset();
+    }
+}
+
+void TMainForm::WaveOutDone(HWAVEOUT device, WAVEHDR *header)
+{
+    // Reports of another device, or after a stop began, change nothing.
+    if (!Playing || PlayFinished || device != WaveOut)
+        return;
+    DoneHeader = 1 - DoneHeader;
+
+    if (BytesQueued < WorkBytes) {
+        DoneHeader = header == &WaveHeaders[1] ? 1 : 0;
+        QueueNextBlock(DoneHeader);
+        return;
+    }
+
+    // Everything is queued: finished once each block written is done (a
+    // clip of one block never writes the second).
+    if (HeadersQueued > 2)
+        HeadersQueued = 2;
+    bool allDone = true;
+    for (int index = 0; index < HeadersQueued; ++index)
+        if (!(WaveHeaders[index].dwFlags & WHDR_DONE))
+            allDone = false;
+    if (allDone) {
+        PlayFinished = true;
+        HeadersQueued = 0;
+    }
+}
+
+void TMainForm::CloseWaveOut()
+{
+    waveOutReset(WaveOut);
+    ReleaseWaveHeaders();
+    waveOutClose(WaveOut);
+    PlayViewPosition = 0;
+    ShowVoice();
+    WaveOut = nullptr;
+    Playing = false;
+    BytesQueued = 0;
+    HeadersQueued = 0;
+    ShowVoiceLength();
+}
+
+void TMainForm::PlayTickStop()
+{
+    if (!PlayButton->Down() && Playing)
+        CloseWaveOut();
+}
+
+void TMainForm::PlayTickProgress()
+{
+    MMTIME position{};
+    position.wType = TIME_SAMPLES;
+    waveOutGetPosition(WaveOut, &position, sizeof(MMTIME));
+    ShowPosition(PositionFromPlayedSamples(position.u.sample));
+
+    position = MMTIME{};
+    position.wType = TIME_BYTES;
+    position.u.cb = 0;
+    waveOutGetPosition(WaveOut, &position, sizeof(MMTIME));
+    const auto bytes = static_cast<int64_t>(position.u.cb);
+    if (bytes >= WorkBytes) {
+        // The device hands every block back as done; the next tick closes it.
+        waveOutReset(WaveOut);
+        return;
+    }
+    // The display follows the sound one tick late, on whole samples.
+    WaveDisplay->SetStartingPosition(PlayViewPosition);
+    PlayViewPosition = static_cast<int32_t>(bytes) / VoiceFormat.BlockAlign * VoiceFormat.BlockAlign;
+    if (PlayFinished)
+        CloseWaveOut();
+}
+
+void TMainForm::PlayTickIdle()
+{
+    if (PlayButton->Down()) {
+        PlayButton->SetDown(false);
+        ShowVoiceLength();
+    }
+}
+
+void TMainForm::ShowPosition(int32_t position)
+{
+    const int32_t ms = Recording || VoiceBytes > 0 ? PositionMilliseconds(position) : 0;
+    timeDisplay->setText(QString::fromStdString(PositionCaption(ms)));
+}
+
+void TMainForm::ShowVoiceLength()
+{
+    timeDisplay->setText(QString::fromStdString(PositionCaption(VoiceLengthMilliseconds(VoiceBytes))));
+}

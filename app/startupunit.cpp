@@ -1,0 +1,100 @@
+#include "app/startupunit.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+
+TStartup *Startup = nullptr;
+
+namespace {
+
+const char *const PlaySoundKey = "Startup/PlaySound";
+const char *const FileNameKey = "Startup/FileName";
+
+const char *const Organisation = "Tamblor";
+const char *const Application = "Glimmerbox";
+
+} // namespace
+
+TStartup::TStartup(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Preferences"));
+    setFixedSize(ClientWidth, ClientHeight);
+
+    PlaySoundAtStartup = new QCheckBox(QStringLiteral("Play Sound at Startup"), this);
+    PlaySoundAtStartup->setGeometry(16, 12, 220, 22);
+    Label1 = new QLabel(QStringLiteral("Startup File Name"), this);
+    Label1->setGeometry(16, 44, 220, 16);
+    FileName = new QLineEdit(QStringLiteral("FileName"), this);
+    FileName->setGeometry(16, 62, 240, 24);
+    BrowseButton = new QPushButton(QStringLiteral("&Browse"), this);
+    BrowseButton->setGeometry(264, 62, 75, 24);
+    okButton = new QPushButton(QStringLiteral("&Ok"), this);
+    okButton->setGeometry(184, 98, 75, 25);
+    okButton->setDefault(true);
+    cancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
+    cancelButton->setGeometry(264, 98, 75, 25);
+    BrowseButton->setAutoDefault(false);
+    cancelButton->setAutoDefault(false);
+
+    BrowseFileDialog = {TFileDialog::TKind::Open, "Browse", "Wave Files", "*.wav", "wav", "", false, true, true};
+
+    connect(BrowseButton, &QPushButton::clicked, this, &TStartup::BrowseButtonClick);
+    connect(okButton, &QPushButton::clicked, this, &TStartup::okButtonClick);
+    connect(cancelButton, &QPushButton::clicked, this, &TStartup::cancelButtonClick);
+}
+
+TStartup::~TStartup()
+{
+    if (Startup == this)
+        Startup = nullptr;
+}
+
+void TStartup::BrowseButtonClick()
+{
+    if (BrowseFileDialog.Execute(this) && !BrowseFileDialog.FileName.empty())
+        FileName->setText(QString::fromStdString(BrowseFileDialog.FileName));
+}
+
+void TStartup::okButtonClick()
+{
+    const QFileInfo file(FileName->text());
+    // An empty name, a folder or a name that leads nowhere all fail here.
+    if (!FileName->text().isEmpty() && file.isFile()) {
+        accept();
+        return;
+    }
+    Messages().ShowMessage("File : " + FileName->text().toStdString() + " : does not exist!", "File Name Error");
+}
+
+void TStartup::cancelButtonClick()
+{
+    reject();
+}
+
+void TStartup::LoadPreferences()
+{
+    const TStartupPreferences stored = StoredPreferences();
+    PlaySoundAtStartup->setChecked(stored.PlaySound);
+    FileName->setText(stored.FileName.empty() ? QStringLiteral("FileName") : QString::fromStdString(stored.FileName));
+}
+
+void TStartup::SavePreferences() const
+{
+    QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    settings.setValue(QLatin1String(PlaySoundKey), PlaySoundAtStartup->isChecked());
+    settings.setValue(QLatin1String(FileNameKey), FileName->text());
+    settings.sync();
+}
+
+TStartupPreferences TStartup::StoredPreferences()
+{
+    const QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    TStartupPreferences stored;
+    stored.FileName = settings.value(QLatin1String(FileNameKey)).toString().toStdString();
+    stored.PlaySound = settings.value(QLatin1String(PlaySoundKey), false).toBool();
+    return stored;
+}
