@@ -1,0 +1,474 @@
+// The File menu, the preset buttons and dropped files, driven through the
+// menu items and buttons with the file dialogs answered by the test. Files
+// are checked byte for byte: a saved voice carries the "qmbl" settings record
+// at offset 40, an exported clip has none.
+#include "app/mfunit.h"
+#include "app/progressunit.h"
+#include "audio/wavefile.h"
+#include "controls/qmblrbtn.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "controls/qmblwpnl.h"
+#include "tests/app/apptest.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+QByteArray ReadAll(const std::string &name)
+{
+    QFile file(QString::fromStdString(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+uint32_t LE32(const QByteArray &bytes, int at)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+    return value;
+}
+
+uint16_t LE16(const QByteArray &bytes, int at)
+{
+    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8);
+}
+
+class FileCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        ASSERT_TRUE(folder.isValid());
+        form = std::make_unique<TMainForm>();
+        form->Timer->stop();
+        form->UpdateTitle(); // as start-up leaves it
+        ProgressForm = new TProgressForm(form.get());
+        ProgressForm->FormCreate();
+        // 2205 samples of a rising and falling saw: an odd count, 100 ms.
+        voice.resize(2205);
+        for (size_t i = 0; i < voice.size(); ++i)
+            voice[i] = static_cast<int16_t>((i % 200) * 150 - 15000);
+        voiceFile = Path("a voice.wav");
+        ASSERT_TRUE(WriteWaveFile(voiceFile, 22050, 16, 1, voice.data(), static_cast<uint32_t>(voice.size() * 2)));
+        SetFileDialogAnswerer([this](TFileDialog &dialog, QWidget *) {
+            asked.push_back(dialog.Title);
+            if (answer.empty())
+                return false;
+            dialog.FileName = answer;
+            return true;
+        });
+    }
+
+    void TearDown() override
+    {
+        SetFileDialogAnswerer({});
+        delete ProgressForm;
+        ProgressForm = nullptr;
+        form.reset();
+    }
+
+    std::string Path(const char *name) const { return folder.filePath(QString::fromLatin1(name)).toStdString(); }
+
+    void OpenThroughTheMenu(const std::string &name)
+    {
+        answer = name;
+        form->Open1->trigger();
+        answer.clear();
+    }
+
+    std::vector<int16_t> Voice() const
+    {
+        return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+    }
+
+    // The menu states Save, Save As and Export, in that order.
+    std::vector<bool> SaveMenus() const
+    {
+        return {form->Save1->isEnabled(), form->SaveAs1->isEnabled(), form->Export1->menuAction()->isEnabled()};
+    }
+
+    std::vector<TQMBL_SawToothButton *> EffectButtons() const
+    {
+        return {form->EchoButton,      form->ChorusButton,     form->FlangeButton,     form->FadeInButton,
+                form->fadeOutButton,   form->BassOnlyButton,   form->RobotvoiceButton, form->BackwardButton,
+                form->SlowMonstButton, form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
+                form->SweepDownButton};
+    }
+
+    // Names of the effect buttons that are down, and the check marks agree.
+    std::vector<TQMBL_SawToothButton *> Pressed() const
+    {
+        std::vector<TQMBL_SawToothButton *> down;
+        for (TQMBL_SawToothButton *button : EffectButtons())
+            if (button->Down())
+                down.push_back(button);
+        form->TimerTimer();
+        return down;
+    }
+
+    RecordedMessages messages;
+    QTemporaryDir folder;
+    std::unique_ptr<TMainForm> form;
+    std::vector<int16_t> voice;
+    std::string voiceFile;
+    std::string answer; // the dialogs' answer; empty = cancel
+    std::vector<std::string> asked;
+};
+
+TEST_F(FileCommands, OpenShowsTheVoiceItsNameAndLengthAndEnablesSaving)
+{
+    OpenThroughTheMenu(voiceFile);
+    ASSERT_EQ(asked, std::vector<std::string>{"Open a Voice File"});
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
+    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(form->VoiceBytes, 4410);
+    EXPECT_EQ(Voice(), voice);
+    EXPECT_EQ(form->WorkCapacity, 4410);
+    ASSERT_NE(form->WorkData, nullptr);
+    EXPECT_NE(form->WorkData.get(), form->VoiceData.get());
+    EXPECT_EQ(std::memcmp(form->WorkData.get(), voice.data(), 4410), 0);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
+    EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:10"));
+    EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
+    EXPECT_FALSE(form->Modified);
+}
+
+TEST_F(FileCommands, CancelledOpenChangesNothing)
+{
+    OpenThroughTheMenu(voiceFile);
+    form->Open1->trigger(); // answered with a cancel
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(Voice(), voice);
+}
+
+TEST_F(FileCommands, AFileWithoutSettingsTurnsEveryEffectOffAndThePitchToSix)
+{
+    form->Echo1->trigger();
+    form->SweepDown1->trigger();
+    form->PitchBar->SetPosition(0);
+    ASSERT_EQ(Pressed().size(), 2u);
+    OpenThroughTheMenu(voiceFile);
+    EXPECT_TRUE(Pressed().empty());
+    EXPECT_EQ(form->PitchBar->Position(), 6);
+    for (QAction *item : form->Options1->actions())
+        EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
+}
+
+TEST_F(FileCommands, SaveAsWritesTheVoiceWithTheSelectionAndOpenBringsBothBack)
+{
+    OpenThroughTheMenu(voiceFile);
+    QTest::mouseClick(form->EchoButton, Qt::LeftButton, {}, QPoint(66, 25));
+    form->Flange1->trigger();
+    form->PitchBar->SetPosition(2);
+    ASSERT_TRUE(form->Modified);
+
+    const std::string saved = Path("saved.wav");
+    answer = saved;
+    form->SaveAs1->trigger();
+    answer.clear();
+    EXPECT_EQ(asked.back(), "Save Voice As File");
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_EQ(form->VoiceFileName, saved);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - saved.wav"));
+    EXPECT_FALSE(form->Modified);
+
+    // RIFF, a 20-byte "fmt ", the 514-byte record, the unprocessed voice and
+    // its pad byte (4410 is even: none).
+    const QByteArray bytes = ReadAll(saved);
+    ASSERT_EQ(bytes.size(), 570 + 4410);
+    EXPECT_EQ(bytes.mid(36 + 4, 4), QByteArray("qmbl"));
+    EXPECT_EQ(LE32(bytes, 44), 514u);
+    EXPECT_EQ(LE32(bytes, 24), 22050u);
+    const int record = 48;
+    const uint16_t expectedWords[15] = {14, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0};
+    for (int word = 0; word < 15; ++word)
+        EXPECT_EQ(LE16(bytes, record + 2 * word), expectedWords[word]) << "word " << word;
+    for (int word = 15; word < 257; ++word)
+        ASSERT_EQ(LE16(bytes, record + 2 * word), 0) << "word " << word;
+    EXPECT_EQ(bytes.mid(562, 4), QByteArray("data"));
+    EXPECT_EQ(LE32(bytes, 566), 4410u);
+    EXPECT_EQ(std::memcmp(bytes.constData() + 570, voice.data(), 4410), 0);
+
+    form->New1->trigger();
+    ASSERT_TRUE(Pressed().empty());
+    OpenThroughTheMenu(saved);
+    EXPECT_EQ(Voice(), voice);
+    EXPECT_EQ(Pressed(), (std::vector<TQMBL_SawToothButton *>{form->EchoButton, form->FlangeButton}));
+    EXPECT_TRUE(form->Echo1->isChecked());
+    EXPECT_TRUE(form->Flange1->isChecked());
+    EXPECT_EQ(form->PitchBar->Position(), 2);
+    EXPECT_FALSE(form->Modified);
+}
+
+TEST_F(FileCommands, SaveWithoutANameAsksForOneAndWithANameWritesAtOnce)
+{
+    // A voice with no file, as a recording leaves it.
+    form->VoiceBytes = 8;
+    form->VoiceData = std::make_unique<int16_t[]>(4);
+    for (int i = 0; i < 4; ++i)
+        form->VoiceData[i] = static_cast<int16_t>(-2 + i);
+    form->Save1->setEnabled(true);
+
+    form->Save1->trigger(); // cancelled
+    EXPECT_EQ(asked, std::vector<std::string>{"Save Voice As File"});
+    EXPECT_TRUE(form->VoiceFileName.empty());
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
+
+    const std::string name = Path("recorded.wav");
+    answer = name;
+    form->Save1->trigger();
+    answer.clear();
+    EXPECT_EQ(asked.size(), 2u);
+    EXPECT_EQ(form->VoiceFileName, name);
+    EXPECT_EQ(ReadAll(name).size(), 570 + 8);
+
+    form->FadeOut1->trigger();
+    form->Save1->trigger();
+    EXPECT_EQ(asked.size(), 2u) << "a voice with a name is saved without asking";
+    EXPECT_EQ(LE16(ReadAll(name), 48 + 2 * 5), 1) << "Fade Out is stored";
+    EXPECT_FALSE(form->Modified);
+}
+
+TEST_F(FileCommands, AFailedSaveSaysSoAndKeepsTheVoicesName)
+{
+    OpenThroughTheMenu(voiceFile);
+    form->Echo1->trigger();
+    answer = "/nonexistent-glimmer-folder/saved.wav";
+    form->SaveAs1->trigger();
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "Cannot write the file /nonexistent-glimmer-folder/saved.wav");
+    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
+    EXPECT_TRUE(form->Modified);
+    EXPECT_EQ(ReadAll(voiceFile).size(), 48 + 4410) << "the file that was opened is untouched";
+}
+
+TEST_F(FileCommands, ARejectedFileLeavesNoVoiceANewFileTitleAndTheMenusAsTheyWere)
+{
+    const std::string bad = Path("bad.wav");
+    {
+        QFile file(QString::fromStdString(bad));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("RIFF\x04\x00\x00\x00WAVX", 12);
+    }
+    const struct {
+        bool OpenFirst;
+        std::vector<bool> Menus;
+    } cases[] = {{false, {false, false, false}}, {true, {true, true, true}}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.OpenFirst);
+        form->New1->trigger();
+        if (c.OpenFirst)
+            OpenThroughTheMenu(voiceFile);
+        form->Echo1->trigger();
+        messages.Shown.clear();
+        OpenThroughTheMenu(bad);
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_EQ(messages.Shown[0].first, "Incompatible file format of: " + bad);
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
+        EXPECT_EQ(form->VoiceBytes, 0);
+        EXPECT_EQ(form->VoiceData, nullptr);
+        EXPECT_TRUE(form->VoiceFileName.empty());
+        EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:00 "));
+        EXPECT_EQ(SaveMenus(), c.Menus);
+        EXPECT_TRUE(Pressed().empty());
+    }
+}
+
+TEST_F(FileCommands, NewForgetsTheVoiceTheEffectsAndTheName)
+{
+    OpenThroughTheMenu(voiceFile);
+    form->Backward1->trigger();
+    form->PitchBar->SetPosition(11);
+    form->New1->trigger();
+    EXPECT_EQ(form->VoiceBytes, 0);
+    EXPECT_EQ(form->VoiceData, nullptr);
+    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_TRUE(Pressed().empty());
+    EXPECT_EQ(form->PitchBar->Position(), 6);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
+    EXPECT_EQ(SaveMenus(), (std::vector<bool>{false, false, false}));
+    EXPECT_FALSE(form->Modified);
+}
+
+TEST_F(FileCommands, PresetButtonsOpenTheVoicesBesideTheProgramWithTheirOwnEffects)
+{
+    const std::string build = std::getenv("GLIMMER_BUILD_DIR");
+    const std::string source = std::getenv("GLIMMER_SOURCE_DIR");
+    form->PresetFolder = build;
+    const struct {
+        TQMBL_EllipticalButton *Button;
+        const char *Name;
+        std::vector<TQMBL_SawToothButton *> Down;
+        int Pitch;
+    } presets[] = {
+        {form->SF1Button, "SF1.WAV", {form->RobotvoiceButton, form->EchoButton}, 6},
+        {form->SF2Button, "SF2.WAV", {form->ChorusButton, form->FadeInButton, form->SlowMonstButton}, 6},
+        {form->SF3Button, "SF3.WAV", {form->FlangeButton, form->SweepUpButton}, 3},
+    };
+    for (const auto &p : presets) {
+        SCOPED_TRACE(p.Name);
+        const QByteArray copy = ReadAll(build + "/" + p.Name);
+        ASSERT_GT(copy.size(), 22050 * 2) << "more than a second of speech";
+        EXPECT_EQ(copy, ReadAll(source + "/app/presets/" + p.Name)) << "the build folder holds the preset";
+
+        QTest::mouseClick(p.Button, Qt::LeftButton, {}, QPoint(29, 29));
+        EXPECT_TRUE(messages.Shown.empty());
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - ") + QString::fromLatin1(p.Name));
+        EXPECT_EQ(form->VoiceBytes, static_cast<int32_t>(LE32(copy, 566)));
+        std::vector<TQMBL_SawToothButton *> expected;
+        for (TQMBL_SawToothButton *button : EffectButtons())
+            if (std::find(p.Down.begin(), p.Down.end(), button) != p.Down.end())
+                expected.push_back(button);
+        EXPECT_EQ(Pressed(), expected);
+        EXPECT_EQ(form->PitchBar->Position(), p.Pitch);
+    }
+}
+
+TEST_F(FileCommands, EveryFileCommandWaitsWhilePlayingOrRecording)
+{
+    OpenThroughTheMenu(voiceFile);
+    form->Echo1->trigger();
+    answer = Path("other.wav");
+    const size_t askedBefore = asked.size();
+    const struct {
+        const char *Name;
+        std::function<void()> Command;
+    } commands[] = {
+        {"New", [this] { form->New1->trigger(); }},
+        {"Open", [this] { form->Open1->trigger(); }},
+        {"Save", [this] { form->Save1->trigger(); }},
+        {"Save As", [this] { form->SaveAs1->trigger(); }},
+        {"Export", [this] { form->ExportToWaveFormat1->trigger(); }},
+        {"SF1", [this] { QTest::mouseClick(form->SF1Button, Qt::LeftButton, {}, QPoint(29, 29)); }},
+        {"drop",
+         [this] {
+             // A drop arrives after the drag has entered the window.
+             QMimeData data;
+             data.setUrls({QUrl::fromLocalFile(QString::fromStdString(voiceFile))});
+             QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form.get(), &enter);
+             QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form.get(), &drop);
+         }},
+    };
+    for (bool recording : {false, true}) {
+        form->Playing = !recording;
+        form->Recording = recording;
+        for (const auto &c : commands) {
+            SCOPED_TRACE(c.Name);
+            messages.Shown.clear();
+            c.Command();
+            ASSERT_EQ(messages.Shown.size(), 1u);
+            EXPECT_EQ(messages.Shown[0].first,
+                      recording ? "Please Wait until recording is over" : "Please Wait until playback is over");
+        }
+    }
+    form->Playing = false;
+    form->Recording = false;
+    EXPECT_EQ(asked.size(), askedBefore) << "no dialog was shown";
+    EXPECT_EQ(Voice(), voice);
+    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_TRUE(form->EchoButton->Down());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
+}
+
+TEST_F(FileCommands, ExportWritesTheProcessedClipAtTheChosenRateWithoutSettings)
+{
+    OpenThroughTheMenu(voiceFile);
+    form->Backward1->trigger();
+    form->SlowMonster1->trigger();
+    const std::string name = Path("export.wav");
+
+    form->ExportToWaveFormat1->trigger(); // cancelled
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(name)));
+
+    answer = name;
+    form->ExportToWaveFormat1->trigger();
+    EXPECT_EQ(asked.back(), "Export File As");
+    const QByteArray bytes = ReadAll(name);
+    ASSERT_EQ(bytes.size(), 48 + 4410);
+    EXPECT_EQ(bytes.mid(40, 4), QByteArray("data"));
+    EXPECT_EQ(LE32(bytes, 24), 11025u);
+    const std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
+    EXPECT_EQ(std::memcmp(bytes.constData() + 48, reversed.data(), 4410), 0);
+    EXPECT_EQ(form->VoiceFileName, voiceFile) << "exporting does not rename the voice";
+    EXPECT_EQ(Voice(), voice);
+}
+
+TEST_F(FileCommands, WithoutAVoiceSaveAndExportSaySoAndWriteNothing)
+{
+    answer = Path("nothing.wav");
+    for (QAction *item : {form->Save1, form->SaveAs1, form->ExportToWaveFormat1}) {
+        item->setEnabled(true);
+        item->trigger();
+    }
+    ASSERT_EQ(messages.Shown.size(), 3u);
+    for (const auto &shown : messages.Shown)
+        EXPECT_EQ(shown.first, "There is no voice in memory, either record a voice or load one from a file on disk.");
+    EXPECT_TRUE(asked.empty());
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
+}
+
+TEST_F(FileCommands, RealAudioAndMp3ExportPointToWaveExport)
+{
+    form->ExportToRealAudioFormat1->trigger();
+    form->ExportToMP3File->trigger();
+    ASSERT_EQ(messages.Shown.size(), 2u);
+    EXPECT_EQ(messages.Shown[0].first,
+              "Export to RealAudio files is not available. Please use Export, to WAVE File... instead.");
+    EXPECT_EQ(messages.Shown[1].first,
+              "Export to MP3 files is not available yet. Please use Export, to WAVE File... instead.");
+    EXPECT_TRUE(asked.empty());
+}
+
+TEST_F(FileCommands, OnlyASingleLocalWaveFileIsTakenWhenDropped)
+{
+    const std::string upper = Path("LOUD.WAV");
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(voiceFile), QString::fromStdString(upper)));
+    auto entered = [this](const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        enter.ignore();
+        QApplication::sendEvent(form.get(), &enter);
+        return enter.isAccepted();
+    };
+    const QUrl wave = QUrl::fromLocalFile(QString::fromStdString(upper));
+    EXPECT_TRUE(form->acceptDrops());
+    EXPECT_TRUE(entered({wave}));
+    EXPECT_FALSE(entered({QUrl::fromLocalFile(QString::fromStdString(Path("song.mp3")))}));
+    EXPECT_FALSE(entered({wave, wave}));
+    EXPECT_FALSE(entered({QUrl(QStringLiteral("https://example.org/voice.wav"))}));
+
+    QMimeData data;
+    data.setUrls({wave});
+    QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &enter);
+    QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - LOUD.WAV"));
+    EXPECT_EQ(Voice(), voice);
+    EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
+}
+
+} // namespace

@@ -1,0 +1,169 @@
+// The preferences dialog: its controls, OK refusing a file that does not
+// exist, Browse, the two values kept between runs, and what the program
+// does with them at start-up (playing is tested with the sound server in
+// test_playback.cpp). The settings live in a folder of the test's own.
+#include "app/mfunit.h"
+#include "app/startupunit.h"
+#include "audio/wavefile.h"
+#include "tests/app/apptest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+class Preferences : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        ASSERT_TRUE(settingsFolder.isValid());
+        ASSERT_TRUE(folder.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
+        wave = folder.filePath(QStringLiteral("start.wav"));
+        const int16_t samples[4] = {1, -1, 2, -2};
+        ASSERT_TRUE(WriteWaveFile(wave.toStdString(), 22050, 16, 1, samples, 8));
+    }
+
+    void TearDown() override { SetFileDialogAnswerer({}); }
+
+    RecordedMessages messages;
+    QTemporaryDir settingsFolder;
+    QTemporaryDir folder;
+    QString wave;
+};
+
+TEST_F(Preferences, DialogHasItsControlsAndTexts)
+{
+    TStartup dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Preferences"));
+    EXPECT_EQ(dialog.size(), QSize(351, 132));
+    EXPECT_EQ(dialog.PlaySoundAtStartup->text(), QStringLiteral("Play Sound at Startup"));
+    EXPECT_FALSE(dialog.PlaySoundAtStartup->isChecked());
+    EXPECT_EQ(dialog.Label1->text(), QStringLiteral("Startup File Name"));
+    EXPECT_EQ(dialog.FileName->text(), QStringLiteral("FileName"));
+    EXPECT_EQ(dialog.BrowseButton->text(), QStringLiteral("&Browse"));
+    EXPECT_EQ(dialog.okButton->text(), QStringLiteral("&Ok"));
+    EXPECT_TRUE(dialog.okButton->isDefault());
+    EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("&Cancel"));
+    EXPECT_EQ(dialog.BrowseFileDialog.Title, "Browse");
+    EXPECT_EQ(dialog.BrowseFileDialog.FilterName, "Wave Files");
+    EXPECT_EQ(dialog.BrowseFileDialog.FilterPattern, "*.wav");
+    EXPECT_TRUE(dialog.BrowseFileDialog.FileMustExist);
+}
+
+TEST_F(Preferences, OkWithAFileThatDoesNotExistSaysSoAndStaysOpen)
+{
+    TStartup dialog;
+    dialog.show();
+    for (const QString &name : {QStringLiteral("/no/such/voice.wav"), QString(), folder.path()}) {
+        dialog.FileName->setText(name);
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        EXPECT_TRUE(dialog.isVisible()) << name.toStdString();
+        EXPECT_EQ(dialog.FileName->text(), name) << "kept for correction";
+    }
+    ASSERT_EQ(messages.Shown.size(), 3u);
+    EXPECT_EQ(messages.Shown[0].first, "File : /no/such/voice.wav : does not exist!");
+    EXPECT_EQ(messages.Shown[0].second, "File Name Error");
+    EXPECT_EQ(messages.Shown[1].first, "File :  : does not exist!");
+    EXPECT_EQ(messages.Shown[2].first, "File : " + folder.path().toStdString() + " : does not exist!")
+        << "a folder is not a voice file";
+
+    dialog.FileName->setText(wave);
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(messages.Shown.size(), 3u);
+}
+
+TEST_F(Preferences, BrowseFillsTheNameAndACancelLeavesIt)
+{
+    TStartup dialog;
+    std::string answer;
+    std::string title;
+    SetFileDialogAnswerer([&](TFileDialog &fileDialog, QWidget *) {
+        title = fileDialog.Title;
+        if (answer.empty())
+            return false;
+        fileDialog.FileName = answer;
+        return true;
+    });
+    dialog.FileName->setText(QStringLiteral("typed.wav"));
+    QTest::mouseClick(dialog.BrowseButton, Qt::LeftButton);
+    EXPECT_EQ(title, "Browse");
+    EXPECT_EQ(dialog.FileName->text(), QStringLiteral("typed.wav"));
+    answer = wave.toStdString();
+    QTest::mouseClick(dialog.BrowseButton, Qt::LeftButton);
+    EXPECT_EQ(dialog.FileName->text(), wave);
+}
+
+TEST_F(Preferences, TheMenuItemKeepsWhatOkConfirmsAndForgetsACancel)
+{
+    TMainForm form;
+    form.Timer->stop();
+    auto answerWith = [&](bool play, const QString &name, bool ok) {
+        QTimer::singleShot(0, [&, play, name, ok] {
+            ASSERT_EQ(QApplication::activeModalWidget(), Startup);
+            Startup->PlaySoundAtStartup->setChecked(play);
+            Startup->FileName->setText(name);
+            QTest::mouseClick(ok ? Startup->okButton : Startup->cancelButton, Qt::LeftButton);
+        });
+        form.Preferences1->trigger();
+    };
+
+    answerWith(true, wave, true);
+    TStartupPreferences stored = TStartup::StoredPreferences();
+    EXPECT_EQ(stored.FileName, wave.toStdString());
+    EXPECT_TRUE(stored.PlaySound);
+
+    answerWith(false, QStringLiteral("/elsewhere.wav"), false);
+    stored = TStartup::StoredPreferences();
+    EXPECT_EQ(stored.FileName, wave.toStdString());
+    EXPECT_TRUE(stored.PlaySound);
+
+    // Opened again, the dialog shows what is kept, not what was cancelled.
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        shown = Startup->FileName->text();
+        Startup->cancelButton->click();
+    });
+    form.Preferences1->trigger();
+    EXPECT_EQ(shown, wave);
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+TEST_F(Preferences, StartUpOpensTheKeptFileWithoutPlayingUnlessAsked)
+{
+    TMainForm form;
+    form.Timer->stop();
+    form.UpdateTitle(); // as start-up leaves it
+    form.OpenStartupFile();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Glimmerbox - New File")) << "nothing kept, nothing opened";
+
+    TStartup dialog;
+    dialog.FileName->setText(wave);
+    dialog.SavePreferences();
+    form.OpenStartupFile();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Glimmerbox - start.wav"));
+    EXPECT_EQ(form.VoiceBytes, 8);
+    EXPECT_FALSE(form.Playing);
+    EXPECT_TRUE(messages.Shown.empty());
+
+    ASSERT_TRUE(QFile::remove(wave));
+    form.OpenStartupFile();
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "Error: The file named " + wave.toStdString() + " does not exist.");
+}
+
+} // namespace
