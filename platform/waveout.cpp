@@ -545,6 +545,14 @@ static MMRESULT Cork(HWAVEOUT hwo, bool pause)
     if (!op) {
         return MMSYSERR_ERROR;
     }
+    // A start asked for while paused is forgotten: blocks written during the
+    // pause that are shorter than the server's start-up buffer would wait
+    // for ever, so ask again now that the stream runs.
+    if (!pause && device->BytesWritten > 0 && AllHandedOver(device)) {
+        if (pa_operation *trigger = pa_stream_trigger(device->Stream, nullptr, nullptr)) {
+            pa_operation_unref(trigger);
+        }
+    }
     if (device->Connection.InEventThread()) {
         pa_operation_unref(op);
         return MMSYSERR_NOERROR;

@@ -230,6 +230,41 @@ TEST_F(WaveOutTest, PauseBeforeTheFirstWritesHoldsTheSoundUntilRestart)
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
+// Blocks written while paused that together are shorter than the server's
+// start-up buffer must still start when the device is restarted: a clip of
+// a fifth of a second, and one short block at 44100 Hz.
+TEST_F(WaveOutTest, ShortClipWrittenWhilePausedPlaysOnRestart)
+{
+    for (uint32_t rate : {22050u, 44100u}) {
+        SCOPED_TRACE(rate);
+        queue.Clear();
+        std::vector<int16_t> clip = Clip(2000, 29);
+        std::vector<WAVEHDR> headers = Headers(clip, 1500);
+
+        HWAVEOUT device = nullptr;
+        WAVEFORMATEX format = Format(rate);
+        ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+                  MMSYSERR_NOERROR);
+        ASSERT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+        for (WAVEHDR &header : headers) {
+            waveOutPrepareHeader(device, &header, sizeof header);
+            ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+        }
+        ASSERT_EQ(waveOutRestart(device), MMSYSERR_NOERROR);
+        EXPECT_TRUE(queue.WaitFor(MM_WOM_DONE, headers.size(), 3s)) << "the clip never finished playing";
+        for (const WAVEHDR &header : headers) {
+            EXPECT_TRUE(header.dwFlags & WHDR_DONE);
+        }
+        if (!(headers.back().dwFlags & WHDR_DONE)) {
+            waveOutReset(device);
+        }
+        for (WAVEHDR &header : headers) {
+            waveOutUnprepareHeader(device, &header, sizeof header);
+        }
+        EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    }
+}
+
 TEST_F(WaveOutTest, ResetSilencesAtOnceReturnsEveryBlockAndStartsOverAtZero)
 {
     Capture capture("glimmer_speaker.monitor");
