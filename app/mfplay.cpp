@@ -106,14 +106,11 @@ void TMainForm::PlayVoice(uint32_t rate)
 
     PrepareWaveHeader(0);
     PrepareWaveHeader(1);
-    // Both blocks go to the device at once, one right after the other. They
-    // are not written under waveOutPause: the wave-out layer never starts a
-    // stream restarted with less than the server's start-up buffer queued (a
-    // clip shorter than about a third of a second, or any clip under Fast
-    // Squeaker, would stay silent for ever). Written to a running device,
-    // the last block handed over starts the sound.
+    // Both blocks are queued before the sound starts.
+    waveOutPause(WaveOut);
     QueueNextBlock(0);
     QueueNextBlock(1);
+    waveOutRestart(WaveOut);
 
     PlayViewPosition = 0;
     Playing = true;
