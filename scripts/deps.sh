@@ -8,11 +8,10 @@ GLIMMER_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev
   libpulse-dev pulseaudio pulseaudio-utils
-  libmp3lame-dev libshine-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
-  espeak-ng sox
 )
+# app/presets/make_presets.py, which makes the preset voices kept in the
+# repository, also needs espeak-ng and sox; the build and tests do not.
 
 glimmer_install_deps() {
   local missing=()
