@@ -6,7 +6,7 @@ set -euo pipefail
 
 GLIMMER_PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev fonts-dejavu-core
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
 )
