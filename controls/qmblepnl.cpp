@@ -36,7 +36,7 @@ void TQMBL_EllipticalPanel::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     setMask(BuildRegion(width(), height()));
-    update();
+    repaint();
 }
 
 void TQMBL_EllipticalPanel::paintEvent(QPaintEvent *)

@@ -51,7 +51,7 @@ void TQMBL_EllipticalButton::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     setMask(BuildRegion(width(), height()));
-    update();
+    repaint();
 }
 
 void TQMBL_EllipticalButton::paintEvent(QPaintEvent *)

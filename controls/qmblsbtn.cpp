@@ -205,7 +205,7 @@ void TQMBL_SawToothButton::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     RebuildShape();
-    update();
+    repaint();
 }
 
 void TQMBL_SawToothButton::paintEvent(QPaintEvent *)

@@ -155,6 +155,14 @@ TEST_F(EllipticalShown, SettingDownAlwaysRepaintsAndNeverClicks)
     EXPECT_EQ(clicks.count(), 0);
 }
 
+TEST_F(EllipticalShown, SizeChangeRebuildsTheShapeAndRepaintsAtOnce)
+{
+    const int paints = button->PaintCount();
+    button->resize(40, 30);
+    EXPECT_EQ(button->PaintCount(), paints + 1);
+    EXPECT_EQ(button->mask(), TQMBL_EllipticalButton::BuildRegion(40, 30));
+}
+
 TEST_F(EllipticalShown, SameCaptionDoesNotRepaint)
 {
     button->SetCaption("SF1");
@@ -265,6 +273,18 @@ TEST(EllipticalPanel, PanelWithoutBevelIsAFilledEllipseWithABlackOutline)
     EXPECT_TRUE(PixelIs(image, 45, 205, Black));
     EXPECT_TRUE(PixelIs(image, 45, 103, Rgb(255, 255, 225)));
     EXPECT_TRUE(PixelIs(image, 3, 103, Rgb(255, 255, 225)));
+}
+
+TEST(EllipticalPanel, SizeChangeRebuildsTheShapeAndRepaintsAtOnce)
+{
+    Host host;
+    auto *panel = new TQMBL_EllipticalPanel(&host);
+    panel->setGeometry(10, 10, 91, 207);
+    ShowAndWait(host);
+    const int paints = panel->PaintCount();
+    panel->resize(70, 40);
+    EXPECT_EQ(panel->PaintCount(), paints + 1);
+    EXPECT_EQ(panel->mask(), TQMBL_EllipticalPanel::BuildRegion(70, 40));
 }
 
 TEST(EllipticalPanel, ChildrenDrawOnTopAndPressesOutsideTheEllipseMissThem)

@@ -217,6 +217,15 @@ TEST_F(SawToothShown, ChangingAPropertyRepaintsAtOnce)
     EXPECT_EQ(button->mask(), TQMBL_SawToothButton::BuildRegion(132, 61, 2, -3, 0, 3, 10));
 }
 
+TEST_F(SawToothShown, SizeChangeRebuildsTheShapeAndRepaintsAtOnce)
+{
+    const int paints = button->PaintCount();
+    button->resize(96, 60);
+    // Painted before any event is processed, with the new shape in place.
+    EXPECT_EQ(button->PaintCount(), paints + 1);
+    EXPECT_EQ(button->mask(), TQMBL_SawToothButton::BuildRegion(96, 60, 0, 0, 0, 3, 12));
+}
+
 TEST_F(SawToothShown, SettingDownNeverClicks)
 {
     QSignalSpy clicks(button, &TQMBL_SawToothButton::OnClick);
