@@ -87,7 +87,8 @@ void TQMBL_Wave_Display::RenderWave()
     // draws as 0.
     const int64_t position = startingPosition_ > 0 ? (startingPosition_ & ~int32_t{1}) : 0;
     int64_t remaining = int64_t{sampleBytes_} - position;
-    const int16_t *p = sampleData_ != nullptr ? sampleData_ + position / 2 : nullptr;
+    // Only a position inside the data makes a read address.
+    const int16_t *p = sampleData_ != nullptr && remaining > 0 ? sampleData_ + position / 2 : nullptr;
 
     // At position 0 the clip starts in the middle column; each
     // SamplesPerPixel bytes of position move its start one column left,
