@@ -410,6 +410,13 @@ int32_t Mixer::Describe(int32_t index, char *buffer)
     }
     const std::string &text = inputs.Descriptions[static_cast<size_t>(index)];
     size_t length = std::min<size_t>(text.size(), MIXER_DESCRIPTION_SIZE - 1);
+    // Names are UTF-8: a cut name ends before a character that does not fit
+    // whole, never inside it.
+    if (length < text.size()) {
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) {
+            length--;
+        }
+    }
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
     return 0;

@@ -96,6 +96,22 @@ TEST_F(MixerTest, CountsAndNamesTheServersDevicesAndInputs)
     GetVolumeIDs(nullptr, nullptr, nullptr, nullptr);
 }
 
+// A name longer than the buffer is cut at a whole character: the buffer
+// never ends in the first byte of a two-byte UTF-8 character.
+TEST_F(MixerTest, ALongNameIsCutBeforeACharacterItCannotHoldWhole)
+{
+    std::string name;
+    for (int i = 0; i < 200; i++) {
+        name += "\xc3\xa9"; // e acute, two bytes
+    }
+    std::string module = PactlOutput("load-module module-null-source source_name=glimmer_long description=" + name);
+    ASSERT_FALSE(module.empty());
+    ASSERT_EQ(GetNumberOfInputSources(), 4);
+    // 255 bytes fit before the zero: 127 whole characters, 254 bytes.
+    EXPECT_EQ(Description(3), name.substr(0, 254));
+    ASSERT_EQ(soundtest::Pactl("unload-module " + module), 0);
+}
+
 TEST_F(MixerTest, SelectingAnInputMakesItTheServersRecordingSource)
 {
     EXPECT_TRUE(IsCurrentInputSourceSelected(LineInput));
