@@ -536,7 +536,10 @@ void TMainForm::TimerTimer()
     // 1. Playback stopped with the Play button.
     PlayTickStop();
     // 2. Recording stopped with the Record button: comes with recording.
-    // 3. Recording display, or releasing a Record button left down: comes with recording.
+    // 3. Recording display (comes with recording), or, when not recording,
+    //    releasing a Record button left down.
+    if (!Recording && RecordButton->Down())
+        RecordButton->SetDown(false);
     // 4. Playback progress and end, or releasing a Play button left down.
     if (Playing)
         PlayTickProgress();

@@ -335,6 +335,25 @@ TEST_F(MainWindow, MomentaryButtonsSpringBackOnTheNextTick)
     EXPECT_FALSE(form->RecSourceToggleButton->Down());
 }
 
+TEST_F(MainWindow, RecordButtonLeftDownWhileNotRecordingIsPutUpOnTheNextTick)
+{
+    // A click on Record that started nothing leaves the button down; the
+    // tick puts it up again.
+    form->RecordButton->SetDown(true);
+    form->TimerTimer();
+    EXPECT_FALSE(form->RecordButton->Down());
+}
+
+TEST_F(MainWindow, RecordButtonStaysDownWhileRecording)
+{
+    // The button held down is the running recording: the tick leaves it.
+    form->Recording = true;
+    form->RecordButton->SetDown(true);
+    form->TimerTimer();
+    EXPECT_TRUE(form->RecordButton->Down());
+    form->Recording = false;
+}
+
 TEST_F(MainWindow, TimerRunsEveryHundredMilliseconds)
 {
     // The tick itself is what matters: a check mark left behind by the
