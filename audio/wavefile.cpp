@@ -163,8 +163,10 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
 {
     // O_NONBLOCK: a FIFO in the file's place must not hang the program.
     const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Nothing at that name (ENOTDIR: the path runs through a plain file) is
+    // a missing file, not a rejected one.
     if (fd < 0)
-        return errno == ENOENT ? PassOutcome::Missing : PassOutcome::Rejected;
+        return errno == ENOENT || errno == ENOTDIR ? PassOutcome::Missing : PassOutcome::Rejected;
     FileDescriptor file(fd);
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))

@@ -204,6 +204,16 @@ TEST_F(WaveReader, MissingFileGivesNothingAndNoMessage)
     EXPECT_TRUE(messages.Texts.empty());
 }
 
+TEST_F(WaveReader, NameUnderAPlainFileDoesNotExistAndGivesNoMessage)
+{
+    // "voice.wav/absent.wav": a path through a file names nothing at all.
+    const std::string file = folder.File("voice.wav");
+    WriteBytes(file, SimpleWave(1, 22050, 16, Bytes(8, 1)));
+    EXPECT_FALSE(Read(file + "/absent.wav"));
+    EXPECT_EQ(byteCount, -77);
+    EXPECT_TRUE(messages.Texts.empty());
+}
+
 struct RejectCase {
     const char *Name;
     Bytes File;
