@@ -462,6 +462,17 @@ void SyncFolderOf(const std::string &target)
     }
 }
 
+// The file that fileName leads to: a symbolic link's target, so that the
+// link stays and the file it names is the one replaced.
+std::string WriteTarget(const std::string &fileName)
+{
+    std::error_code error;
+    if (!std::filesystem::is_symlink(fileName, error))
+        return fileName;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName, error);
+    return error ? fileName : resolved.string();
+}
+
 // Both writers: "RIFF" size "WAVE", the 20-byte "fmt " chunk, the settings
 // chunk when given, then "data" N, the samples and a pad byte after odd N.
 bool WriteWave(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
@@ -498,16 +509,21 @@ bool WriteWave(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPe
     Put32(header, DataChunkId);
     Put32(header, byteCount);
 
+    const std::string target = WriteTarget(fileName);
     std::string temporaryName;
-    const int fd = CreateBeside(fileName, temporaryName);
+    const int fd = CreateBeside(target, temporaryName);
     if (fd < 0)
         return false;
+    // A file being replaced keeps its permissions.
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+        ::fchmod(fd, existing.st_mode & 07777);
     const uint8_t zero = 0;
     bool written = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, samples, byteCount) &&
                    (pad == 0 || WriteAll(fd, &zero, 1)) && ::fsync(fd) == 0;
     written = ::close(fd) == 0 && written;
-    if (written && ::rename(temporaryName.c_str(), fileName.c_str()) == 0) {
-        SyncFolderOf(fileName);
+    if (written && ::rename(temporaryName.c_str(), target.c_str()) == 0) {
+        SyncFolderOf(target);
         return true;
     }
     ::unlink(temporaryName.c_str());

@@ -48,10 +48,12 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
                                         MessageSink &messages, const ReadWaveHooks &hooks = {});
 
 // Both return true only when the whole file was written and is in place.
-// The file is written beside fileName under a hidden temporary name and
-// renamed over it when complete; on any failure (missing folder, full disk,
-// sizes that do not fit the 32-bit RIFF header) the temporary file is
-// removed and a file already at fileName stays as it was.
+// The file is written beside fileName (beside the file it leads to, when
+// it is a symbolic link) under a hidden temporary name and renamed over it
+// when complete, keeping an existing file's permissions; on any failure
+// (missing folder, full disk, sizes that do not fit the 32-bit RIFF
+// header) the temporary file is removed and a file already at fileName
+// stays as it was.
 bool WriteWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
                    const void *samples, uint32_t byteCount);
 bool WriteWaveFileWithSettings(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,

@@ -151,6 +151,36 @@ TEST(WaveWriter, OverwritesAnExistingFileCompletely)
     EXPECT_EQ(folder.Entries(), std::vector<std::string>{"over.wav"});
 }
 
+TEST(WaveWriter, OverwritingKeepsTheFilesPermissions)
+{
+    TempFolder folder;
+    const std::string name = folder.File("private.wav");
+    WriteBytes(name, Bytes(100, 0xAA));
+    fs::permissions(name, fs::perms::owner_read | fs::perms::owner_write);
+    const int16_t samples[] = {7};
+    ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, samples, 2));
+    EXPECT_EQ(fs::status(name).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(ReadBytes(name).size(), 50u);
+}
+
+TEST(WaveWriter, NameThatIsALinkWritesTheFileItLeadsTo)
+{
+    TempFolder folder;
+    fs::create_directory(folder.Path() / "voices");
+    const std::string target = folder.File("voices/real.wav");
+    const std::string link = folder.File("link.wav");
+    WriteBytes(target, Bytes(100, 0xAA));
+    fs::create_symlink("voices/real.wav", link);
+    const int16_t samples[] = {7, -1};
+    ASSERT_TRUE(WriteWaveFileWithSettings(link, 22050, 16, 1, samples, 4, SampleRecord()));
+    EXPECT_TRUE(fs::is_symlink(link));
+    const Bytes file = ReadBytes(target);
+    ASSERT_EQ(file.size(), 574u);
+    EXPECT_EQ(Bytes(file.begin() + 570, file.end()), (Bytes{7, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(folder.Entries(), (std::vector<std::string>{"link.wav", "voices"}));
+    EXPECT_EQ(fs::directory_iterator(folder.Path() / "voices")->path().filename(), "real.wav");
+}
+
 TEST(WaveWriter, MissingFolderGivesFalseAndCreatesNothing)
 {
     TempFolder folder;
