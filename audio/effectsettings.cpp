@@ -1,4 +1,4 @@
-#include "effectsettings.h"
+#include "audio/effectsettings.h"
 
 std::array<uint8_t, EffectSettingsBytes> TEffectSettings::ToBytes() const
 {

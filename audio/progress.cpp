@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "audio/progress.h"
 
 #include <algorithm>
 

@@ -11,9 +11,9 @@
 // file is on disk, so a failed write never destroys the file that was there.
 #pragma once
 
-#include "effectsettings.h"
-#include "messages.h"
-#include "progress.h"
+#include "audio/effectsettings.h"
+#include "audio/messages.h"
+#include "audio/progress.h"
 
 #include <cstdint>
 #include <memory>

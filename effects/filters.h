@@ -4,7 +4,7 @@
 
 #include "audio/progress.h"
 #include "effects/pitch.h"
-#include "real48.h"
+#include "effects/real48.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "audio/progress.h"
-#include "effectset.h"
+#include "effects/effectset.h"
 
 #include <cstdint>
 
