@@ -227,11 +227,15 @@ void TMainForm::ExportToWaveFormat1Click()
 
 void TMainForm::ExportToRealAudioFormat1Click()
 {
+    if (IsBusy())
+        return;
     Messages().ShowMessage("Export to RealAudio files is not available. Please use Export, to WAVE File... instead.");
 }
 
 void TMainForm::ExportToMP3FileClick()
 {
+    if (IsBusy())
+        return;
     Messages().ShowMessage("Export to MP3 files is not available yet. Please use Export, to WAVE File... instead.");
 }
 

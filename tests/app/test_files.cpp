@@ -359,6 +359,8 @@ TEST_F(FileCommands, EveryFileCommandWaitsWhilePlayingOrRecording)
         {"Save", [this] { form->Save1->trigger(); }},
         {"Save As", [this] { form->SaveAs1->trigger(); }},
         {"Export", [this] { form->ExportToWaveFormat1->trigger(); }},
+        {"Export to RealAudio", [this] { form->ExportToRealAudioFormat1->trigger(); }},
+        {"Export to MP3", [this] { form->ExportToMP3File->trigger(); }},
         {"SF1", [this] { QTest::mouseClick(form->SF1Button, Qt::LeftButton, {}, QPoint(29, 29)); }},
         {"drop",
          [this] {
