@@ -21,6 +21,7 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <atomic>
 
 #include <algorithm>
 #include <cstring>
@@ -168,8 +169,9 @@ void TMainForm::WaveOutDone(HWAVEOUT device, WAVEHDR *header)
     if (HeadersQueued > 2)
         HeadersQueued = 2;
     bool allDone = true;
+    // The device sets the done flags from its own thread.
     for (int index = 0; index < HeadersQueued; ++index)
-        if (!(WaveHeaders[index].dwFlags & WHDR_DONE))
+        if (!(std::atomic_ref<uint32_t>(WaveHeaders[index].dwFlags).load(std::memory_order_acquire) & WHDR_DONE))
             allDone = false;
     if (allDone) {
         PlayFinished = true;
