@@ -21,9 +21,9 @@
 
 #include <QCoreApplication>
 #include <QLabel>
-#include <atomic>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
