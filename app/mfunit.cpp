@@ -514,9 +514,13 @@ void TMainForm::FormDestroy()
         WaveOut = nullptr;
         Playing = false;
     }
-    // A recording still running is stopped and not loaded; its file stays.
-    if (Recording)
+    // A recording still running is stopped and not loaded; nobody will
+    // read its file any more.
+    if (Recording) {
         AudioStopRecord();
+        Recording = false;
+        DeleteRecordFile();
+    }
     VoiceData.reset();
     WorkData.reset();
 }
@@ -535,10 +539,13 @@ void TMainForm::TimerTimer()
 {
     // 1. Playback stopped with the Play button.
     PlayTickStop();
-    // 2. Recording stopped with the Record button: comes with recording.
-    // 3. Recording display (comes with recording), or, when not recording,
-    //    releasing a Record button left down.
-    if (!Recording && RecordButton->Down())
+    // 2. Recording stopped with the Record button, or a refused stop tried again.
+    RecordTickStop();
+    // 3. Recording level and elapsed time, or, when not recording, releasing
+    //    a Record button left down (a click on Record while playing).
+    if (Recording)
+        RecordTickProgress();
+    else if (RecordButton->Down())
         RecordButton->SetDown(false);
     // 4. Playback progress and end, or releasing a Play button left down.
     if (Playing)

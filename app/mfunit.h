@@ -5,6 +5,8 @@
 //                        timer, the menus, help and about, the shared voice
 //                        operations
 //   app/mfmixer.cpp      the volume sliders and the recording input
+//   app/mfrecord.cpp     recording: the Record button, the recorder's
+//                        temporary file, the level meter and the elapsed time
 //   app/mfplay.cpp       playback: the Play button, the two blocks streamed
 //                        to the wave-out device, the time display
 //   app/mffiles.cpp      the File menu, the preset buttons, the preferences
@@ -205,8 +207,26 @@ public:
     void HelpTopics1Click();
     void HowToUseHelp1Click();
 
-    // Recording comes with the recording part.
-    void OldRecordButtonClick() {}
+    // --- Recording (app/mfrecord.cpp) ----------------------------------------------
+    // The Record button: starts a recording when idle, stops it when running.
+    void OldRecordButtonClick();
+    // Drops the voice, makes a temporary file and starts the recorder on it.
+    void StartRecording();
+    // The message box for a recorder code 201..207; other codes show nothing.
+    void ShowRecordError(int16_t code);
+    // Loads what was recorded as the new voice and deletes the file.
+    void FinishRecording();
+    // Reads the recorded file into VoiceData with a copy in WorkData; false
+    // (after a message) when that could not be done.
+    bool LoadRecordedVoice();
+    // Milliseconds since RecordStartTime.
+    uint32_t RecordElapsedMs() const;
+    // The two recording steps of a tick: retry a stop after Record was
+    // released, show the input level and the elapsed time.
+    void RecordTickStop();
+    void RecordTickProgress();
+    // Removes the file named by RecordFileName, when there is one.
+    void DeleteRecordFile();
 
     // --- File commands (app/mffiles.cpp) ------------------------------------------
     void New1Click();

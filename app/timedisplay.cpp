@@ -22,6 +22,12 @@ int32_t PositionFromPlayedSamples(uint32_t samples)
     return static_cast<int32_t>(RoundHalfEven(ms * 0.001 * VoiceFormat.BitsPerSample * VoiceFormat.BlockAlign));
 }
 
+int32_t PositionFromElapsedMs(uint32_t milliseconds)
+{
+    return static_cast<int32_t>(
+        RoundHalfEven(milliseconds * 0.001 * VoiceFormat.BitsPerSample * VoiceFormat.BlockAlign));
+}
+
 int32_t PositionMilliseconds(int32_t position)
 {
     return static_cast<int32_t>(RoundHalfEven(position / UnitsPerSecond * 1000));

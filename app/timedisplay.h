@@ -12,6 +12,10 @@
 // (22050) whatever rate the clip plays at.
 int32_t PositionFromPlayedSamples(uint32_t samples);
 
+// The position unit for milliseconds of recording:
+// Round(milliseconds * 0.001 * 16 * 2).
+int32_t PositionFromElapsedMs(uint32_t milliseconds);
+
 // Milliseconds that a position shows: Round(position / 32 * 1000).
 int32_t PositionMilliseconds(int32_t position);
 

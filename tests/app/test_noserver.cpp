@@ -1,12 +1,16 @@
 // With no sound server to reach, the program says there is no output device
-// and ends as soon as start-up is over, and Play says the device cannot be
-// opened.
+// and ends as soon as start-up is over, Play says the device cannot be
+// opened, and Record says the recording device is unavailable.
 #include "app/mfunit.h"
 #include "app/program.h"
+#include "audio/wavefile.h"
 #include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
 #include "tests/app/apptest.h"
 
+#include <QAction>
 #include <QDir>
+#include <QMenu>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +81,100 @@ TEST(NoSoundServer, PlaySaysTheDeviceCannotBeOpenedAndPutsTheButtonUp)
     EXPECT_EQ(form.WaveOut, nullptr);
     EXPECT_EQ(form.WaveHeaders[0].lpData, nullptr) << "nothing is allocated";
     EXPECT_EQ(form.WorkBytes, 200) << "the voice was processed first";
+}
+
+// Points the sound server and the system's temporary folder somewhere of
+// the test's own, and puts the temporary folder back afterwards.
+class NoServerRecording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(nowhere.isValid());
+        ASSERT_TRUE(temporary.isValid());
+        const QByteArray address = "unix:" + QDir(nowhere.path()).filePath(QStringLiteral("native")).toLocal8Bit();
+        setenv("PULSE_SERVER", address.constData(), 1);
+        setenv("PULSE_AUTOSPAWN", "no", 1);
+        const char *before = std::getenv("TMPDIR");
+        savedTmpDir = before ? before : "";
+        setenv("TMPDIR", temporary.path().toLocal8Bit().constData(), 1);
+        TestApp();
+        form = std::make_unique<TMainForm>();
+        form->Timer->stop();
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        if (savedTmpDir.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", savedTmpDir.c_str(), 1);
+    }
+
+    QStringList TemporaryFiles() const { return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    RecordedMessages messages;
+    QTemporaryDir nowhere;
+    QTemporaryDir temporary;
+    std::string savedTmpDir;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailable)
+{
+    // A voice with effects on, all of which a new recording drops.
+    const std::string name = QDir(nowhere.path()).filePath(QStringLiteral("voice.wav")).toStdString();
+    const int16_t clip[4] = {100, -100, 200, -200};
+    ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip, sizeof clip));
+    form->OpenVoiceFile(name);
+    ASSERT_EQ(form->VoiceBytes, 8);
+    TQMBL_SawToothButton *buttons[] = {form->EchoButton,       form->ChorusButton,     form->FlangeButton,
+                                       form->FadeInButton,     form->fadeOutButton,    form->BassOnlyButton,
+                                       form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
+                                       form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
+                                       form->SweepDownButton};
+    for (TQMBL_SawToothButton *button : buttons)
+        button->SetDown(true);
+    form->TimerTimer();
+    form->PitchBar->SetPosition(11);
+
+    QTest::mouseClick(form->RecordButton, Qt::LeftButton, {}, QPoint(48, 26));
+
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first,
+              "Your device is unavailable or unable to record .  Please check your installation.");
+    EXPECT_EQ(messages.Shown[0].second, "Recording Error");
+    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->RecordButton->Down());
+    for (TQMBL_SawToothButton *button : buttons)
+        EXPECT_FALSE(button->Down());
+    for (QAction *item : form->Options1->actions())
+        EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
+    EXPECT_EQ(form->PitchBar->Position(), 6);
+    // The old voice is gone, and so is the file nothing was recorded into.
+    EXPECT_EQ(form->VoiceBytes, 0);
+    EXPECT_EQ(form->VoiceData, nullptr);
+    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
+    EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
+    EXPECT_EQ(form->RecordStartTime, 0u);
+}
+
+TEST_F(NoServerRecording, ATemporaryFolderTooLongForTheFileNameLeavesTheRecorderWithoutOne)
+{
+    // The recorder's file name has room for 255 characters.
+    const QString deep = temporary.path() + QLatin1Char('/') + QString(100, QLatin1Char('a')) + QLatin1Char('/') +
+                         QString(100, QLatin1Char('b')) + QLatin1Char('/') + QString(60, QLatin1Char('c'));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    setenv("TMPDIR", deep.toLocal8Bit().constData(), 1);
+    ASSERT_EQ(QDir::tempPath(), deep);
+    QTest::mouseClick(form->RecordButton, Qt::LeftButton, {}, QPoint(48, 26));
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "Recording file not specified.");
+    EXPECT_EQ(messages.Shown[0].second, "Recording Error");
+    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->RecordButton->Down());
+    EXPECT_TRUE(QDir(deep).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 } // namespace

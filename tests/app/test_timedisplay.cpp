@@ -1,6 +1,6 @@
 // The time display's arithmetic. Expected values worked by hand:
 //   ms from samples   Round(samples * 1000 / 22050)
-//   position          Round(ms * 0.001 * 32)
+//   position          Round(ms * 0.001 * 32), for playing and recording alike
 //   ms shown          Round(position / 32 * 1000) = Round(position * 31.25)
 //   voice length      Round(bytes / 44100 * 1000)
 #include "app/timedisplay.h"
@@ -24,6 +24,26 @@ TEST(TimeDisplay, PlayedSamplesBecomePositionsOfTheClipsOwnTime)
     };
     for (const auto &c : cases)
         EXPECT_EQ(PositionFromPlayedSamples(c.Samples), c.Position) << c.Samples;
+}
+
+TEST(TimeDisplay, RecordingMillisecondsBecomeThirtySecondsOfASecond)
+{
+    const struct {
+        uint32_t Ms;
+        int32_t Position;
+    } cases[] = {
+        {0, 0},
+        {1000, 32},
+        {2500, 80},               // 2.5 s of recording show 00:02:50
+        {1234, 39},               // 39.488
+        {15, 0},                  // 0.48
+        {16, 1},                  // 0.512
+        {47, 2},                  // 1.504
+        {4000000000u, 128000000}, // a recording of 46 days still counts
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(PositionFromElapsedMs(c.Ms), c.Position) << c.Ms;
+    EXPECT_EQ(PositionCaption(PositionMilliseconds(PositionFromElapsedMs(2500))), " POS: 00:02:50");
 }
 
 TEST(TimeDisplay, PositionsShowMillisecondsWithHalvesGoingToEven)

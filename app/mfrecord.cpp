@@ -1,0 +1,269 @@
+// Recording: the Record button captures a new voice. The recorder library
+// writes what the selected input hears into a WAVE file of the voice format
+// (22050 Hz, 16 bits, mono) in the system's temporary folder; the window only
+// starts it, shows its level and the elapsed time every tick, and stops it.
+//
+//   click (down) -> effects to rest, old voice dropped -> temporary "QMB"
+//   file -> AudioStartRecord -> ticks: level on VolLED, time in timeDisplay
+//   click (up)   -> AudioStopRecord -> ReadWaveFile -> VoiceData, WorkData
+//                -> file deleted
+//
+// A stop the recorder refuses is tried again on every tick while the button
+// is up. Closing the window during a recording stops the recorder and loads
+// nothing (FormDestroy).
+
+#include "app/mfunit.h"
+#include "app/timedisplay.h"
+#include "audio/voiceformat.h"
+#include "audio/wavefile.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "controls/qmblvled.h"
+#include "platform/sqwaveplayer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+// The pitch slider's resting place, between the two breaths.
+constexpr int PitchAtRest = 6;
+
+// While the recorder's file is read, and however that ends.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
+
+// The system's millisecond clock; it wraps after 49.7 days, and the
+// differences taken of it wrap with it.
+uint32_t SystemMilliseconds()
+{
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Makes an empty file of a unique name beginning with "QMB" in the system's
+// temporary folder and writes its name into name; an empty name when none
+// could be made, which the recorder then refuses as a missing file name.
+void MakeRecordFile(std::array<char, 256> &name)
+{
+    name.fill('\0');
+    std::string pattern = QDir::tempPath().toStdString() + "/QMBXXXXXX";
+    if (pattern.size() >= name.size())
+        return;
+    const int file = mkstemp(pattern.data());
+    if (file < 0)
+        return;
+    close(file);
+    std::memcpy(name.data(), pattern.c_str(), pattern.size() + 1);
+}
+
+// The recorder's refusals as the user reads them.
+struct TRecordError {
+    int16_t Code;
+    const char *Caption;
+    const char *Text;
+};
+
+constexpr TRecordError RecordErrors[] = {
+    {RECORD_ERROR_FORMAT, "Recording Error ",
+     "Your device is unable to record at the rate or mode you have selected.  Please check your manual."},
+    {RECORD_ERROR_MEMORY, "Recording Error",
+     "Unable to allocate sufficient memory for record operation.  Please exit from other applications and try "
+     "again.\")"},
+    {RECORD_ERROR_FILE, "Recording Error",
+     "Unable to open file for temporary storage of record data.  Please exit from other applications and try "
+     "again."},
+    {RECORD_ERROR_DEVICE, "Recording Error",
+     "Your device is unavailable or unable to record .  Please check your installation."},
+    {RECORD_ERROR_START, "Recording Error", "Unable to start recording."},
+    {RECORD_ERROR_BUSY, "Recording Error", "Recording already in progress."},
+    {RECORD_ERROR_NOFILE, "Recording Error", "Recording file not specified."},
+};
+
+} // namespace
+
+void TMainForm::OldRecordButtonClick()
+{
+    // The button has already flipped: down means start, up means stop.
+    if (Playing)
+        return; // the tick puts the button up again
+    if (Recording) {
+        if (AudioStopRecord() != 0)
+            return; // the tick tries again
+        FinishRecording();
+        Save1->setEnabled(true);
+        SaveAs1->setEnabled(true);
+        Export1->menuAction()->setEnabled(true);
+        return;
+    }
+
+    VoiceData.reset();
+    WorkData.reset();
+    VoiceBytes = 0;
+    WorkCapacity = 0;
+    WorkBytes = 0;
+
+    // A new voice starts with every effect off, whether or not the recorder
+    // then starts.
+    const struct {
+        TQMBL_SawToothButton *Button;
+        QAction *Item;
+    } effects[] = {
+        {EchoButton, Echo1},
+        {ChorusButton, Chorus1},
+        {RobotvoiceButton, Robotvoice1},
+        {BackwardButton, Backward1},
+        {FlangeButton, Flange1},
+        {FadeInButton, FadeIn1},
+        {fadeOutButton, FadeOut1},
+        {BassOnlyButton, BassOnly1},
+        {TrebleOnlyButton, TrebleOnly1},
+        {SweepUpButton, SweepUp1},
+        {SweepDownButton, SweepDown1},
+        {SlowMonstButton, SlowMonster1},
+        {FastSqueakButton, FastSqeaker1},
+    };
+    for (const auto &effect : effects) {
+        if (effect.Button->Down()) {
+            effect.Button->SetDown(false);
+            effect.Item->setChecked(false);
+        }
+    }
+    if (PitchBar->Position() != PitchAtRest)
+        PitchBar->SetPosition(PitchAtRest);
+
+    StartRecording();
+    if (!Recording)
+        RecordButton->SetDown(false);
+}
+
+void TMainForm::StartRecording()
+{
+    if (Recording || Playing)
+        return;
+    ClearVoice();
+
+    MakeRecordFile(RecordFileName);
+    const int16_t result = AudioStartRecord(RecordFileName.data(), VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
+                                            VoiceFormat.Channels, static_cast<uint16_t>(InputSource));
+    if (result != 0) {
+        ShowRecordError(result);
+        // Nothing will ever be recorded into it.
+        DeleteRecordFile();
+        return;
+    }
+    VoiceBytes = 0;
+    if (RecordStartTime == 0)
+        RecordStartTime = SystemMilliseconds();
+    Recording = true;
+}
+
+void TMainForm::ShowRecordError(int16_t code)
+{
+    for (const TRecordError &error : RecordErrors) {
+        if (error.Code == code) {
+            Messages().ShowMessage(error.Text, error.Caption);
+            return;
+        }
+    }
+}
+
+uint32_t TMainForm::RecordElapsedMs() const
+{
+    return SystemMilliseconds() - RecordStartTime;
+}
+
+void TMainForm::RecordTickStop()
+{
+    if (!RecordButton->Down() && Recording && AudioStopRecord() == 0)
+        FinishRecording();
+}
+
+void TMainForm::RecordTickProgress()
+{
+    int32_t level = 0;
+    int32_t unused = 0;
+    AudioGetRecordLevel(&level, &unused);
+    VolLED->SetProgress(static_cast<float>(level * 0.01));
+    ShowPosition(PositionFromElapsedMs(RecordElapsedMs()));
+}
+
+void TMainForm::FinishRecording()
+{
+    Recording = false;
+    if (LoadRecordedVoice()) {
+        ShowVoiceLength();
+        ShowVoice();
+    } else {
+        Messages().ShowMessage("Create final buffer failed.");
+        // Whatever was read before the failure goes too: a voice without
+        // its working copy could not be played or processed.
+        ClearVoice();
+    }
+    RecordStartTime = 0;
+    Modified = true;
+    RecordButton->SetDown(false);
+    DeleteRecordFile();
+    VolLED->SetProgress(0);
+}
+
+bool TMainForm::LoadRecordedVoice()
+{
+    WaitCursor hourglass;
+
+    // A recorder that is still writing "UNTITLED.WAV" in the working folder
+    // is given up to 61 half-second waits to finish.
+    int waits = 0;
+    while (QFileInfo(QStringLiteral("UNTITLED.WAV")).isFile()) {
+        ++waits;
+        QThread::msleep(500);
+        if (waits > 60) {
+            Messages().ShowMessage("cannot open recorded file to read !!!");
+            return false;
+        }
+    }
+
+    try {
+        TEffectSettings unused;
+        int32_t byteCount = 0;
+        VoiceData = ReadWaveFile(RecordFileName.data(), VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
+                                 VoiceFormat.Channels, byteCount, unused, Messages());
+        VoiceBytes = VoiceData ? byteCount : 0;
+    } catch (const std::bad_alloc &) {
+        Messages().ShowMessage("cannot allocate memory!!!");
+        return false;
+    }
+
+    WorkCapacity = VoiceBytes;
+    WorkData.reset(new (std::nothrow) int16_t[static_cast<size_t>(WorkCapacity) / 2 + 1]());
+    if (!WorkData) {
+        Messages().ShowMessage("cannot allocate memory!!!");
+        return false;
+    }
+    if (WorkCapacity > 0)
+        std::memcpy(WorkData.get(), VoiceData.get(), static_cast<size_t>(WorkCapacity));
+    return true;
+}
+
+void TMainForm::DeleteRecordFile()
+{
+    if (RecordFileName[0] != '\0')
+        std::remove(RecordFileName.data());
+}

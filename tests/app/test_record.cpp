@@ -1,0 +1,427 @@
+// Recording against the private sound server, driven by clicks on the
+// Record button. The window starts on the microphone input, "Glimmer-Mic",
+// a live 440 Hz sine; "Glimmer-Line" is a 1000 Hz one, both at half of full
+// scale, so what was recorded, and from where, shows in its frequency. The system's temporary folder is a private one
+// in each test, so that the recorder's file can be seen to come and go.
+#include "app/mfunit.h"
+#include "app/progressunit.h"
+#include "audio/wavefile.h"
+#include "controls/qmblrbtn.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "controls/qmblvled.h"
+#include "controls/qmblwpnl.h"
+#include "platform/sqwaveplayer.h"
+#include "tests/app/apptest.h"
+#include "tests/platform/soundtest.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+
+// The caption for a number of milliseconds, written out independently of
+// the program's own formatting.
+std::string Caption(long ms)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, " POS: %02ld:%02ld:%02ld", ms / 60000, ms % 60000 / 1000, ms % 1000 / 10);
+    return text;
+}
+
+// Every caption the recording time can show in its first seconds: it moves
+// in steps of 1/32 s, each shown as Round(k * 31.25) ms, halves to even.
+std::set<std::string> RecordingCaptions(int seconds)
+{
+    std::set<std::string> captions;
+    for (int k = 0; k <= 32 * seconds; ++k)
+        captions.insert(Caption(std::lrint(std::nearbyint(k * 31.25))));
+    return captions;
+}
+
+// True when progress is level * 0.01 for a whole level 0..100.
+bool IsWholeLevel(float progress)
+{
+    for (int level = 0; level <= 100; ++level)
+        if (progress == static_cast<float>(level * 0.01))
+            return true;
+    return false;
+}
+
+bool HasMessage(const RecordedMessages &messages, const std::string &text)
+{
+    for (const auto &shown : messages.Shown)
+        if (shown.first == text)
+            return true;
+    return false;
+}
+
+class Recording : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        soundtest::ResetServer();
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(temporary.isValid());
+        const char *before = std::getenv("TMPDIR");
+        savedTmpDir = before ? before : "";
+        setenv("TMPDIR", temporary.path().toLocal8Bit().constData(), 1);
+        ASSERT_EQ(QDir::tempPath(), temporary.path());
+
+        ResetMixerGlobals();
+        form = std::make_unique<TMainForm>();
+        MainForm = form.get();
+        form->FormCreate();
+        ProgressForm = new TProgressForm(form.get());
+        ProgressForm->FormCreate();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    void TearDown() override
+    {
+        delete ProgressForm;
+        ProgressForm = nullptr;
+        form.reset();
+        AudioStopRecord();
+        if (savedTmpDir.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", savedTmpDir.c_str(), 1);
+    }
+
+    static void Click(QWidget *button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(button->width() / 2, button->height() / 2));
+    }
+
+    QStringList TemporaryFiles() const
+    {
+        return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+
+    // What the window showed while recording.
+    struct Seen {
+        double Seconds = 0;             // from the click that started to the one that stopped
+        float HighestLevel = 0;         // highest VolLED progress
+        bool LevelsWhole = true;        // every progress was a whole level * 0.01
+        std::vector<std::string> Times; // the time display, each change
+    };
+
+    // Clicks Record, lets the window's timer run for about seconds, clicks
+    // Record again.
+    Seen RecordFor(double seconds)
+    {
+        Seen seen;
+        Click(form->RecordButton);
+        EXPECT_TRUE(form->Recording);
+        EXPECT_TRUE(form->RecordButton->Down());
+        const auto start = steady_clock::now();
+        while (duration<double>(steady_clock::now() - start).count() < seconds) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            const float progress = form->VolLED->Progress();
+            seen.HighestLevel = std::max(seen.HighestLevel, progress);
+            seen.LevelsWhole = seen.LevelsWhole && IsWholeLevel(progress);
+            const std::string time = form->timeDisplay->text().toStdString();
+            if (seen.Times.empty() || seen.Times.back() != time)
+                seen.Times.push_back(time);
+        }
+        Click(form->RecordButton);
+        seen.Seconds = duration<double>(steady_clock::now() - start).count();
+        return seen;
+    }
+
+    std::vector<int16_t> Voice() const
+    {
+        return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+    }
+
+    RecordedMessages messages;
+    QTemporaryDir folder;
+    QTemporaryDir temporary;
+    std::string savedTmpDir;
+    std::unique_ptr<TMainForm> form;
+};
+
+TEST_F(Recording, ASecondFromTheMicrophoneBecomesTheNewVoice)
+{
+    ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Mic"));
+    const Seen seen = RecordFor(1.0);
+
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->RecordButton->Down());
+    // As long as the button was down, give or take the server's latency.
+    EXPECT_NEAR(form->VoiceBytes, seen.Seconds * 44100, 0.15 * 44100);
+    ASSERT_GT(form->VoiceBytes, 22050);
+    EXPECT_EQ(form->VoiceBytes % 2, 0);
+    // The microphone's 440 Hz sine, past the first tenth of a second.
+    const std::vector<int16_t> voice = Voice();
+    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
+    // The working copy is the voice itself.
+    ASSERT_NE(form->WorkData, nullptr);
+    EXPECT_EQ(form->WorkCapacity, form->VoiceBytes);
+    EXPECT_EQ(std::memcmp(form->WorkData.get(), form->VoiceData.get(), form->VoiceBytes), 0);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
+
+    EXPECT_TRUE(form->Modified);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
+    EXPECT_TRUE(form->Save1->isEnabled());
+    EXPECT_TRUE(form->SaveAs1->isEnabled());
+    EXPECT_TRUE(form->Export1->menuAction()->isEnabled());
+    EXPECT_EQ(form->timeDisplay->text().toStdString(), Caption(std::lrint(form->VoiceBytes * 1000.0 / 44100)));
+    EXPECT_EQ(form->RecordStartTime, 0u);
+    EXPECT_EQ(form->VolLED->Progress(), 0.0f);
+    EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
+
+    // While it ran: the meter showed the sine's level in steps of 0.01, and
+    // the time display counted up in steps of 1/32 s to about a second.
+    EXPECT_GT(seen.HighestLevel, 0.3f);
+    EXPECT_LE(seen.HighestLevel, 1.0f);
+    EXPECT_TRUE(seen.LevelsWhole);
+    // Until the first tick, the display reads as the cleared voice left it.
+    std::vector<std::string> times = seen.Times;
+    if (!times.empty() && times.front() == " POS: 00:00:00 ")
+        times.erase(times.begin());
+    const std::set<std::string> possible = RecordingCaptions(3);
+    ASSERT_GE(times.size(), 5u);
+    for (const std::string &time : times)
+        EXPECT_TRUE(possible.count(time) == 1) << time;
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_LT(times[i - 1], times[i]) << "the time went back";
+    EXPECT_GE(times.back(), std::string(" POS: 00:00:80"));
+    EXPECT_LE(times.back(), std::string(" POS: 00:01:20"));
+}
+
+TEST_F(Recording, StartingPutsEveryEffectAndThePitchToRest)
+{
+    TQMBL_SawToothButton *buttons[] = {form->EchoButton,       form->ChorusButton,     form->FlangeButton,
+                                       form->FadeInButton,     form->fadeOutButton,    form->BassOnlyButton,
+                                       form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
+                                       form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
+                                       form->SweepDownButton};
+    for (TQMBL_SawToothButton *button : buttons)
+        button->SetDown(true);
+    form->TimerTimer(); // the check marks follow
+    form->PitchBar->SetPosition(2);
+    ASSERT_TRUE(form->Echo1->isChecked());
+
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    for (TQMBL_SawToothButton *button : buttons)
+        EXPECT_FALSE(button->Down());
+    for (QAction *item : form->Options1->actions())
+        EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
+    EXPECT_EQ(form->PitchBar->Position(), 6);
+    Click(form->RecordButton);
+    EXPECT_FALSE(form->Recording);
+}
+
+TEST_F(Recording, RecordWhilePlayingStartsNothingAndTheButtonComesUpOnTheNextTick)
+{
+    form->Timer->stop();
+    const std::vector<int16_t> clip(44100, 3000);
+    const std::string name = folder.filePath(QStringLiteral("voice.wav")).toStdString();
+    ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
+    form->OpenVoiceFile(name);
+    form->EchoButton->SetDown(true);
+    Click(form->PlayButton);
+    ASSERT_TRUE(form->Playing);
+
+    Click(form->RecordButton);
+    EXPECT_FALSE(form->Recording);
+    EXPECT_TRUE(form->RecordButton->Down());
+    EXPECT_EQ(form->VoiceBytes, 88200) << "the voice is kept";
+    EXPECT_TRUE(form->EchoButton->Down()) << "the effects are kept";
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+    form->TimerTimer();
+    EXPECT_FALSE(form->RecordButton->Down());
+    EXPECT_TRUE(messages.Shown.empty());
+
+    Click(form->PlayButton);
+    form->TimerTimer();
+    EXPECT_FALSE(form->Playing);
+}
+
+TEST_F(Recording, PlayAndTheFileCommandsWaitWhileRecording)
+{
+    form->Timer->stop();
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+
+    Click(form->PlayButton);
+    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->PlayButton->Down());
+    EXPECT_TRUE(messages.Shown.empty());
+
+    form->New1->trigger();
+    form->Open1->trigger();
+    Click(form->SF1Button);
+    ASSERT_EQ(messages.Shown.size(), 3u);
+    for (const auto &shown : messages.Shown) {
+        EXPECT_EQ(shown.first, "Please Wait until recording is over");
+        EXPECT_EQ(shown.second, "Tamblor Glimmerbox");
+    }
+    EXPECT_TRUE(form->Recording);
+
+    QTest::qWait(300);
+    form->TimerTimer();
+    EXPECT_TRUE(form->Recording) << "the tick leaves a recording alone while the button is down";
+    Click(form->RecordButton);
+    EXPECT_FALSE(form->Recording);
+    EXPECT_GT(form->VoiceBytes, 0);
+}
+
+TEST_F(Recording, ATickStopsARecordingWhoseButtonWasPutUp)
+{
+    form->Timer->stop();
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    QTest::qWait(300);
+    // The button up without its click: the tick does the stop, and leaves
+    // the Save items as they were.
+    form->RecordButton->SetDown(false);
+    form->TimerTimer();
+    EXPECT_FALSE(form->Recording);
+    EXPECT_GT(form->VoiceBytes, 0);
+    EXPECT_TRUE(form->Modified);
+    EXPECT_FALSE(form->Save1->isEnabled());
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+}
+
+TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstWithoutAQuestion)
+{
+    RecordFor(0.4);
+    const int32_t first = form->VoiceBytes;
+    ASSERT_GT(first, 0);
+    // The input button steps on to the line input.
+    for (int clicks = 0; clicks < InputSourceCount && form->RecSourceLabel->text() != QStringLiteral("Glimmer-Line");
+         ++clicks) {
+        Click(form->RecSourceToggleButton);
+        form->TimerTimer();
+    }
+    ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Line"));
+
+    const Seen second = RecordFor(1.2);
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_NEAR(form->VoiceBytes, second.Seconds * 44100, 0.15 * 44100);
+    EXPECT_GT(form->VoiceBytes, first + 0.5 * 44100);
+    const std::vector<int16_t> voice = Voice();
+    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 1000, 5);
+    EXPECT_EQ(form->WorkCapacity, form->VoiceBytes);
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+}
+
+TEST_F(Recording, ClosingTheWindowStopsTheRecorderAndLoadsNothing)
+{
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    ASSERT_EQ(TemporaryFiles().size(), 1);
+    QTest::qWait(200);
+    delete ProgressForm;
+    ProgressForm = nullptr;
+    form.reset();
+    MainForm = nullptr;
+
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+    // The recorder is free again.
+    const std::string name = folder.filePath(QStringLiteral("after.wav")).toStdString();
+    EXPECT_EQ(AudioStartRecord(name.c_str(), 22050, 16, 1, 0), 0);
+    EXPECT_EQ(AudioStopRecord(), 0);
+}
+
+TEST_F(Recording, AFileTheRecorderStillHoldsIsGivenUpAfterSixtyOneWaits)
+{
+    // "UNTITLED.WAV" in the working folder is the recorder still writing:
+    // the load waits for it in half seconds and gives up after 30.5 s.
+    char before[4096];
+    ASSERT_NE(getcwd(before, sizeof before), nullptr);
+    ASSERT_EQ(chdir(folder.path().toLocal8Bit().constData()), 0);
+    FILE *held = std::fopen("UNTITLED.WAV", "wb");
+    ASSERT_NE(held, nullptr);
+    std::fclose(held);
+
+    form->Timer->stop();
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    const auto start = steady_clock::now();
+    Click(form->RecordButton);
+    const double waited = duration<double>(steady_clock::now() - start).count();
+    ASSERT_EQ(chdir(before), 0);
+
+    EXPECT_GE(waited, 30.5);
+    ASSERT_EQ(messages.Shown.size(), 2u);
+    EXPECT_EQ(messages.Shown[0].first, "cannot open recorded file to read !!!");
+    EXPECT_EQ(messages.Shown[1].first, "Create final buffer failed.");
+    EXPECT_FALSE(form->Recording);
+    EXPECT_EQ(form->VoiceBytes, 0);
+    EXPECT_EQ(form->VoiceData, nullptr);
+    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is taken away again";
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+    EXPECT_EQ(form->VolLED->Progress(), 0.0f);
+
+    // Nothing half-loaded is played.
+    Click(form->PlayButton);
+    EXPECT_FALSE(form->Playing);
+    EXPECT_TRUE(
+        HasMessage(messages, "There is no voice in memory, either record a voice or load one from a file on disk."));
+}
+
+TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)
+{
+    const struct {
+        int16_t Code;
+        const char *Caption;
+        const char *Text;
+    } cases[] = {
+        {201, "Recording Error ",
+         "Your device is unable to record at the rate or mode you have selected.  Please check your manual."},
+        {202, "Recording Error",
+         "Unable to allocate sufficient memory for record operation.  Please exit from other applications and try "
+         "again.\")"},
+        {203, "Recording Error",
+         "Unable to open file for temporary storage of record data.  Please exit from other applications and try "
+         "again."},
+        {204, "Recording Error", "Your device is unavailable or unable to record .  Please check your installation."},
+        {205, "Recording Error", "Unable to start recording."},
+        {206, "Recording Error", "Recording already in progress."},
+        {207, "Recording Error", "Recording file not specified."},
+    };
+    for (const auto &c : cases) {
+        messages.Shown.clear();
+        form->ShowRecordError(c.Code);
+        ASSERT_EQ(messages.Shown.size(), 1u) << c.Code;
+        EXPECT_EQ(messages.Shown[0].first, c.Text) << c.Code;
+        EXPECT_EQ(messages.Shown[0].second, c.Caption) << c.Code;
+    }
+    messages.Shown.clear();
+    for (int16_t code : {0, 1, 200, 208, -201})
+        form->ShowRecordError(code);
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+} // namespace
