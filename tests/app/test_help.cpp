@@ -107,4 +107,32 @@ TEST_F(HelpTest, PagesDescribeEveryEffectControlAndCommand)
         EXPECT_TRUE(text.contains(QString::fromUtf8(subject), Qt::CaseInsensitive)) << subject;
 }
 
+TEST_F(HelpTest, MessagesPageExplainsEveryRecordingMessage)
+{
+    QFile page(QStringLiteral(":/help/messages.html"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    const char *shown[] = {"Your device is unable to record at the rate or mode you have selected.",
+                           "Unable to allocate sufficient memory for record operation.",
+                           "Unable to open file for temporary storage of record data.",
+                           "Your device is unavailable or unable to record .",
+                           "Unable to start recording.",
+                           "Recording already in progress.",
+                           "Recording file not specified.",
+                           "cannot open recorded file to read !!!",
+                           "cannot allocate memory!!!",
+                           "Create final buffer failed."};
+    for (const char *text : shown)
+        EXPECT_TRUE(html.contains(QString::fromUtf8(text))) << text;
+}
+
+TEST_F(HelpTest, RecordingIsDescribedAsAvailable)
+{
+    for (const char *name : {"recording.html", "window.html", "quickstart.html"}) {
+        QFile page(QStringLiteral(":/help/") + QString::fromLatin1(name));
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly)) << name;
+        EXPECT_FALSE(QString::fromUtf8(page.readAll()).contains(QStringLiteral("not available"))) << name;
+    }
+}
+
 } // namespace
