@@ -9,6 +9,7 @@ GLIMMER_PACKAGES=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libpulse-dev pulseaudio pulseaudio-utils
   libgtest-dev libgmock-dev libbenchmark-dev
+  libmp3lame-dev libshine-dev
 )
 # app/presets/make_presets.py, which makes the preset voices kept in the
 # repository, also needs espeak-ng and sox; the build and tests do not.
