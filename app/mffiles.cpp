@@ -10,23 +10,45 @@
 #include "app/mfunit.h"
 #include "app/progressunit.h"
 #include "app/startupunit.h"
+#include "audio/lameconvert.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
+#include "audio/wavtomp3unit.h"
 #include "controls/qmblsbtn.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QUrl>
 
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
+#include <unistd.h>
+
 namespace {
+
+constexpr const char *LibraryCodecName = "MPEG Layer-3 Codec";
+
+// A new empty file for the clip the MP3 export converts; empty on failure.
+std::string TemporaryExportFile()
+{
+    QByteArray name = QDir::tempPath().toLocal8Bit() + "/glimmerbox-mp3-XXXXXX.wav";
+    const int descriptor = mkstemps(name.data(), 4);
+    if (descriptor < 0)
+        return {};
+    close(descriptor);
+    return name.toStdString();
+}
 
 // The hourglass for as long as a file is being read.
 class WaitCursor {
@@ -236,7 +258,66 @@ void TMainForm::ExportToMP3FileClick()
 {
     if (IsBusy())
         return;
-    Messages().ShowMessage("Export to MP3 files is not available yet. Please use Export, to WAVE File... instead.");
+    if (NoVoice())
+        return;
+    // The processed clip goes to a temporary WAVE file; the job removes it
+    // once the conversion, or the window, is done with it.
+    const std::string temporary = TemporaryExportFile();
+    if (temporary.empty()) {
+        Messages().ShowMessage("Cannot write a temporary file for the export.");
+        return;
+    }
+    auto job = std::make_shared<TConversionJob>(temporary, true);
+    try {
+        ApplyEffects(temporary);
+    } catch (const std::bad_alloc &) {
+        Messages().ShowMessage("There is not enough memory to process the voice.");
+        return;
+    }
+    // ApplyEffects has said so when the file could not be written.
+    if (QFileInfo(QString::fromStdString(temporary)).size() <= 44)
+        return;
+
+    CreateMp3ExportForms(this);
+    TWaveToMP3ConversionForm *form = WaveToMP3ConversionForm;
+    form->RunFileSaveDialog = [](TMp3SaveDialog &request, QWidget *parent) {
+        TFileDialog dialog;
+        dialog.Kind = TFileDialog::TKind::Save;
+        dialog.Title = "Export to MP3 File";
+        dialog.FilterName = "Mp3 files";
+        dialog.FilterPattern = request.FilterPattern;
+        dialog.DefaultExt = request.DefaultExt;
+        dialog.FileName = request.FileName;
+        dialog.OverwritePrompt = request.OverwritePrompt;
+        dialog.PathMustExist = request.PathMustExist;
+        if (!dialog.Execute(parent))
+            return false;
+        request.FileName = dialog.FileName;
+        return true;
+    };
+    form->ShowMessage = [](const std::string &text, const std::string &caption) {
+        Messages().ShowMessage(text, caption);
+    };
+    // The library's codec works at every rate the export writes; the Lame
+    // Encoder is offered when its library lies beside the program.
+    form->CodecBitRates = {"24",  "32",  "40",  "48",  "56",  "64",  "80", "96",
+                           "112", "128", "160", "192", "224", "256", "320"};
+    form->LameBitRates = {"8",  "16",  "24",  "32",  "40",  "48",  "56",  "64",  "80",
+                          "96", "112", "128", "144", "160", "192", "224", "256", "320"};
+    form->codecNamesComboBox->blockSignals(true);
+    form->codecNamesComboBox->clear();
+    form->codecNamesComboBox->addItem(QString::fromLatin1(LibraryCodecName));
+    if (LameLibraryAvailable())
+        form->codecNamesComboBox->addItem(QString::fromLatin1(LameCodecName));
+    form->codecNamesComboBox->setCurrentIndex(0);
+    form->codecNamesComboBox->blockSignals(false);
+    form->codecNamesComboBoxChange();
+    form->ProgressBar1->setValue(0);
+    form->SetJob(std::move(job));
+    form->exec();
+    // A job the window still holds (a refused bit rate, then Cancel) goes now;
+    // one a finishing conversion holds goes when that conversion ends.
+    form->SetJob(nullptr);
 }
 
 void TMainForm::Preferences1Click()

@@ -5,6 +5,7 @@
 #include "app/progressunit.h"
 #include "app/startupunit.h"
 #include "audio/messages.h"
+#include "audio/wavtomp3unit.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -19,8 +20,7 @@ int RunGlimmerbox()
     Startup = new TStartup(MainForm);
     ProgressForm = new TProgressForm(MainForm);
     ProgressForm->FormCreate();
-    // The MP3 conversion window and the codec message window follow here
-    // with the MP3 export part.
+    CreateMp3ExportForms(MainForm);
 
     MainForm->show();
     // The voice the preferences name is opened (and maybe played) once the
@@ -30,7 +30,7 @@ int RunGlimmerbox()
 
     delete ProgressForm;
     ProgressForm = nullptr;
-    delete MainForm; // takes the about box, the preferences and the help window with it
+    delete MainForm; // takes the about box, the preferences, the help window and the MP3 windows with it
     AboutBox = nullptr;
     Startup = nullptr;
     return result;

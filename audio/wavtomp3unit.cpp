@@ -1,5 +1,6 @@
 #include "audio/wavtomp3unit.h"
 
+#include "audio/codecmessageunit.h"
 #include "audio/lameconvert.h"
 #include "platform/tmwavmp3.h"
 
@@ -343,4 +344,18 @@ void TWaveToMP3ConversionForm::done(int result)
 {
     FormClose();
     QDialog::done(result);
+}
+
+void CreateMp3ExportForms(QWidget *owner)
+{
+    if (!WaveToMP3ConversionForm) {
+        WaveToMP3ConversionForm = new TWaveToMP3ConversionForm(owner);
+        WaveToMP3ConversionForm->FormCreate();
+        QObject::connect(WaveToMP3ConversionForm, &QObject::destroyed, [] { WaveToMP3ConversionForm = nullptr; });
+    }
+    if (!CodecMessageForm) {
+        CodecMessageForm = new TCodecMessageForm(owner);
+        QObject::connect(CodecMessageForm, &QObject::destroyed, [] { CodecMessageForm = nullptr; });
+    }
+    WaveToMP3ConversionForm->CodecMessage = CodecMessageForm;
 }

@@ -110,3 +110,7 @@ private:
 };
 
 extern TWaveToMP3ConversionForm *WaveToMP3ConversionForm;
+
+// Makes the export window and the codec message window, owned by owner, when
+// they do not exist yet; each global is cleared again when its window goes.
+void CreateMp3ExportForms(QWidget *owner);

@@ -431,15 +431,12 @@ TEST_F(FileCommands, WithoutAVoiceSaveAndExportSaySoAndWriteNothing)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
 }
 
-TEST_F(FileCommands, RealAudioAndMp3ExportPointToWaveExport)
+TEST_F(FileCommands, RealAudioExportPointsToWaveExport)
 {
     form->ExportToRealAudioFormat1->trigger();
-    form->ExportToMP3File->trigger();
-    ASSERT_EQ(messages.Shown.size(), 2u);
+    ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first,
               "Export to RealAudio files is not available. Please use Export, to WAVE File... instead.");
-    EXPECT_EQ(messages.Shown[1].first,
-              "Export to MP3 files is not available yet. Please use Export, to WAVE File... instead.");
     EXPECT_TRUE(asked.empty());
 }
 
