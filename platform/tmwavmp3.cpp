@@ -119,11 +119,12 @@ bool CompleteLastFrame(std::FILE *out)
     }
     if (at <= size)
         return true;
+    // More than a few bytes short is not the flush's doing: left alone.
     static const unsigned char zeros[16] = {};
     const size_t missing = static_cast<size_t>(at - size);
-    if (missing > sizeof zeros || std::fseek(out, 0, SEEK_END) != 0)
-        return missing <= sizeof zeros ? false : true;
-    return std::fwrite(zeros, 1, missing, out) == missing;
+    if (missing > sizeof zeros)
+        return true;
+    return std::fseek(out, 0, SEEK_END) == 0 && std::fwrite(zeros, 1, missing, out) == missing;
 }
 
 int16_t Convert(const char *sourceName, const char *destinationName, int32_t bitRate)
