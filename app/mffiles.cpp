@@ -10,6 +10,7 @@
 #include "app/mfunit.h"
 #include "app/progressunit.h"
 #include "app/startupunit.h"
+#include "app/waitcursor.h"
 #include "audio/lameconvert.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
@@ -49,15 +50,6 @@ std::string TemporaryExportFile()
     close(descriptor);
     return name.toStdString();
 }
-
-// The hourglass for as long as a file is being read.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
 
 // The reader's conversion fills the progress window's gauge.
 void ShowProgressForm(void *)

@@ -14,6 +14,7 @@
 
 #include "app/mfunit.h"
 #include "app/timedisplay.h"
+#include "app/waitcursor.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
 #include "controls/qmblsbtn.h"
@@ -40,15 +41,6 @@ namespace {
 
 // The pitch slider's resting place, between the two breaths.
 constexpr int PitchAtRest = 6;
-
-// While the recorder's file is read, and however that ends.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor &) = delete;
-    WaitCursor &operator=(const WaitCursor &) = delete;
-};
 
 // The system's millisecond clock; it wraps after 49.7 days, and the
 // differences taken of it wrap with it.

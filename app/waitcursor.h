@@ -1,0 +1,12 @@
+// The hourglass for as long as a file is being read, however that ends.
+#pragma once
+
+#include <QApplication>
+
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor &) = delete;
+    WaitCursor &operator=(const WaitCursor &) = delete;
+};
