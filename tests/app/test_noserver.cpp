@@ -7,6 +7,7 @@
 #include "controls/qmblsbtn.h"
 #include "controls/qmbltbar.h"
 #include "tests/app/apptest.h"
+#include "tests/app/mainwindowtest.h"
 
 #include <QAction>
 #include <QDir>
@@ -22,14 +23,20 @@
 
 namespace {
 
-TEST(NoSoundServer, StartUpReportsNoOutputDeviceAndTheProgramEnds)
+// A server address in folder where nothing listens; nothing is started in
+// its place.
+void PointSoundServerAtNothingIn(const QTemporaryDir &folder)
 {
-    // A server address where nothing listens; nothing is started in its place.
-    QTemporaryDir nowhere;
-    ASSERT_TRUE(nowhere.isValid());
-    const QByteArray address = "unix:" + QDir(nowhere.path()).filePath(QStringLiteral("native")).toLocal8Bit();
+    const QByteArray address = "unix:" + QDir(folder.path()).filePath(QStringLiteral("native")).toLocal8Bit();
     setenv("PULSE_SERVER", address.constData(), 1);
     setenv("PULSE_AUTOSPAWN", "no", 1);
+}
+
+TEST(NoSoundServer, StartUpReportsNoOutputDeviceAndTheProgramEnds)
+{
+    QTemporaryDir nowhere;
+    ASSERT_TRUE(nowhere.isValid());
+    PointSoundServerAtNothingIn(nowhere);
 
     TestApp();
     // The program reads its preferences at start: not the user's.
@@ -59,9 +66,7 @@ TEST(NoSoundServer, PlaySaysTheDeviceCannotBeOpenedAndPutsTheButtonUp)
 {
     QTemporaryDir nowhere;
     ASSERT_TRUE(nowhere.isValid());
-    const QByteArray address = "unix:" + QDir(nowhere.path()).filePath(QStringLiteral("native")).toLocal8Bit();
-    setenv("PULSE_SERVER", address.constData(), 1);
-    setenv("PULSE_AUTOSPAWN", "no", 1);
+    PointSoundServerAtNothingIn(nowhere);
 
     TestApp();
     RecordedMessages messages;
@@ -91,12 +96,8 @@ protected:
     {
         ASSERT_TRUE(nowhere.isValid());
         ASSERT_TRUE(temporary.isValid());
-        const QByteArray address = "unix:" + QDir(nowhere.path()).filePath(QStringLiteral("native")).toLocal8Bit();
-        setenv("PULSE_SERVER", address.constData(), 1);
-        setenv("PULSE_AUTOSPAWN", "no", 1);
-        const char *before = std::getenv("TMPDIR");
-        savedTmpDir = before ? before : "";
-        setenv("TMPDIR", temporary.path().toLocal8Bit().constData(), 1);
+        PointSoundServerAtNothingIn(nowhere);
+        temporaryFolder.PointAt(temporary.path().toStdString());
         TestApp();
         form = std::make_unique<TMainForm>();
         form->Timer->stop();
@@ -105,10 +106,7 @@ protected:
     void TearDown() override
     {
         form.reset();
-        if (savedTmpDir.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", savedTmpDir.c_str(), 1);
+        temporaryFolder.Restore();
     }
 
     QStringList TemporaryFiles() const { return QDir(temporary.path()).entryList(QDir::Files | QDir::Hidden); }
@@ -116,7 +114,7 @@ protected:
     RecordedMessages messages;
     QTemporaryDir nowhere;
     QTemporaryDir temporary;
-    std::string savedTmpDir;
+    ScopedTemporaryFolder temporaryFolder;
     std::unique_ptr<TMainForm> form;
 };
 

@@ -13,6 +13,7 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblwpnl.h"
 #include "tests/app/apptest.h"
+#include "tests/app/mainwindowtest.h"
 #include "tests/platform/soundtest.h"
 
 #include <QAction>
@@ -71,22 +72,12 @@ protected:
         TestApp();
         soundtest::ResetServer();
         ASSERT_TRUE(folder.isValid());
-        ResetMixerGlobals();
-        form = std::make_unique<TMainForm>();
-        form->Timer->stop();
-        MainForm = form.get();
-        form->FormCreate();
-        ProgressForm = new TProgressForm(form.get());
-        ProgressForm->FormCreate();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        StartMainWindow(form, TimerTicks::Stopped);
     }
 
     void TearDown() override
     {
-        delete ProgressForm;
-        ProgressForm = nullptr;
-        form.reset();
+        CloseMainWindow(form);
         AboutBox = nullptr;
     }
 

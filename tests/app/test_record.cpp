@@ -13,6 +13,7 @@
 #include "controls/qmblwpnl.h"
 #include "platform/sqwaveplayer.h"
 #include "tests/app/apptest.h"
+#include "tests/app/mainwindowtest.h"
 #include "tests/platform/soundtest.h"
 
 #include <QAction>
@@ -85,31 +86,17 @@ protected:
         soundtest::ResetServer();
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(temporary.isValid());
-        const char *before = std::getenv("TMPDIR");
-        savedTmpDir = before ? before : "";
-        setenv("TMPDIR", temporary.path().toLocal8Bit().constData(), 1);
+        temporaryFolder.PointAt(temporary.path().toStdString());
         ASSERT_EQ(QDir::tempPath(), temporary.path());
 
-        ResetMixerGlobals();
-        form = std::make_unique<TMainForm>();
-        MainForm = form.get();
-        form->FormCreate();
-        ProgressForm = new TProgressForm(form.get());
-        ProgressForm->FormCreate();
-        form->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        StartMainWindow(form, TimerTicks::Running);
     }
 
     void TearDown() override
     {
-        delete ProgressForm;
-        ProgressForm = nullptr;
-        form.reset();
+        CloseMainWindow(form);
         AudioStopRecord();
-        if (savedTmpDir.empty())
-            unsetenv("TMPDIR");
-        else
-            setenv("TMPDIR", savedTmpDir.c_str(), 1);
+        temporaryFolder.Restore();
     }
 
     static void Click(QWidget *button)
@@ -161,7 +148,7 @@ protected:
     RecordedMessages messages;
     QTemporaryDir folder;
     QTemporaryDir temporary;
-    std::string savedTmpDir;
+    ScopedTemporaryFolder temporaryFolder;
     std::unique_ptr<TMainForm> form;
 };
 
