@@ -1,7 +1,10 @@
 # glimmer_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [AUDIO] [QT])
 #   One small test executable per call, registered with CTest.
 #   AUDIO: runs against the private PulseAudio server started by the
-#          sound_server fixture (PULSE_SERVER is set for it).
+#          sound_server fixture (PULSE_SERVER is set for it), and once more,
+#          as NAME_pipewire, against the private PipeWire server of the
+#          pipewire_server fixture (unless GLIMMER_PIPEWIRE_TESTS is off).
+#          GLIMMER_SOUND_SERVER says which: "pulseaudio" or "pipewire".
 #   QT:    runs on Qt's offscreen platform.
 function(glimmer_add_test NAME)
   cmake_parse_arguments(T "AUDIO;QT" "" "SOURCES;LIBS" ${ARGN})
@@ -14,16 +17,35 @@ function(glimmer_add_test NAME)
     set_target_properties(${NAME} PROPERTIES AUTOMOC ON)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")
   endif()
-  if(T_AUDIO)
-    # The server and its client.conf (autospawn off) come from
-    # tests/pulse-server.sh, started by the sound_server fixture in
-    # tests/platform/CMakeLists.txt.
-    list(APPEND env "PULSE_SERVER=unix:${CMAKE_BINARY_DIR}/pulse-test/runtime/pulse/native")
-    list(APPEND env "PULSE_CLIENTCONFIG=${CMAKE_BINARY_DIR}/pulse-test/client.conf")
-    list(APPEND env "GLIMMER_PULSE_DIR=${CMAKE_BINARY_DIR}/pulse-test")
-    set_tests_properties(${NAME} PROPERTIES FIXTURES_REQUIRED sound_server RESOURCE_LOCK sound_server)
+  if(NOT T_AUDIO)
+    set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+    return()
   endif()
-  set_tests_properties(${NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 300)
+  # The servers and their client.conf (autospawn off) come from
+  # tests/pulse-server.sh and tests/pipewire-server.sh, started by the
+  # fixtures in tests/platform/CMakeLists.txt. Sound tests never run at the
+  # same time as each other, on either server.
+  set(servers "${NAME}|pulseaudio|pulse-test|sound_server")
+  if(GLIMMER_PIPEWIRE_TESTS)
+    list(APPEND servers "${NAME}_pipewire|pipewire|pipewire-test|pipewire_server")
+  endif()
+  foreach(entry IN LISTS servers)
+    string(REPLACE "|" ";" fields "${entry}")
+    list(GET fields 0 test)
+    list(GET fields 1 kind)
+    list(GET fields 2 folder)
+    list(GET fields 3 fixture)
+    if(NOT test STREQUAL NAME)
+      add_test(NAME ${test} COMMAND ${NAME})
+    endif()
+    set(server_env ${env})
+    list(APPEND server_env "PULSE_SERVER=unix:${CMAKE_BINARY_DIR}/${folder}/runtime/pulse/native")
+    list(APPEND server_env "PULSE_CLIENTCONFIG=${CMAKE_BINARY_DIR}/${folder}/client.conf")
+    list(APPEND server_env "GLIMMER_PULSE_DIR=${CMAKE_BINARY_DIR}/${folder}")
+    list(APPEND server_env "GLIMMER_SOUND_SERVER=${kind}")
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT "${server_env}" TIMEOUT 300
+      FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK sound_server)
+  endforeach()
 endfunction()
 
 # glimmer_glob(VAR DIR): the .cpp files of one folder, found again whenever

@@ -8,6 +8,7 @@ GLIMMER_PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
   libpulse-dev pulseaudio pulseaudio-utils
+  pipewire pipewire-pulse wireplumber dbus-daemon perl
   libgtest-dev libgmock-dev libbenchmark-dev
   libmp3lame-dev libshine-dev
 )

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace soundtest {
 
@@ -149,6 +150,33 @@ void ResetServer()
     EXPECT_EQ(Pactl("set-source-volume glimmer_mic 65536"), 0);
     EXPECT_EQ(Pactl("set-source-volume glimmer_line 65536"), 0);
     EXPECT_EQ(Pactl("set-source-volume glimmer_sine 65536"), 0);
+}
+
+bool WaitUntilListed(const std::string &list, const std::string &device, bool present)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    for (;;) {
+        const std::string text = PactlOutput("list short " + list);
+        const bool listed = text.find("\t" + device + "\t") != std::string::npos;
+        if (listed == present) {
+            return true;
+        }
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool OnPipeWire()
+{
+    const char *server = std::getenv("GLIMMER_SOUND_SERVER");
+    return server && std::string(server) == "pipewire";
+}
+
+double RecordingStartLoss()
+{
+    return OnPipeWire() ? 0.3 : 0.0;
 }
 
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from)

@@ -67,9 +67,23 @@ private:
 int Pactl(const std::string &arguments);
 // Runs pactl and returns what it printed.
 std::string PactlOutput(const std::string &arguments);
+// Waits (at most 5 s) until `pactl list short SOURCES-OR-SINKS` shows the
+// device (present) or no longer shows it. PipeWire makes and removes devices
+// after pactl has returned; PulseAudio before.
+bool WaitUntilListed(const std::string &list, const std::string &device, bool present = true);
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.
 void ResetServer();
+
+// True when the test runs against the PipeWire server (GLIMMER_SOUND_SERVER,
+// set by glimmer_add_test), false against PulseAudio.
+bool OnPipeWire();
+
+// How much of the start of a recording the server may lose: PipeWire's
+// session manager links a new record stream to its source about 0.2 s after
+// the stream is made, so the first 0.2 s of a recording never arrive there;
+// PulseAudio delivers within a few milliseconds.
+double RecordingStartLoss();
 
 // Index of the first sample whose magnitude exceeds threshold, or -1.
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from = 0);
