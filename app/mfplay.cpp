@@ -184,6 +184,9 @@ void TMainForm::CloseWaveOut()
     waveOutReset(WaveOut);
     ReleaseWaveHeaders();
     waveOutClose(WaveOut);
+    // Reports the closed device left in the queue must not reach the next
+    // playback, whose device may be given the same address.
+    QCoreApplication::removePostedEvents(this, TWaveOutDoneEvent::EventType);
     PlayViewPosition = 0;
     ShowVoice();
     WaveOut = nullptr;

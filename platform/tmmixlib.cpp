@@ -384,10 +384,18 @@ int32_t Mixer::SelectInput(int32_t index)
     }
     // The recording source becomes the server's default, so that recordings
     // (ours and other programs') take it.
-    if (snapshot.DefaultSource != source &&
-        !connection_.Await(pa_context_set_default_source(context, source.c_str(), nullptr, nullptr),
-                           DeadlineFromNow())) {
+    if (snapshot.DefaultSource == source) {
+        return 0;
+    }
+    platform::Clock::time_point deadline = DeadlineFromNow();
+    if (!connection_.Await(pa_context_set_default_source(context, source.c_str(), nullptr, nullptr), deadline)) {
         return MIXER_ERROR_NOSERVER;
+    }
+    // PipeWire answers before its session manager has made the change:
+    // wait until the server reports the new default.
+    while (platform::FetchSnapshot(connection_, snapshot, deadline) && snapshot.DefaultSource != source) {
+        connection_.WaitUntil([] { return false; },
+                              std::min(deadline, platform::Clock::now() + std::chrono::milliseconds(10)));
     }
     return 0;
 }

@@ -5,7 +5,11 @@
 //
 // Every 10 ms, while blocks are queued, the device asks the server how far
 // it has played (timing info). A block whose last byte has been played is
-// returned as done, in queue order. The stream asks for short refills and
+// returned as done, in queue order. Once everything queued has been handed
+// over, the device also asks the server to drain the stream: its answer says
+// that all of it has been played. That is what returns the last block, since
+// some servers (PipeWire's PulseAudio service) never let the timing info
+// reach the end of the data once the stream runs dry. The stream asks for short refills and
 // keeps the sink's own buffer short (early requests), so a reset, which
 // throws the stream away and starts a new one, is heard at once.
 #include "platform/waveout.h"
@@ -64,6 +68,16 @@ struct WaveOutDevice {
     uint64_t Played = 0;       // played from the current stream
     pa_time_event *Timer = nullptr;
     bool TimingAsked = false;
+    pa_operation *Drain = nullptr; // asked while everything was handed over
+    uint64_t DrainMark = 0;        // bytes written when it was asked
+    // After the drain's answer, what the sink still holds is heard: the mark
+    // counts as played once the sink's latency has passed.
+    pa_time_event *DrainTimer = nullptr;
+    uint64_t DrainedMark = 0;
+    // The drain's answer came with nothing written since it was asked: the
+    // stream has run dry, and the server may have moved its read index past
+    // the end of the data, so the next data goes where it reads now.
+    bool Dry = false;
 };
 
 namespace {
@@ -162,6 +176,8 @@ bool AllHandedOver(const WaveOutDevice *device)
     return device->Queue.empty() || device->Queue.back().Complete;
 }
 
+void AskDrain(WaveOutDevice *device);
+
 // Copies queued data into the stream, at most room bytes.
 void Fill(WaveOutDevice *device, size_t room)
 {
@@ -204,9 +220,11 @@ void Fill(WaveOutDevice *device, size_t room)
             pa_stream_cancel_write(stream);
             break;
         }
-        if (pa_stream_write(stream, buffer, copied, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        pa_seek_mode_t seek = device->Dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
+        if (pa_stream_write(stream, buffer, copied, nullptr, 0, seek) < 0) {
             break;
         }
+        device->Dry = false;
         room -= copied;
         wrote = true;
     }
@@ -217,6 +235,7 @@ void Fill(WaveOutDevice *device, size_t room)
             pa_operation_unref(op);
         }
     }
+    AskDrain(device);
 }
 
 void StreamWantsData(pa_stream *, size_t bytes, void *userdata)
@@ -252,6 +271,79 @@ void ReturnPlayedBlocks(WaveOutDevice *device)
     while (!device->Queue.empty() && device->Queue.front().Complete && device->Queue.front().End <= played) {
         ReturnBlock(device);
     }
+}
+
+void FreeDrainTimer(WaveOutDevice *device)
+{
+    if (device->DrainTimer) {
+        pa_threaded_mainloop_get_api(device->Connection.Mainloop())->time_free(device->DrainTimer);
+        device->DrainTimer = nullptr;
+    }
+}
+
+// The sink's latency after the drain's answer has passed: what was written
+// before the drain was asked for has been heard.
+void DrainHeard(pa_mainloop_api *, pa_time_event *, const struct timeval *, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    FreeDrainTimer(device);
+    device->Played = std::max(device->Played, std::min(device->DrainedMark, device->BytesWritten));
+    ReturnPlayedBlocks(device);
+    AskDrain(device);
+}
+
+void SinkLatencyArrived(pa_stream *stream, int success, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    if (stream != device->Stream || device->DrainTimer) {
+        return;
+    }
+    // PipeWire counts in the sink's latency neither what its resampler holds
+    // nor the rest of the graph's cycle: a refill period more covers them.
+    const pa_timing_info *timing = success ? pa_stream_get_timing_info(stream) : nullptr;
+    pa_usec_t latency = (timing ? timing->sink_usec : 0) + RefillUsec;
+    device->DrainTimer =
+        pa_context_rttime_new(device->Connection.Context(), pa_rtclock_now() + latency, DrainHeard, device);
+    if (!device->DrainTimer) {
+        DrainHeard(nullptr, nullptr, nullptr, device);
+    }
+}
+
+// The server has taken everything it was given before the drain was asked
+// for (more may have come since) into the sink; it is heard once the sink
+// has played what it holds.
+void Drained(pa_stream *stream, int success, void *userdata)
+{
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    if (stream != device->Stream) {
+        return;
+    }
+    if (device->Drain) {
+        pa_operation_unref(device->Drain);
+        device->Drain = nullptr;
+    }
+    if (!success || device->DrainTimer) {
+        AskDrain(device);
+        return;
+    }
+    device->DrainedMark = device->DrainMark;
+    device->Dry = device->BytesWritten == device->DrainMark;
+    if (pa_operation *op = pa_stream_update_timing_info(stream, SinkLatencyArrived, device)) {
+        pa_operation_unref(op);
+    } else {
+        SinkLatencyArrived(stream, 0, device);
+    }
+}
+
+void AskDrain(WaveOutDevice *device)
+{
+    pa_stream *stream = device->Stream;
+    if (device->Drain || device->DrainTimer || device->Paused || device->Queue.empty() || !AllHandedOver(device) ||
+        !stream || pa_stream_get_state(stream) != PA_STREAM_READY) {
+        return;
+    }
+    device->DrainMark = device->BytesWritten;
+    device->Drain = pa_stream_drain(stream, Drained, device);
 }
 
 void TimingArrived(pa_stream *stream, int, void *userdata)
@@ -320,6 +412,13 @@ pa_stream *NewStream(WaveOutDevice *device)
 
 void DropStream(WaveOutDevice *device)
 {
+    if (device->Drain) {
+        pa_operation_cancel(device->Drain);
+        pa_operation_unref(device->Drain);
+        device->Drain = nullptr;
+    }
+    FreeDrainTimer(device);
+    device->Dry = false;
     if (device->Stream) {
         pa_stream_set_state_callback(device->Stream, nullptr, nullptr);
         pa_stream_set_write_callback(device->Stream, nullptr, nullptr);
@@ -553,6 +652,7 @@ static MMRESULT Cork(HWAVEOUT hwo, bool pause)
             pa_operation_unref(trigger);
         }
     }
+    AskDrain(device);
     if (device->Connection.InEventThread()) {
         pa_operation_unref(op);
         return MMSYSERR_NOERROR;

@@ -196,6 +196,7 @@ TEST_F(Playback, ClipsOfOneBlockAndOfABlockAndTwoBytesPlayWholeAndEnd)
         {8096, 1, 8096},
         {8098, 2, 2},
         {20000, 2, 8096},
+        {132300, 2, 8096}, // three seconds
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Bytes);
@@ -318,6 +319,15 @@ TEST_F(Playback, PlayInTheMiddleStopsAndTheDisplayFollowsOneTickLateOnWholeSampl
     EXPECT_LT(last - first, 44100 - 4410) << "played on after the stop";
     for (long i = first; i <= last; ++i)
         ASSERT_EQ(heard[i], clip[i - first]) << "at sample " << i - first;
+
+    // Played again after the stop, the clip is heard whole and ends.
+    soundtest::Capture again("glimmer_speaker.monitor");
+    ASSERT_TRUE(again.WaitUntilRunning(seconds(5)));
+    Click(form->PlayButton);
+    ASSERT_TRUE(form->Playing);
+    EXPECT_LE(TicksUntilPlayIsUp(), 3);
+    EXPECT_FALSE(form->Playing);
+    ExpectHeardExactly(Played(again), clip);
 }
 
 TEST_F(Playback, ExitDuringPlaybackSilencesTheDeviceAndTheWindowsEndClosesIt)
