@@ -12,6 +12,12 @@
 // block's report sets PlayFinished; the next tick finds the position at the
 // end and resets the device; the tick after that sees the position back at 0
 // and PlayFinished, and closes the device; the next puts the Play button up.
+//
+// When the sound output goes away while playing (the server stops, the
+// stream is killed, the output is removed and nothing takes the stream over),
+// the device refuses the next block or its position: the next tick closes it
+// as a stop would, puts Play up, shows the voice's length and says so once.
+// The next Play opens a new device, which works once the server is back.
 
 #include "app/mfunit.h"
 #include "app/timedisplay.h"
@@ -118,6 +124,14 @@ void TMainForm::PlayVoice(uint32_t rate)
     PlayFinished = false;
 }
 
+void TMainForm::PlaybackLost()
+{
+    CloseWaveOut();
+    PlayFinished = true;
+    PlayButton->SetDown(false);
+    Messages().ShowMessage("Playback stopped: the sound output is no longer available.");
+}
+
 void TMainForm::PrepareWaveHeader(int index)
 {
     WAVEHDR &header = WaveHeaders[index];
@@ -138,7 +152,8 @@ void TMainForm::QueueNextBlock(int index)
     std::memcpy(header.lpData, reinterpret_cast<const char *>(WorkData.get()) + BytesQueued, n);
     header.dwBufferLength = static_cast<uint32_t>(n);
     BytesQueued += n;
-    waveOutWrite(WaveOut, &header, sizeof(WAVEHDR));
+    if (waveOutWrite(WaveOut, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
+        OutputLost = true;
     ++HeadersQueued;
 }
 
@@ -191,6 +206,7 @@ void TMainForm::CloseWaveOut()
     ShowVoice();
     WaveOut = nullptr;
     Playing = false;
+    OutputLost = false;
     BytesQueued = 0;
     HeadersQueued = 0;
     ShowVoiceLength();
@@ -206,7 +222,10 @@ void TMainForm::PlayTickProgress()
 {
     MMTIME position{};
     position.wType = TIME_SAMPLES;
-    waveOutGetPosition(WaveOut, &position, sizeof(MMTIME));
+    if (OutputLost || waveOutGetPosition(WaveOut, &position, sizeof(MMTIME)) != MMSYSERR_NOERROR) {
+        PlaybackLost();
+        return;
+    }
     ShowPosition(PositionFromPlayedSamples(position.u.sample));
 
     position = MMTIME{};

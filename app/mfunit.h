@@ -108,6 +108,7 @@ public:
     uint32_t RecordStartTime = 0;           // milliseconds; 0 when not recording
     int32_t BytesQueued = 0;                // bytes of WorkData handed to the device so far
     int32_t HeadersQueued = 0;              // blocks written since playback began
+    bool OutputLost = false;                // the device refused a block: the output is gone
     bool WorkAltered = false;               // an effect has altered WorkData since start-up
     int16_t InputSource = 0;                // copy of InputSourceIndex, handed to the recorder
     std::string PresetFolder;               // where SF1.WAV.. are looked for: the program's own folder
@@ -270,6 +271,9 @@ public:
     void PlayTickIdle();
     // Resets and closes the device and shows the voice again from its start.
     void CloseWaveOut();
+    // The sound output went away while playing: closes the device as a stop
+    // would, puts Play up and says so once.
+    void PlaybackLost();
     // The rate the effect buttons ask for: Slow Monster before Fast Squeaker.
     uint32_t PlaybackRate() const;
     // The time display: position in 32 units per second.

@@ -707,6 +707,9 @@ GLIMMER_EXPORT MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t 
     uint64_t bytes;
     {
         PulseLock lock(device->Connection);
+        if (device->Broken) {
+            return MMSYSERR_NODRIVER;
+        }
         bytes = PlayedBytes(device);
     }
     const uint64_t frame = pa_frame_size(&device->Spec);

@@ -43,6 +43,10 @@
  *   reset: TIME_SAMPLES in sample frames, TIME_BYTES in bytes, TIME_MS in
  *   milliseconds; any other asked format is answered in bytes, with wType
  *   set to TIME_BYTES.
+ * - When the output goes away (the server stops, the stream is killed, or
+ *   its sink is removed and the server does not move the stream), every
+ *   queued block is returned as done, and waveOutWrite and
+ *   waveOutGetPosition answer MMSYSERR_NODRIVER until the device is closed.
  * - Header sizes: sizeof(WAVEHDR), or 32 (the 32-bit size some callers pass).
  * - waveOutClose answers WAVERR_STILLPLAYING while blocks are queued (reset
  *   first).

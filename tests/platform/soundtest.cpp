@@ -1,6 +1,7 @@
 #include "tests/platform/soundtest.h"
 
 #include <pulse/error.h>
+#include <pulse/pulseaudio.h>
 
 #include <gtest/gtest.h>
 
@@ -166,6 +167,39 @@ bool WaitUntilListed(const std::string &list, const std::string &device, bool pr
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool KillSinkInput(uint32_t index)
+{
+    pa_mainloop *loop = pa_mainloop_new();
+    pa_context *context = pa_context_new(pa_mainloop_get_api(loop), "glimmer-sound-test");
+    int result = -1;
+    if (context && pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        // Runs the loop until the context is ready or failed, then until the
+        // kill has been answered; at most 5 s in all.
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (Clock::now() < deadline && pa_context_get_state(context) != PA_CONTEXT_READY &&
+               PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+            pa_mainloop_iterate(loop, 0, nullptr);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (pa_context_get_state(context) == PA_CONTEXT_READY) {
+            auto answered = [](pa_context *, int success, void *userdata) { *static_cast<int *>(userdata) = success; };
+            if (pa_operation *op = pa_context_kill_sink_input(context, index, answered, &result)) {
+                while (Clock::now() < deadline && pa_operation_get_state(op) == PA_OPERATION_RUNNING) {
+                    pa_mainloop_iterate(loop, 0, nullptr);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                pa_operation_unref(op);
+            }
+        }
+        pa_context_disconnect(context);
+    }
+    if (context) {
+        pa_context_unref(context);
+    }
+    pa_mainloop_free(loop);
+    return result == 1;
 }
 
 bool OnPipeWire()

@@ -71,6 +71,9 @@ std::string PactlOutput(const std::string &arguments);
 // device (present) or no longer shows it. PipeWire makes and removes devices
 // after pactl has returned; PulseAudio before.
 bool WaitUntilListed(const std::string &list, const std::string &device, bool present = true);
+// Has the server throw out a playback stream, as its kill command does (pactl
+// has none): true when the server did.
+bool KillSinkInput(uint32_t index);
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.
 void ResetServer();
