@@ -18,6 +18,7 @@
 #include "audio/wavefile.h"
 
 #include "audio/riff.h"
+#include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 
 #include <algorithm>
@@ -153,6 +154,9 @@ struct Pass {
     uint16_t Channels = 0;
     uint16_t Bits = 0;
     ConversionFlags Flags;
+    // The "fmt " chunk names one of the layouts converted here: such a
+    // file is never handed to the general sound-file reader.
+    bool KnownLayout = false;
     bool SettingsFound = false;
     TEffectSettings Settings;
 };
@@ -206,6 +210,7 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
             return PassOutcome::Rejected;
         pass.Flags.EightBit = true;
     }
+    pass.KnownLayout = true;
     riff.Ascend(fmt);
 
     // The settings chunk, when there is one, lies between "fmt " and
@@ -549,6 +554,11 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
         case PassOutcome::Missing:
             return nullptr;
         case PassOutcome::Rejected:
+            // Anything but the layouts above (and the voice format's own
+            // temporary file) may still be a sound file of another kind.
+            if (!deleteAfterReading && !pass.KnownLayout && sampleRate == VoiceFormat.SamplesPerSec &&
+                bitsPerSample == VoiceFormat.BitsPerSample && channels == VoiceFormat.Channels)
+                return ReadSoundFile(currentName, byteCount, settings, messages, hooks);
             messages.ShowMessage(IncompatibleText + currentName);
             return nullptr;
         case PassOutcome::NoBuffer:

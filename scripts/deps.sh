@@ -11,6 +11,7 @@ GLIMMER_PACKAGES=(
   pipewire pipewire-pulse wireplumber dbus-daemon perl
   libgtest-dev libgmock-dev libbenchmark-dev
   libmp3lame-dev libshine-dev
+  libsndfile1-dev libsoxr-dev libmpg123-dev
 )
 # app/presets/make_presets.py, which makes the preset voices kept in the
 # repository, also needs espeak-ng and sox; the build and tests do not.

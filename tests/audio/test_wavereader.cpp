@@ -244,13 +244,7 @@ const RejectCase RejectCases[] = {
     {"short fmt", RiffWave({Chunk("fmt ", ShortFormat()), Chunk("data", Data)})},
     {"empty fmt", RiffWave({Chunk("fmt ", {}), Chunk("data", Data)})},
     {"compressed", RiffWave({Chunk("fmt ", Format(1, 22050, 16, 2)), Chunk("data", Data)})},
-    {"float", RiffWave({Chunk("fmt ", Format(1, 22050, 32, 3)), Chunk("data", Data)})},
-    {"48000 Hz", SimpleWave(1, 48000, 16, Data)},
-    {"8000 Hz", SimpleWave(1, 8000, 8, Data)},
-    {"3 channels", SimpleWave(3, 22050, 16, Data)},
     {"no channels", SimpleWave(0, 22050, 16, Data)},
-    {"24 bits", SimpleWave(1, 22050, 24, Data)},
-    {"32 bits", SimpleWave(2, 44100, 32, Data)},
     {"no data", RiffWave({Chunk("fmt ", Format(1, 22050, 16))})},
     {"data before fmt", RiffWave({Chunk("data", Data), Chunk("fmt ", Format(1, 22050, 16))})},
     {"qmbl after data", RiffWave({Chunk("fmt ", Format(1, 22050, 16)), Chunk("data", Data), Chunk("qmbl", Record514)})},
@@ -273,6 +267,48 @@ TEST_F(WaveReader, RejectedFilesGiveTheMessageAndChangeNothing)
         EXPECT_EQ(byteCount, -77);
         EXPECT_EQ(record, MarkedRecord());
         EXPECT_EQ(ReadBytes(name), c.File);
+        EXPECT_TRUE(tmp.Folder().Entries().empty());
+    }
+}
+
+// Layouts beyond the twelve are no longer turned away: they open through
+// the general sound-file reader (tested in depth in test_soundfile.cpp).
+// Data holds the bytes 01 00 02 00 03 00 04 00.
+struct BeyondCase {
+    const char *Name;
+    Bytes File;
+    std::size_t Count;             // samples that come back
+    std::vector<int16_t> Expected; // when they can be worked out by hand
+};
+
+const BeyondCase BeyondCases[] = {
+    // Two floats of about 1e-40: silence.
+    {"float", RiffWave({Chunk("fmt ", Format(1, 22050, 32, 3)), Chunk("data", Data)}), 2, {0, 0}},
+    // 0x020001 / 256 = 512.004 and 0x000300 / 256 = 3; the last two bytes are half a frame.
+    {"24 bits", SimpleWave(1, 22050, 24, Data), 2, {512, 3}},
+    // One frame (1, 2, 3), whose mean is 2; the last two bytes are a third of a frame.
+    {"3 channels", SimpleWave(3, 22050, 16, Data), 1, {2}},
+    // Resampled: 4 x 22050 / 48000, 8 x 22050 / 8000 and 1 x 22050 / 44100, rounded up.
+    {"48000 Hz", SimpleWave(1, 48000, 16, Data), 2, {}},
+    {"8000 Hz", SimpleWave(1, 8000, 8, Data), 22, {}},
+    {"32 bits", SimpleWave(2, 44100, 32, Data), 1, {}},
+};
+
+TEST_F(WaveReader, LayoutsBeyondTheTwelveOpenThroughTheGeneralReader)
+{
+    for (const BeyondCase &c : BeyondCases) {
+        SCOPED_TRACE(c.Name);
+        messages.Texts.clear();
+        const std::string name = folder.File("beyond.wav");
+        WriteBytes(name, c.File);
+        const auto samples = Read(name);
+        ASSERT_TRUE(samples);
+        EXPECT_TRUE(messages.Texts.empty());
+        EXPECT_EQ(byteCount, static_cast<int32_t>(2 * c.Count));
+        if (!c.Expected.empty()) {
+            EXPECT_EQ(ToSamples(samples.get(), byteCount), c.Expected);
+        }
+        EXPECT_EQ(record, MarkedRecord());
         EXPECT_TRUE(tmp.Folder().Entries().empty());
     }
 }
