@@ -10,8 +10,9 @@
 // A file already at 22050 Hz skips the resampler, so a 24-bit or float
 // file holding 16-bit values comes back exactly. The length of the result
 // is known from the header (frames x 22050 / rate) before anything of that
-// size is allocated; a stream whose length is not known grows its buffer as
-// it goes, never past what a voice can hold.
+// size is allocated; a stream whose length is not known, or whose header
+// promises more than its size can hold, grows its buffer as it goes, never
+// past what a voice can hold.
 //
 // The gauge runs to 90 with the frames decoded, as the WAVE reader's does
 // for its own conversions.
@@ -220,7 +221,8 @@ int64_t VoiceLength(int64_t frames, int rate)
                                                              : static_cast<int64_t>(std::ceil(exact));
 }
 
-Outcome Decode(SNDFILE *file, const SF_INFO &info, GaugeShown &gauge, Decoded &result)
+// fileSize: the file's bytes, which bound the first allocation (see below).
+Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown &gauge, Decoded &result)
 {
     const int channels = info.channels;
     const bool resample = info.samplerate != static_cast<int>(VoiceFormat.SamplesPerSec);
@@ -239,14 +241,19 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, GaugeShown &gauge, Decoded &r
             return Outcome::Incompatible;
     }
 
+    // A header may promise more than the file holds (a compressed format
+    // states its length without proof), so the first block is no larger
+    // than four samples per byte of file; a file that really holds more
+    // grows the block as it goes.
     const int64_t expected =
         lengthKnown ? VoiceLength(info.frames, info.samplerate) : int64_t{VoiceFormat.SamplesPerSec} * 60;
+    const int64_t firstBlock = std::min(expected + SlackSamples, std::max<int64_t>(fileSize * 4, 1 << 20));
     const sf_count_t blockFrames =
         std::clamp<sf_count_t>(BlockValues / static_cast<std::size_t>(channels), 1, BlockFrames);
     std::vector<double> frames(static_cast<std::size_t>(blockFrames) * static_cast<std::size_t>(channels));
     std::vector<double> mono(static_cast<std::size_t>(blockFrames));
     std::vector<double> out(resample ? BlockValues : 0);
-    VoiceBuffer voice(std::min<int64_t>(expected + SlackSamples, MaxVoiceSamples));
+    VoiceBuffer voice(std::min<int64_t>(firstBlock, MaxVoiceSamples));
 
     // Hands mono samples on, through the resampler when there is one; a
     // null input flushes the resampler's tail.
@@ -382,7 +389,7 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
     Outcome outcome;
     try {
         GaugeShown gauge(hooks);
-        outcome = Decode(file.get(), format, gauge, decoded);
+        outcome = Decode(file.get(), format, static_cast<int64_t>(info.st_size), gauge, decoded);
     } catch (const std::bad_alloc &) {
         outcome = Outcome::NoMemory;
     }
