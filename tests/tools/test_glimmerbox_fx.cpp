@@ -172,7 +172,9 @@ TEST_F(Tool, HelpPrintsUsageToStdoutAndSucceeds)
 {
     const Outcome o = Run({"--help"});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out.rfind("Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTPUT.wav\n", 0), 0u) << o.out;
+    EXPECT_EQ(o.out.rfind("Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n", 0), 0u) << o.out;
+    EXPECT_NE(o.out.find("--out-dir DIR"), std::string::npos);
+    EXPECT_NE(o.out.find("--bitrate K"), std::string::npos);
     EXPECT_NE(o.out.find("--settings-from FILE"), std::string::npos);
     EXPECT_EQ(o.err, "");
 }

@@ -1,9 +1,11 @@
-// glimmerbox-fx: runs the voice effects over a WAVE file from the command
-// line, through the same reader, effect pipeline and writers as the program.
+// glimmerbox-fx: runs the voice effects over a sound file from the command
+// line, through the same reader, effect pipeline and writers as the program,
+// and writes WAVE, MP3, FLAC or Ogg by the output's extension; with
+// --out-dir, over many files at once (tools/glimmerbox-fx/batch.h).
 //
 // Exit status: 0 when OUTPUT was written; 1 when INPUT (or the settings
-// file) is missing or rejected, or OUTPUT cannot be written; 2 on a usage
-// error.
+// file) is missing or rejected, or OUTPUT cannot be written (in a batch:
+// when any file failed); 2 on a usage error.
 #include "audio/effectsettings.h"
 #include "audio/messages.h"
 #include "audio/progress.h"
@@ -11,6 +13,8 @@
 #include "audio/wavefile.h"
 #include "effects/effectset.h"
 #include "effects/pipeline.h"
+#include "tools/glimmerbox-fx/batch.h"
+#include "tools/glimmerbox-fx/outputs.h"
 
 #ifdef GLIMMER_FX_PLAY
 #include "platform/waveout.h"
@@ -35,13 +39,24 @@ namespace {
 
 constexpr const char *ProgramName = "glimmerbox-fx";
 
-constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTPUT.wav\n"
+constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n"
+                                  "       glimmerbox-fx [OPTIONS] INPUT... --out-dir DIR [--format FORMAT]\n"
+                                  "                     [-j N] [--force]\n"
                                   "\n"
-                                  "Reads INPUT (PCM WAVE: 8 or 16 bits, mono or stereo, 11025, 22050 or\n"
-                                  "44100 Hz; converted to 22050 Hz 16-bit mono), applies the selected\n"
-                                  "effects in the program's fixed order and writes the result to OUTPUT\n"
-                                  "as 16-bit mono at 22050 Hz (11025 Hz with --slow-monster, 44100 Hz\n"
-                                  "with --fast-squeaker). The clip keeps its length, echo included.\n"
+                                  "Reads INPUT, applies the selected effects in the program's fixed order\n"
+                                  "and writes the result to OUTPUT as mono at 22050 Hz (11025 Hz with\n"
+                                  "--slow-monster, 44100 Hz with --fast-squeaker). The clip keeps its\n"
+                                  "length, echo included.\n"
+                                  "\n"
+                                  "INPUT is any sound file the program opens: PCM WAVE of 8 or 16 bits,\n"
+                                  "mono or stereo, at 11025, 22050 or 44100 Hz is converted as the program\n"
+                                  "always has; WAVE of other rates, depths and float, RF64, AIFF, FLAC,\n"
+                                  "Ogg Vorbis, Opus, MP3 and more are mixed down to mono, resampled to\n"
+                                  "22050 Hz and rounded to 16 bits.\n"
+                                  "\n"
+                                  "OUTPUT's extension chooses what is written: .wav (16-bit WAVE), .mp3\n"
+                                  "(through the converter of the program's MP3 export), .flac (16-bit\n"
+                                  "FLAC) or .ogg (Ogg Vorbis); any other extension is a usage error.\n"
                                   "\n"
                                   "Effects:\n"
                                   "  --echo             Echo\n"
@@ -68,7 +83,25 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTP
                                   "                     would; the effect options given switch further\n"
                                   "                     effects on, and --pitch replaces the stored pitch\n"
                                   "  --with-settings    store the effect selection used in OUTPUT, so that\n"
-                                  "                     opening OUTPUT restores it\n"
+                                  "                     opening OUTPUT restores it (.wav output only)\n"
+                                  "\n"
+                                  "Output:\n"
+                                  "  --bitrate K        MP3 bit rate in kbit/s, default 128; a rate the\n"
+                                  "                     encoder cannot make at the clip's sample rate is\n"
+                                  "                     refused (.mp3 output only)\n"
+                                  "\n"
+                                  "Batch:\n"
+                                  "  --out-dir DIR      process every INPUT into DIR (made when missing)\n"
+                                  "                     under its own name with the extension of FORMAT\n"
+                                  "  --format FORMAT    wav (the default), mp3, flac or ogg\n"
+                                  "  -j N, --jobs N     work on N files at a time, each in a worker process\n"
+                                  "                     (default: the number of processors)\n"
+                                  "  --force            replace files already in DIR; without it such a\n"
+                                  "                     file is not processed and counts as failed\n"
+                                  "                     One line per file: \"INPUT -> OUTPUT\" on standard\n"
+                                  "                     output, or the reason on standard error (on a\n"
+                                  "                     terminal, a progress bar and the failures). A bad\n"
+                                  "                     file does not stop the others.\n"
                                   "\n"
                                   "Playing:\n"
                                   "  --play             after writing OUTPUT, play the processed clip at\n"
@@ -77,8 +110,8 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT.wav OUTP
                                   "  --help             show this text and exit\n"
                                   "\n"
                                   "Exit status: 0 when OUTPUT was written (and played), 1 when a file\n"
-                                  "cannot be read or written or the clip cannot be played, 2 on a usage\n"
-                                  "error.\n";
+                                  "cannot be read or written or the clip cannot be played (in a batch:\n"
+                                  "when any file failed), 2 on a usage error.\n";
 
 // The effect flags the command line can switch on.
 struct FlagOption {
@@ -111,6 +144,13 @@ struct Options {
     bool help = false;
     std::string input;
     std::string output;
+    // Output and batch work.
+    std::optional<int32_t> bitRate; // --bitrate, kbit/s
+    std::optional<std::string> outDir;
+    std::optional<OutputKind> format;
+    std::optional<int> jobs;
+    bool force = false;
+    std::vector<std::string> inputs; // with --out-dir: every INPUT
 };
 
 enum ExitStatus { Written = 0, FileFailure = 1, UsageError = 2 };
@@ -175,6 +215,73 @@ bool ParsePitch(std::string_view text, int32_t &position)
     return true;
 }
 
+// The options of the output's kind and of batch work, which take a value.
+bool IsOutputOption(std::string_view name)
+{
+    return name == "--bitrate" || name == "--out-dir" || name == "--format" || name == "-j" || name == "--jobs";
+}
+
+// A whole number from 1 to limit, digits only.
+bool ParseCount(std::string_view text, int32_t limit, int32_t &count)
+{
+    if (text.empty() || text.size() > 4)
+        return false;
+    int32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > limit)
+        return false;
+    count = value;
+    return true;
+}
+
+std::optional<std::string> ParseOutputOption(std::string_view name, std::string_view value, Options &options)
+{
+    if (name == "--bitrate") {
+        int32_t rate = 0;
+        if (!ParseCount(value, 999, rate))
+            return "--bitrate wants a bit rate in kbit/s, not '" + std::string(value) + "'";
+        options.bitRate = rate;
+    } else if (name == "--out-dir") {
+        if (value.empty())
+            return std::string("--out-dir needs a folder name");
+        options.outDir = std::string(value);
+    } else if (name == "--format") {
+        options.format = OutputKindNamed(value);
+        if (!options.format)
+            return "--format wants wav, mp3, flac or ogg, not '" + std::string(value) + "'";
+    } else {
+        int32_t jobs = 0;
+        if (!ParseCount(value, 256, jobs))
+            return "-j wants a number of files at a time from 1 to 256, not '" + std::string(value) + "'";
+        options.jobs = jobs;
+    }
+    return std::nullopt;
+}
+
+// The output's kind against the options that depend on it.
+std::optional<std::string> CheckOutputs(const Options &options)
+{
+    if (!options.outDir && (options.format || options.jobs || options.force))
+        return std::string("--format, -j and --force belong to batch work with --out-dir");
+    if (options.outDir && options.play)
+        return std::string("--play cannot be used with --out-dir");
+    std::optional<OutputKind> kind =
+        options.outDir ? options.format.value_or(OutputKind::Wave) : OutputKindOf(options.output);
+    if (!kind)
+        return "OUTPUT must end in .wav, .mp3, .flac or .ogg: '" + options.output + "'";
+    if (options.withSettings && *kind != OutputKind::Wave)
+        return std::string("--with-settings stores the selection in a .wav output only");
+    if (options.bitRate && *kind != OutputKind::Mp3)
+        return std::string("--bitrate applies to .mp3 output only");
+    if (!OutputKindAvailable(*kind))
+        return std::string("MP3 output is not available: this build has no MP3 encoder");
+    return std::nullopt;
+}
+
 // Fills options from argv; returns an error text for a usage error.
 std::optional<std::string> ParseArguments(int argc, char **argv, Options &options)
 {
@@ -198,6 +305,15 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             options.withSettings = true;
             continue;
         }
+        if (arg == "--force") {
+            options.force = true;
+            continue;
+        }
+        if (arg.size() > 2 && arg.substr(0, 2) == "-j" && arg[2] != '=') {
+            if (auto error = ParseOutputOption("-j", arg.substr(2), options))
+                return error;
+            continue;
+        }
         if (arg == "--play") {
 #ifdef GLIMMER_FX_PLAY
             options.play = true;
@@ -219,7 +335,7 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
 
         // Options with a value: "--name VALUE" or "--name=VALUE".
         const std::string_view name = arg.substr(0, arg.find('='));
-        if (name != "--pitch" && name != "--settings-from")
+        if (name != "--pitch" && name != "--settings-from" && !IsOutputOption(name))
             return "unknown option '" + std::string(arg) + "'";
         std::string_view value;
         if (name.size() < arg.size()) {
@@ -229,7 +345,10 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
         } else {
             return std::string(name) + " needs a value";
         }
-        if (name == "--pitch") {
+        if (IsOutputOption(name)) {
+            if (auto error = ParseOutputOption(name, value, options))
+                return error;
+        } else if (name == "--pitch") {
             int32_t position = 0;
             if (!ParsePitch(value, position))
                 return "--pitch wants a position from 0 to 12, not '" + std::string(value) + "'";
@@ -242,11 +361,17 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
     }
     if (options.help)
         return std::nullopt;
+    if (options.outDir) {
+        if (positional.empty())
+            return std::string("--out-dir needs at least one INPUT");
+        options.inputs = positional;
+        return CheckOutputs(options);
+    }
     if (positional.size() != 2)
         return positional.size() < 2 ? "INPUT and OUTPUT are needed" : "too many file names";
     options.input = positional[0];
     options.output = positional[1];
-    return std::nullopt;
+    return CheckOutputs(options);
 }
 
 #ifdef GLIMMER_FX_PLAY
@@ -384,7 +509,13 @@ int Run(const Options &options)
 
     const auto bytes = static_cast<uint32_t>(result.WorkBytes);
     bool written = false;
-    if (options.withSettings) {
+    if (const std::optional<OutputKind> kind = OutputKindOf(options.output); kind && *kind != OutputKind::Wave) {
+        // MP3, FLAC and Ogg say themselves why they failed.
+        if (!WriteEncodedOutput(*kind, options.output, result.SampleRate, work.data(), bytes,
+                                options.bitRate.value_or(DefaultMp3BitRate)))
+            return FileFailure;
+        written = true;
+    } else if (options.withSettings) {
         TEffectSettings record;
         CaptureEffectSettings(effects, record);
         written = WriteWaveFileWithSettings(options.output, result.SampleRate, VoiceFormat.BitsPerSample,
@@ -404,6 +535,30 @@ int Run(const Options &options)
     return Written;
 }
 
+// Every INPUT into --out-dir, each through Run in a worker process.
+int RunBatchWork(const Options &options)
+{
+    BatchRequest request;
+    request.Inputs = options.inputs;
+    request.OutDir = *options.outDir;
+    request.Extension = ExtensionOf(options.format.value_or(OutputKind::Wave));
+    request.Jobs = options.jobs.value_or(DefaultJobs());
+    request.Force = options.force;
+    return RunBatch(request, [&options](const std::string &input, const std::string &output) {
+        Options one = options;
+        one.outDir.reset();
+        one.inputs.clear();
+        one.input = input;
+        one.output = output;
+        try {
+            return Run(one);
+        } catch (const std::bad_alloc &) {
+            std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, input.c_str());
+            return static_cast<int>(FileFailure);
+        }
+    });
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -417,6 +572,8 @@ int main(int argc, char **argv)
         std::fputs(UsageText, stdout);
         return Written;
     }
+    if (options.outDir)
+        return RunBatchWork(options);
     try {
         return Run(options);
     } catch (const std::bad_alloc &) {

@@ -1,0 +1,265 @@
+// The batch runner.
+//
+//   parent: plan (output names, refusals) --> keep up to Jobs workers busy
+//           --> poll their pipes --> on end of pipe: wait, report one line
+//   worker: standard error into its pipe --> processOne --> _exit(status)
+//
+// Workers are processes, not threads: the effect pipeline and the MP3
+// conversion library keep process-wide state (the gauge step, the
+// conversion's status), and a worker that crashes on a hostile file takes
+// only its own file with it. What a worker says on standard error comes back
+// through its pipe and becomes the reason on its file's one line.
+#include "tools/glimmerbox-fx/batch.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string_view>
+
+namespace {
+
+constexpr const char *ProgramName = "glimmerbox-fx";
+constexpr std::string_view Prefix = "glimmerbox-fx: ";
+
+struct Worker {
+    pid_t pid = -1;
+    int pipe = -1;
+    std::size_t job = 0;
+    std::string said;
+};
+
+// A worker's words as one line: its lines joined by "; ", each without
+// the tool's name in front.
+std::string OneLine(const std::string &text)
+{
+    std::string line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string_view part(text.data() + start, end - start);
+        if (part.substr(0, Prefix.size()) == Prefix)
+            part.remove_prefix(Prefix.size());
+        if (!part.empty())
+            line += (line.empty() ? "" : "; ") + std::string(part);
+        start = end + 1;
+    }
+    return line;
+}
+
+class Reporter {
+public:
+    Reporter(std::size_t total, bool bar) : total(total), bar(bar) {}
+
+    void Written(const std::string &input, const std::string &output)
+    {
+        ++done;
+        if (bar)
+            Draw();
+        else
+            std::printf("%s -> %s\n", input.c_str(), output.c_str());
+        std::fflush(stdout);
+    }
+    void Failed(const std::string &input, const std::string &reason)
+    {
+        ++done;
+        ++failed;
+        if (bar)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, input.c_str(), reason.c_str());
+        if (bar)
+            Draw();
+        std::fflush(stderr);
+    }
+    void Finish()
+    {
+        if (bar && done > 0)
+            std::fputc('\n', stderr);
+    }
+    std::size_t FailedCount() const { return failed; }
+
+private:
+    void Draw()
+    {
+        constexpr std::size_t Width = 40;
+        const std::size_t filled = total ? done * Width / total : Width;
+        std::fprintf(stderr, "\r[%.*s%*s] %zu/%zu files", static_cast<int>(filled),
+                     "########################################", static_cast<int>(Width - filled), "", done, total);
+    }
+
+    std::size_t total;
+    bool bar;
+    std::size_t done = 0;
+    std::size_t failed = 0;
+};
+
+// Starts processOne for input/output in a new process whose standard error
+// goes into a pipe; false (with the reason) when it cannot be started.
+bool StartWorker(const std::string &input, const std::string &output,
+                 const std::function<int(const std::string &, const std::string &)> &processOne, Worker &worker,
+                 std::string &reason)
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        reason = std::string("cannot start a worker: ") + std::strerror(errno);
+        return false;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        reason = std::string("cannot start a worker: ") + std::strerror(errno);
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return false;
+    }
+    if (pid == 0) {
+        ::close(ends[0]);
+        ::dup2(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
+        int status = 1;
+        try {
+            status = processOne(input, output);
+        } catch (...) {
+            std::fprintf(stderr, "%s: %s failed\n", ProgramName, input.c_str());
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(status);
+    }
+    ::close(ends[1]);
+    worker.pid = pid;
+    worker.pipe = ends[0];
+    worker.said.clear();
+    return true;
+}
+
+// Reads what is there; false at the end of the pipe.
+bool ReadSome(Worker &worker)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(worker.pipe, buffer, sizeof buffer);
+        if (got > 0) {
+            // A worker that talks without end is not kept in memory without end.
+            if (worker.said.size() < 65536)
+                worker.said.append(buffer, static_cast<std::size_t>(got));
+            return true;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        return false;
+    }
+}
+
+// Waits for a worker whose pipe has ended: its file's status and reason.
+int Collect(Worker &worker, std::string &reason)
+{
+    ::close(worker.pipe);
+    int status = 0;
+    while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    reason = OneLine(worker.said);
+    if (WIFSIGNALED(status)) {
+        reason += (reason.empty() ? "" : "; ") + std::string("the worker stopped on signal ") +
+                  std::to_string(WTERMSIG(status));
+        return 1;
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    if (code != 0 && reason.empty())
+        reason = "failed (exit status " + std::to_string(code) + ")";
+    return code;
+}
+
+} // namespace
+
+std::string BatchOutputName(const BatchRequest &request, const std::string &input)
+{
+    return (std::filesystem::path(request.OutDir) / std::filesystem::path(input).stem()).string() + "." +
+           request.Extension;
+}
+
+int DefaultJobs()
+{
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(std::min<long>(online, 256)) : 1;
+}
+
+int RunBatch(const BatchRequest &request,
+             const std::function<int(const std::string &, const std::string &)> &processOne)
+{
+    std::error_code error;
+    std::filesystem::create_directories(request.OutDir, error);
+    if (!std::filesystem::is_directory(request.OutDir)) {
+        std::fprintf(stderr, "%s: cannot make the folder %s\n", ProgramName, request.OutDir.c_str());
+        return 1;
+    }
+
+    Reporter report(request.Inputs.size(), ::isatty(STDERR_FILENO) != 0);
+    // A crashed worker's pipe must not end the whole run.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    // Each output once: a second input of the same name fails, as does one
+    // whose output is there already (unless forced).
+    std::vector<std::size_t> queue;
+    std::set<std::string> claimed;
+    for (std::size_t i = 0; i < request.Inputs.size(); ++i) {
+        const std::string output = BatchOutputName(request, request.Inputs[i]);
+        const std::string key = std::filesystem::weakly_canonical(output, error).string();
+        if (!claimed.insert(error ? output : key).second) {
+            report.Failed(request.Inputs[i], "another input already writes " + output);
+        } else if (!request.Force && std::filesystem::exists(std::filesystem::symlink_status(output, error))) {
+            report.Failed(request.Inputs[i], output + " is already there (--force replaces it)");
+        } else {
+            queue.push_back(i);
+        }
+    }
+
+    const std::size_t jobs = static_cast<std::size_t>(std::max(request.Jobs, 1));
+    std::vector<Worker> running;
+    std::size_t next = 0;
+    while (next < queue.size() || !running.empty()) {
+        while (running.size() < jobs && next < queue.size()) {
+            const std::size_t job = queue[next++];
+            const std::string &input = request.Inputs[job];
+            Worker worker;
+            worker.job = job;
+            std::string reason;
+            if (StartWorker(input, BatchOutputName(request, input), processOne, worker, reason))
+                running.push_back(std::move(worker));
+            else
+                report.Failed(input, reason);
+        }
+        if (running.empty())
+            continue;
+
+        std::vector<pollfd> watched;
+        for (const Worker &worker : running)
+            watched.push_back({worker.pipe, POLLIN, 0});
+        if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR)
+            break;
+        for (std::size_t i = running.size(); i-- > 0;) {
+            if (watched[i].revents == 0 || ReadSome(running[i]))
+                continue;
+            std::string reason;
+            const std::string &input = request.Inputs[running[i].job];
+            if (Collect(running[i], reason) == 0)
+                report.Written(input, BatchOutputName(request, input));
+            else
+                report.Failed(input, reason);
+            running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    report.Finish();
+    return report.FailedCount() == 0 ? 0 : 1;
+}
