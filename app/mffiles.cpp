@@ -12,6 +12,7 @@
 #include "app/startupunit.h"
 #include "app/waitcursor.h"
 #include "audio/lameconvert.h"
+#include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
 #include "audio/wavtomp3unit.h"
@@ -62,8 +63,8 @@ void HideProgressForm(void *)
     ProgressForm->hide();
 }
 
-// The local WAVE file a drop carries, or an empty string. Only a single
-// file whose name ends in ".wav" (any case) is taken.
+// The local sound file a drop carries, or an empty string. Only a single
+// file whose extension is one the program opens (any case) is taken.
 QString DroppedWaveFile(const QMimeData *data)
 {
     if (!data || !data->hasUrls() || data->urls().size() != 1)
@@ -72,7 +73,7 @@ QString DroppedWaveFile(const QMimeData *data)
     if (!url.isLocalFile())
         return {};
     const QString path = url.toLocalFile();
-    return path.endsWith(QStringLiteral(".wav"), Qt::CaseInsensitive) ? path : QString();
+    return IsSoundFileName(path.toStdString()) ? path : QString();
 }
 
 } // namespace

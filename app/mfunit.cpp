@@ -3,6 +3,7 @@
 #include "app/aboutunit.h"
 #include "app/artwork.h"
 #include "app/helpunit.h"
+#include "audio/soundfile.h"
 #include "controls/qmblepnl.h"
 #include "controls/qmblrbtn.h"
 #include "controls/qmblsbtn.h"
@@ -138,8 +139,17 @@ TMainForm::TMainForm(QWidget *parent)
 
     SaveFileDialog = {
         TFileDialog::TKind::Save, "Save Voice As File", "Wave Files", "*.wav", "wav", "", true, true, false};
-    OpenFileDialog = {
-        TFileDialog::TKind::Open, "Open a Voice File", "Wave Files", "*.wav", "wav", "", false, true, true};
+    // Every kind of sound file opens; WAVE files and all files are offered too.
+    OpenFileDialog = {TFileDialog::TKind::Open,
+                      "Open a Voice File",
+                      "Sound Files",
+                      SoundFilePattern(),
+                      "wav",
+                      "",
+                      false,
+                      true,
+                      true,
+                      {{"Wave Files", "*.wav"}, {"All Files", "*"}}};
     ExportFileDialog = {
         TFileDialog::TKind::Save, "Export File As", "Wave Files", "*.wav", "wav", "", true, true, false};
 

@@ -53,8 +53,13 @@ bool RunDesktopFileDialog(TFileDialog &dialog, QWidget *parent)
     box.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     box.setFileMode(open && dialog.FileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     box.setOption(QFileDialog::DontConfirmOverwrite, !dialog.OverwritePrompt);
+    QStringList filters;
     if (!dialog.FilterName.empty())
-        box.setNameFilter(QString::fromStdString(dialog.FilterName + " (" + dialog.FilterPattern + ")"));
+        filters << QString::fromStdString(dialog.FilterName + " (" + dialog.FilterPattern + ")");
+    for (const auto &[name, pattern] : dialog.MoreFilters)
+        filters << QString::fromStdString(name + " (" + pattern + ")");
+    if (!filters.isEmpty())
+        box.setNameFilters(filters);
     box.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
     if (!dialog.FileName.empty())
         box.selectFile(QString::fromStdString(dialog.FileName));

@@ -8,6 +8,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
@@ -37,6 +39,9 @@ struct TFileDialog {
     bool OverwritePrompt = false;
     bool PathMustExist = true;
     bool FileMustExist = false;
+    // Filters offered after the first, in order: name and patterns
+    // ("Wave Files", "*.wav").
+    std::vector<std::pair<std::string, std::string>> MoreFilters{};
 
     bool Execute(QWidget *parent = nullptr);
 };

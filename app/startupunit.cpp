@@ -1,5 +1,7 @@
 #include "app/startupunit.h"
 
+#include "audio/soundfile.h"
+
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
@@ -40,7 +42,16 @@ TStartup::TStartup(QWidget *parent) : QDialog(parent)
     BrowseButton->setAutoDefault(false);
     cancelButton->setAutoDefault(false);
 
-    BrowseFileDialog = {TFileDialog::TKind::Open, "Browse", "Wave Files", "*.wav", "wav", "", false, true, true};
+    BrowseFileDialog = {TFileDialog::TKind::Open,
+                        "Browse",
+                        "Sound Files",
+                        SoundFilePattern(),
+                        "wav",
+                        "",
+                        false,
+                        true,
+                        true,
+                        {{"Wave Files", "*.wav"}, {"All Files", "*"}}};
 
     connect(BrowseButton, &QPushButton::clicked, this, &TStartup::BrowseButtonClick);
     connect(okButton, &QPushButton::clicked, this, &TStartup::okButtonClick);

@@ -198,11 +198,18 @@ TEST_F(MainWindow, FileDialogsAreDesignedForWaveFiles)
     EXPECT_EQ(form->SaveFileDialog.Title, "Save Voice As File");
     EXPECT_TRUE(form->SaveFileDialog.OverwritePrompt);
     EXPECT_EQ(form->ExportFileDialog.Title, "Export File As");
-    for (const TFileDialog *dialog : {&form->OpenFileDialog, &form->SaveFileDialog, &form->ExportFileDialog}) {
+    for (const TFileDialog *dialog : {&form->SaveFileDialog, &form->ExportFileDialog}) {
         EXPECT_EQ(dialog->FilterName, "Wave Files");
         EXPECT_EQ(dialog->FilterPattern, "*.wav");
         EXPECT_EQ(dialog->DefaultExt, "wav");
+        EXPECT_TRUE(dialog->MoreFilters.empty());
     }
+    // Open takes every sound file, then offers WAVE files and all files.
+    EXPECT_EQ(form->OpenFileDialog.FilterName, "Sound Files");
+    EXPECT_NE(form->OpenFileDialog.FilterPattern.find("*.wav"), std::string::npos);
+    EXPECT_EQ(form->OpenFileDialog.DefaultExt, "wav");
+    EXPECT_EQ(form->OpenFileDialog.MoreFilters,
+              (std::vector<std::pair<std::string, std::string>>{{"Wave Files", "*.wav"}, {"All Files", "*"}}));
 }
 
 TEST(FileDialogSeam, AnswererSeesTheDialogAndChoosesTheFile)
