@@ -4,6 +4,7 @@
 // test_playback.cpp). The settings live in a folder of the test's own.
 #include "app/mfunit.h"
 #include "app/startupunit.h"
+#include "audio/soundfile.h"
 #include "audio/wavefile.h"
 #include "tests/app/apptest.h"
 
@@ -58,8 +59,11 @@ TEST_F(Preferences, DialogHasItsControlsAndTexts)
     EXPECT_TRUE(dialog.okButton->isDefault());
     EXPECT_EQ(dialog.cancelButton->text(), QStringLiteral("&Cancel"));
     EXPECT_EQ(dialog.BrowseFileDialog.Title, "Browse");
-    EXPECT_EQ(dialog.BrowseFileDialog.FilterName, "Wave Files");
-    EXPECT_EQ(dialog.BrowseFileDialog.FilterPattern, "*.wav");
+    // The start-up file may be any sound file that opens.
+    EXPECT_EQ(dialog.BrowseFileDialog.FilterName, "Sound Files");
+    EXPECT_EQ(dialog.BrowseFileDialog.FilterPattern, SoundFilePattern());
+    EXPECT_EQ(dialog.BrowseFileDialog.MoreFilters,
+              (std::vector<std::pair<std::string, std::string>>{{"Wave Files", "*.wav"}, {"All Files", "*"}}));
     EXPECT_TRUE(dialog.BrowseFileDialog.FileMustExist);
 }
 

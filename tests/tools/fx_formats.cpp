@@ -110,6 +110,7 @@ std::vector<int16_t> ReadSound(const fs::path &path, SF_INFO &info)
     return samples;
 }
 
+#ifdef GLIMMER_FX_MP3
 struct Mp3Decoded {
     long rate = 0;
     int channels = 0;
@@ -141,6 +142,7 @@ Mp3Decoded DecodeMp3(const fs::path &path)
     mpg123_delete(handle);
     return decoded;
 }
+#endif
 
 class ToolFormats : public testing::Test {
 protected:
@@ -338,6 +340,17 @@ TEST_F(ToolFormats, RefusedBitRateIsAClearErrorAndKeepsTheFileThatWasThere)
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "out.mp3"}));
+}
+#else
+// A build without the sound platform has no MP3 encoder: .mp3 is refused
+// before anything is read, never written as something else.
+TEST_F(ToolFormats, Mp3WithoutTheEncoderIsAUsageError)
+{
+    WriteVoice("in.wav", Sine(2205, 440, 0.5));
+    const Outcome o = Run({Name("in.wav"), Name("out.mp3")});
+    EXPECT_EQ(o.status, 2);
+    EXPECT_TRUE(Contains(o.err, "MP3 output is not available")) << o.err;
+    EXPECT_FALSE(fs::exists(Path("out.mp3")));
 }
 #endif
 
