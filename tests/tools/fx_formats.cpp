@@ -328,18 +328,34 @@ TEST_F(ToolFormats, BitRateSetsTheMp3sSize)
 TEST_F(ToolFormats, RefusedBitRateIsAClearErrorAndKeepsTheFileThatWasThere)
 {
     WriteVoice("in.wav", Sine(2205, 440, 0.5));
-    std::ofstream(Path("out.mp3"), std::ios::binary) << "an earlier MP3";
-    const Outcome o = Run({"--bitrate", "320", Name("in.wav"), Name("out.mp3")});
-    EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(Contains(o.err, "cannot make 320 kbit/s from a clip at 22050 Hz")) << o.err;
-    EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
-    EXPECT_EQ(Slurp(Path("out.mp3")), "an earlier MP3");
-    // Only the input and the earlier file: no temporary left beside it.
-    std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "out.mp3"}));
+    struct Case {
+        std::vector<std::string> Options;
+        std::string Says;
+    };
+    const Case cases[] = {
+        {{"--bitrate", "320"}, "cannot make 320 kbit/s from a clip at 22050 Hz"},
+        {{"--fast-squeaker", "--bitrate=16"}, "cannot make 16 kbit/s from a clip at 44100 Hz"},
+        // The default of 128 is more than the encoder makes at 11025 Hz.
+        {{"--slow-monster"}, "cannot make 128 kbit/s from a clip at 11025 Hz"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Says);
+        std::ofstream(Path("out.mp3"), std::ios::binary) << "an earlier MP3";
+        std::vector<std::string> args = c.Options;
+        args.push_back(Name("in.wav"));
+        args.push_back(Name("out.mp3"));
+        const Outcome o = Run(args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(Contains(o.err, c.Says)) << o.err;
+        EXPECT_EQ(Lines(o.err).size(), 1u) << o.err;
+        EXPECT_EQ(Slurp(Path("out.mp3")), "an earlier MP3");
+        // Only the input and the earlier file: no temporary left beside it.
+        std::vector<std::string> names;
+        for (const auto &entry : fs::directory_iterator(dir))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::string>{"in.wav", "out.mp3"}));
+    }
 }
 #else
 // A build without the sound platform has no MP3 encoder: .mp3 is refused
