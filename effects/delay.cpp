@@ -21,6 +21,8 @@
 #include "effects/sample.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <vector>
 
@@ -65,46 +67,65 @@ int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t Dec
     // zero, exactly as in the shorter line.
     const int64_t lineLength = std::min<int64_t>(d, static_cast<int64_t>(MaxCount) + 1);
     std::vector<int16_t> line(static_cast<std::size_t>(lineLength), 0);
+    int16_t *const ln = line.data();
 
     int64_t r = 0;
     int64_t w = lineLength - 1;
     const int32_t e = ProgressInterval(Count);
+    // The gauge moves after every e-th sample.
+    int64_t nextAdvance = e > 0 ? e : INT64_MAX;
 
     // Output i is x[i] + Round(decay * line[r]), where line[r] holds what
-    // was stored d - 1 samples earlier.
-    for (int32_t i = 0; i < m; ++i) {
-        const int32_t x = i < Count ? Samples[i] : 0;
-        const int64_t y = RoundHalfEven(line[r] * decay) + x;
-        line[w] = Wrap16(RoundHalfEven(static_cast<double>(y) * Regeneration + x));
-        Samples[i] = Clip16(y);
-        r = (r + 1) % lineLength;
-        w = (w + 1) % lineLength;
-        if (e > 0 && (i + 1) % e == 0)
+    // was stored d - 1 samples earlier. The clip is taken in runs that end
+    // where a line index wraps, the input ends or the gauge moves.
+    int32_t i = 0;
+    while (i < m) {
+        const bool tail = i >= Count; // past the input: silence goes in
+        const int32_t end = static_cast<int32_t>(
+            std::min<int64_t>({tail ? m : Count, i + (lineLength - r), i + (lineLength - w), nextAdvance}));
+        for (; i < end; ++i, ++r, ++w) {
+            const int32_t x = tail ? 0 : Samples[i];
+            const int64_t y = RoundHalfEven(ln[r] * decay) + x;
+            ln[w] = Wrap16(RoundHalfEven(static_cast<double>(y) * Regeneration + x));
+            Samples[i] = Clip16(y);
+        }
+        if (r == lineLength)
+            r = 0;
+        if (w == lineLength)
+            w = 0;
+        if (i == nextAdvance) {
             AdvanceProgress(gauge);
+            nextAdvance += e;
+        }
     }
     return m;
 }
 
-void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
-                    double DryGain, double Feedback, ProgressGauge *gauge)
-{
-    const int64_t lineSamples = DelaySamples(MaxDelayMs);
-    if (!Samples || Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
-        return;
-    const int32_t L = static_cast<int32_t>(lineSamples);
-    // The delay sweeps between Dmin and L; a minimum outside 0..L would put
-    // the taps outside the line.
-    const int32_t Dmin = static_cast<int32_t>(std::clamp<int64_t>(DelaySamples(MinDelayMs), 0, L));
-    std::vector<int16_t> line(static_cast<std::size_t>(L), 0);
+namespace {
 
+// The modulated delay's loop. Sweeping: the delay moves every S samples, so
+// the taps glide; without it S is 1 and k stays 0, and the glide reduces to
+// the value at r2 itself: line[r2] * 1 / 1 + line[r1] * 0 / 1 is exactly
+// line[r2] (plus a zero that changes no rounding).
+//
+// The glide's two quotients are not divided out sample by sample: their sum
+// differs from (line[r2] (S - k) + line[r1] k) / S by under 2^-36 (each is
+// correctly rounded and below 2^15), and the product with 1 / S by under
+// 2^-35 as well, so wherever the sum with the dry part lies at least 2^-30
+// from a half-integer both round to the same integer. Only there (and for
+// lines of more than 2^20 samples per step) the quotients are computed as
+// written.
+template <bool Sweeping>
+void RunModulatedDelay(int16_t *Samples, int32_t Count, int32_t L, int32_t Dmin, int64_t S, double DryGain,
+                       double Feedback, ProgressGauge *gauge)
+{
+    std::vector<int16_t> line(static_cast<std::size_t>(L), 0);
+    int16_t *const ln = line.data();
     int32_t D = static_cast<int32_t>(RoundHalfEven((L + Dmin) * 0.5));
-    int64_t S = 1;
-    if (SweepRate != 0) {
-        // A rate so fast (or so negative) that the interval rounds below one
-        // sample moves the delay at every sample.
-        const double rate = std::abs(static_cast<double>(SweepRate)) * 22050.0 * 0.001;
-        S = std::max<int64_t>(RoundHalfEven(22050 / rate), 1);
-    }
+    const double sD = static_cast<double>(S);
+    const double inverseS = 1.0 / sD;
+    const bool noFeedback = Feedback == 0.0;
+    const bool quotientShortcut = S <= (int64_t{1} << 20) && std::fabs(DryGain) <= 16.0;
 
     int64_t k = 0;
     int32_t dir = +1;
@@ -113,6 +134,7 @@ void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t
     int32_t r1 = (L - D) % L;
     int32_t r2 = (r1 + dir) % L;
     const int32_t e = ProgressInterval(Count);
+    int32_t untilAdvance = e;
 
     // Each input is stored before the taps are read, so the tap at offset D
     // reads the value stored D samples earlier (the current input for D = 0
@@ -120,21 +142,37 @@ void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t
     // offset) to r1 (the new one).
     for (int32_t i = 0; i < Count; ++i) {
         const int32_t x = Samples[i];
-        line[w] = static_cast<int16_t>(x);
-        const int64_t v = RoundHalfEven(x * DryGain + static_cast<double>(line[r2] * (S - k)) / static_cast<double>(S) +
-                                        static_cast<double>(line[r1] * k) / static_cast<double>(S));
+        ln[w] = static_cast<int16_t>(x);
+        int64_t v;
+        if constexpr (Sweeping) {
+            const double dry = x * DryGain;
+            const int64_t a = ln[r2];
+            const int64_t b = ln[r1];
+            const double approx = dry + static_cast<double>(a * (S - k) + b * k) * inverseS;
+            v = RoundHalfEven(approx);
+            if (!quotientShortcut || std::fabs(std::fabs(approx - static_cast<double>(v)) - 0.5) <= 0x1p-30)
+                v = RoundHalfEven(dry + static_cast<double>(a * (S - k)) / sD + static_cast<double>(b * k) / sD);
+        } else {
+            v = RoundHalfEven(x * DryGain + static_cast<double>(ln[r2]));
+        }
         Samples[i] = Clip16(v);
-        line[w] = Clip16(RoundHalfEven(static_cast<double>(v) * Feedback + line[w]));
-        if (e > 0 && (i + 1) % e == 0)
+        // Without feedback v * 0 + x is x itself: the line keeps the input.
+        if (!noFeedback)
+            ln[w] = Clip16(RoundHalfEven(static_cast<double>(v) * Feedback + ln[w]));
+        if (e > 0 && --untilAdvance == 0) {
+            untilAdvance = e;
             AdvanceProgress(gauge);
+        }
 
-        w = (w + 1) % L;
-        r1 = (r1 + 1) % L;
-        r2 = (r2 + 1) % L;
+        if (++w == L)
+            w = 0;
+        if (++r1 == L)
+            r1 = 0;
+        if (++r2 == L)
+            r2 = 0;
 
-        if (SweepRate != 0) {
-            ++k;
-            if (k == S) {
+        if constexpr (Sweeping) {
+            if (++k == S) {
                 k = 0;
                 if (D <= Dmin)
                     dir = +1;
@@ -146,4 +184,27 @@ void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t
             }
         }
     }
+}
+
+} // namespace
+
+void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
+                    double DryGain, double Feedback, ProgressGauge *gauge)
+{
+    const int64_t lineSamples = DelaySamples(MaxDelayMs);
+    if (!Samples || Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
+        return;
+    const int32_t L = static_cast<int32_t>(lineSamples);
+    // The delay sweeps between Dmin and L; a minimum outside 0..L would put
+    // the taps outside the line.
+    const int32_t Dmin = static_cast<int32_t>(std::clamp<int64_t>(DelaySamples(MinDelayMs), 0, L));
+    if (SweepRate == 0) {
+        RunModulatedDelay<false>(Samples, Count, L, Dmin, 1, DryGain, Feedback, gauge);
+        return;
+    }
+    // A rate so fast (or so negative) that the interval rounds below one
+    // sample moves the delay at every sample.
+    const double rate = std::abs(static_cast<double>(SweepRate)) * 22050.0 * 0.001;
+    const int64_t S = std::max<int64_t>(RoundHalfEven(22050 / rate), 1);
+    RunModulatedDelay<true>(Samples, Count, L, Dmin, S, DryGain, Feedback, gauge);
 }

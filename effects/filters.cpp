@@ -17,6 +17,8 @@
 
 #include "effects/sample.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -47,61 +49,161 @@ long double Resonator::SectionOutput(int b) const
     return 0.0L;
 }
 
+namespace {
+
+// The one-section presets run on doubles. Every value of the resonator is a
+// 40-bit real, so a double holds it exactly, but the stored results are
+// computed in extended precision and then rounded to 40 bits; a double
+// computation of the same sum is off by a few units of its 53rd bit. That
+// only matters when the value lies that close to a rounding boundary of the
+// 40-bit format (or, for a sample, of a half-integer), so both cases fall
+// back on the extended-precision steps, which then decide exactly:
+//
+//   E = y1 T2 + T0 d - y2 T1, its terms     |E - exact| <= 4 u (sum of the
+//   added in doubles in any order (T0 d     terms' magnitudes), u = 2^-53; the
+//   may be split into T0 x - T0 x2)         extended steps are within 4 * 2^-64
+//                                           of the same sum
+//   E farther than 2^-50 * that sum from    both round to the same 40 bits:
+//   every boundary of the 40-bit format     round E (halves away from zero)
+//   otherwise                               Resonator::SectionStep
+//
+//   a = gain y in doubles                   |a - extended| <= 2^-52 |a|
+//   a at least 2^-19 off every half-integer the sample is a rounded and clipped
+//   (when |a| < 2^16; beyond, both clip)    (the extended value skips the
+//                                           40-bit rounding there as well)
+//   otherwise                               Resonator::SampleValueOfSum
+//
+// The sums are ordered so that the chain from one step's result to the
+// next is a multiplication and an addition: the terms that do not depend on
+// the latest result are added up beforehand.
+constexpr double RintMagic = 6755399441055744.0; // 1.5 * 2^52: adding and removing it rounds half to even
+
+// v rounded to a 40-bit significand, halves away from zero, when every value
+// within err of v rounds to the same result; false when one might not, and
+// for v outside 2^-126..2^126 (zero with err 0 is exactly 0).
+inline bool Round40Within(double v, double err, double &out)
+{
+    const uint64_t bits = std::bit_cast<uint64_t>(v);
+    const uint64_t biasedExp = (bits >> 52) & 0x7FF;
+    if (biasedExp - (1023 - 126) > 251) {
+        if (v == 0.0 && err == 0.0) {
+            out = 0.0;
+            return true;
+        }
+        return false;
+    }
+    // The 13 bits below the 40 kept: their distance from the half (0x1000)
+    // is v's distance from the nearest boundary above or within its binade,
+    // and at least a quarter of the unit keeps it off the one just below.
+    const int64_t low = static_cast<int64_t>(bits & 0x1FFF) - 0x1000;
+    const int64_t units = std::min<int64_t>(low < 0 ? -low : low, 0x800);
+    const double unit = std::bit_cast<double>((biasedExp - 52) << 52); // 2^-52 of v's binade
+    if (!(static_cast<double>(units) * unit > err))
+        return false;
+    // Adding half of the last kept unit to the magnitude's bits carries into
+    // the exponent when the significand overflows.
+    out = std::bit_cast<double>((bits + 0x1000) & ~uint64_t{0x1FFF});
+    return true;
+}
+
+// The sample value of a one-section sum gain x y: rounded half to even and
+// clipped, through the extended-precision path near a half-integer.
+inline double SampleOfProduct(double gain, double y)
+{
+    const double sum = gain * y;
+    double nearest = (sum + RintMagic) - RintMagic;
+    if (!(0.5 - std::fabs(sum - nearest) > 0x1p-19))
+        return static_cast<double>(
+            Resonator::SampleValueOfSum(static_cast<long double>(gain) * static_cast<long double>(y)));
+    if (std::fabs(nearest) > 32767.0)
+        nearest = nearest > 32767.0 ? 32767.0 : (nearest < -32768.0 ? -32768.0 : nearest);
+    return nearest;
+}
+
+} // namespace
+
+ResonatorStream::ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress) : resonator(Gains)
+{
+    const int64_t steps = 2 * int64_t{std::max(Count, 0)};
+    e = ShowProgress && ProgressStep > 0 ? (steps - 1) / ProgressStep : 0;
+    oneSection = resonator.ActiveSections() == 1;
+    if (oneSection) {
+        t0 = resonator.FirstActive().t0;
+        t1 = resonator.FirstActive().t1;
+        t2 = resonator.FirstActive().t2;
+        gain = resonator.FirstActive().gain;
+    }
+}
+
+int32_t ResonatorStream::Process(int16_t *Samples, int32_t n)
+{
+    if (n <= 0)
+        return 0;
+    if (oneSection) {
+        // Both presets use one section: the same steps as Resonator::Step,
+        // two a sample, the second step taking the first one's result as
+        // its input. Names: y1, y2 the last two results, x1, x2 the last
+        // two inputs.
+        double ly1 = y1, ly2 = y2, lx1 = x1, lx2 = x2;
+        for (int32_t i = 0; i < n; ++i) {
+            const double x = Samples[i];
+            // First step: y = y1 T2 + (T0 (x - x2) - y2 T1).
+            const double a1 = ly1 * t2;
+            const double b1 = t0 * (x - lx2);
+            const double c1 = ly2 * t1;
+            double ya;
+            if (!Round40Within(a1 + (b1 - c1), 0x1p-50 * ((std::fabs(a1) + std::fabs(b1)) + std::fabs(c1)), ya))
+                ya = static_cast<double>(Resonator::SectionStep(ly1, ly2, t0, t1, t2, x - lx2));
+            const double xa = SampleOfProduct(gain, ya);
+            // Second step, input xa: y = T0 xa + ((ya T2 - y1 T1) - T0 x1).
+            const double a2 = ya * t2;
+            const double c2 = ly1 * t1;
+            const double p2 = t0 * lx1;
+            const double b2 = t0 * xa;
+            double yb;
+            if (!Round40Within(b2 + ((a2 - c2) - p2),
+                               0x1p-50 * (((std::fabs(a2) + std::fabs(c2)) + std::fabs(p2)) + std::fabs(b2)), yb))
+                yb = static_cast<double>(Resonator::SectionStep(ya, ly1, t0, t1, t2, xa - lx1));
+            Samples[i] = static_cast<int16_t>(SampleOfProduct(gain, yb));
+            ly2 = ya;
+            ly1 = yb;
+            lx2 = x;
+            lx1 = xa;
+        }
+        y1 = ly1;
+        y2 = ly2;
+        x1 = lx1;
+        x2 = lx2;
+    } else {
+        for (int32_t i = 0; i < n; ++i) {
+            int16_t &sample = Samples[i];
+            sample = Resonator::ToSample(resonator.Step(sample));
+            sample = Resonator::ToSample(resonator.Step(sample));
+        }
+    }
+    // One advance at every e-th step from step 0 on, at most e - 1 in all.
+    step += 2 * int64_t{n};
+    if (e <= 0)
+        return 0;
+    const int64_t due = std::min((step + e - 1) / e, e - 1);
+    const int64_t units = std::max<int64_t>(due - advances, 0);
+    advances += units;
+    return static_cast<int32_t>(units);
+}
+
 void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress, ProgressGauge *gauge)
 {
     if (ProgressStep == 0)
         ProgressStep = 10;
     if (Samples == nullptr || Gains == nullptr || Count <= 0)
         return;
-    const int64_t steps = 2 * int64_t{Count};
-    // One advance at every e-th step from step 0 on, at most e - 1 in all.
-    const int64_t e = ShowProgress && ProgressStep > 0 ? (steps - 1) / ProgressStep : 0;
-    int64_t advances = 0;
-    int64_t untilAdvance = 0;
-
-    auto progress = [&] {
-        if (untilAdvance == 0) {
-            untilAdvance = e;
-            if (advances < e - 1) {
-                AdvanceProgress(gauge);
-                ++advances;
-            }
-        }
-        --untilAdvance;
-    };
-
-    Resonator resonator(Gains);
-    if (resonator.ActiveSections() == 1) {
-        // Both presets use one section: the same steps as Resonator::Step,
-        // with the state in locals.
-        const double t0 = resonator.FirstActive().t0;
-        const double t1 = resonator.FirstActive().t1;
-        const double t2 = resonator.FirstActive().t2;
-        const long double gain = resonator.FirstActive().gain;
-        long double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (int32_t i = 0; i < Count; ++i) {
-            long double x = Samples[i];
-            for (int half = 0; half < 2; ++half) {
-                // The second step's input is the first step's result.
-                const long double y = Resonator::SectionStep(y1, y2, t0, t1, t2, x - x2);
-                y2 = y1;
-                y1 = y;
-                x2 = x1;
-                x1 = x;
-                // With one section the running sum is 0 + gain x y.
-                x = Resonator::SampleValueOfSum(gain * y);
-                if (e > 0)
-                    progress();
-            }
-            Samples[i] = static_cast<int16_t>(static_cast<double>(x));
-        }
-        return;
-    }
-    for (int64_t j = 0; j < steps; ++j) {
-        int16_t &sample = Samples[j >> 1];
-        sample = Resonator::ToSample(resonator.Step(sample));
-        if (e > 0)
-            progress();
+    // The gauge moves once a block rather than at its exact steps.
+    constexpr int32_t Block = 1 << 14;
+    ResonatorStream stream(Gains, Count, ShowProgress);
+    for (int32_t i = 0; i < Count; i += Block) {
+        const int32_t units = stream.Process(Samples + i, std::min(Block, Count - i));
+        if (units > 0)
+            AdvanceProgress(gauge, units);
     }
 }
 

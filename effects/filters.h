@@ -10,6 +10,7 @@
 
 void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress,
                      ProgressGauge *gauge = nullptr);
+
 void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
 void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressGauge *gauge = nullptr);
 
@@ -109,4 +110,26 @@ private:
     Section sections[4];
     int activeCount = 0;
     double x1 = 0, x2 = 0; // inputs one and two steps back
+};
+
+// ResonatorFilter over a clip handed over in consecutive blocks: the state
+// carries from one block to the next, so the blocks of a clip in order give
+// exactly the whole-clip result. Count is the whole clip's length (it decides
+// the gauge's interval).
+class ResonatorStream {
+public:
+    ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress);
+
+    // Filters the next n samples in place and returns the gauge units the
+    // whole-clip routine would have advanced over them.
+    int32_t Process(int16_t *Samples, int32_t n);
+
+private:
+    Resonator resonator; // the general loop's state (several sections)
+    double t0 = 0, t1 = 0, t2 = 0, gain = 0;
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    bool oneSection = false;
+    int64_t e = 0;        // gauge interval in steps (two steps a sample), 0: no gauge
+    int64_t step = 0;     // steps done
+    int64_t advances = 0; // gauge units given so far
 };

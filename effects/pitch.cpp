@@ -18,6 +18,7 @@
 
 #include "effects/sample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -54,6 +55,21 @@ inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, d
     return static_cast<double>(line[r1] * (S - k)) / sD + static_cast<double>(line[r2] * k) / sD;
 }
 
+// Round(TapValue) for a tap at gain 1 without the two divisions: the two
+// correctly rounded quotients (each below 2^15) and their sum are within
+// 2^-36 of n / S, n = line[r1] (S - k) + line[r2] k, and so is n times the
+// reciprocal of S for S up to 2^20; n / S is a multiple of 1 / S, so unless
+// it is a half-integer it lies at least 2^-21 from one and both round to
+// the same integer. Near a half-integer the quotients decide as written.
+inline int64_t SingleTap(const int16_t *line, int32_t r1, int32_t r2, int64_t S, double sD, double inverseS, int64_t k)
+{
+    const double approx = static_cast<double>(line[r1] * (S - k) + line[r2] * k) * inverseS;
+    const int64_t a = RoundHalfEven(approx);
+    if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) > 0x1p-30)
+        return a;
+    return RoundHalfEven(TapValue(line, r1, r2, S, sD, k));
+}
+
 template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
 {
     const int32_t L = plan.L;
@@ -74,6 +90,10 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
 
     int64_t S = plan.S;
     double sD = static_cast<double>(S);
+    double inverseS = 1.0 / sD;
+    // Past 2^20 samples a step the reciprocal is not close enough (see
+    // SingleTap); a sweep only moves S between its two ends.
+    const bool quotientShortcut = std::max(plan.S, Sweep ? plan.SMax : plan.S) <= (int64_t{1} << 20);
     int32_t G = plan.G;
     double gA = 1.0;
     double gB = 0.0;
@@ -97,14 +117,20 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
 
     for (int32_t i = 0; i < Count; ++i) {
         // A tap whose gain is exactly 0 adds exactly 0, so it is not read.
-        double mix;
-        if (gB == 0.0)
-            mix = gA * TapValue(ln, rA1, rA2, S, sD, k);
-        else if (gA == 0.0)
-            mix = gB * TapValue(ln, rB1, rB2, S, sD, k);
-        else
-            mix = gA * TapValue(ln, rA1, rA2, S, sD, k) + gB * TapValue(ln, rB1, rB2, S, sD, k);
-        const int64_t a = RoundHalfEven(mix);
+        int64_t a;
+        if (c == 0 && quotientShortcut && (gB == 0.0 || gA == 0.0) && gA + gB == 1.0) {
+            // One tap at full gain: see SingleTap.
+            a = gB == 0.0 ? SingleTap(ln, rA1, rA2, S, sD, inverseS, k) : SingleTap(ln, rB1, rB2, S, sD, inverseS, k);
+        } else {
+            double mix;
+            if (gB == 0.0)
+                mix = gA * TapValue(ln, rA1, rA2, S, sD, k);
+            else if (gA == 0.0)
+                mix = gB * TapValue(ln, rB1, rB2, S, sD, k);
+            else
+                mix = gA * TapValue(ln, rA1, rA2, S, sD, k) + gB * TapValue(ln, rB1, rB2, S, sD, k);
+            a = RoundHalfEven(mix);
+        }
         const int32_t x = Samples[i];
         ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
         Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
@@ -137,6 +163,7 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
                 if (S < plan.SMin)
                     S = plan.SMin;
                 sD = static_cast<double>(S);
+                inverseS = 1.0 / sD;
                 G = PitchRestartSteps(L, Dmin, S);
             }
         }
