@@ -5,6 +5,9 @@
 //   Sweep Up, Sweep Down, Echo, Chorus, Robot voice, Backward, Flange,
 //   Pitch, Fade In, Fade Out, Bass Only, Treble Only
 //
+// Bass Only and Treble Only, the slowest two, share the work between two
+// threads when both are on (see BassThenTrebleOnTwoThreads).
+//
 // Slow Monster and Fast Squeaker process nothing; they only pick the rate
 // the result is played or written at.
 #include "effects/pipeline.h"
@@ -15,7 +18,11 @@
 #include "effects/reverse.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -24,6 +31,52 @@ constexpr int32_t PipelineGaugeUnits = 120;
 
 constexpr uint32_t SlowMonsterRate = 11025;
 constexpr uint32_t FastSqueakerRate = 44100;
+
+// Bass Only and Treble Only as a two-stage pipeline: a second thread runs
+// Bass Only block after block while this one runs Treble Only on every block
+// Bass Only has finished. Each filter still sees the whole clip in order,
+// so the samples are those of the two runs one after the other; only the
+// gauge's advances interleave (this thread makes all of them, so a gauge
+// that draws is only ever touched from the caller's thread). Shorter clips
+// are not worth a thread.
+constexpr int32_t TwoThreadMinimum = 1 << 16;
+constexpr int32_t PipelineBlock = 1 << 14;
+
+bool BassThenTrebleOnTwoThreads(int16_t *samples, int32_t count, ProgressGauge *gauge)
+{
+    const Real48 bassGains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
+    const Real48 trebleGains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
+    ResonatorStream bass(bassGains, count, true);
+    ResonatorStream treble(trebleGains, count, true);
+    const int32_t blocks = (count + PipelineBlock - 1) / PipelineBlock;
+    std::vector<int32_t> bassUnits(static_cast<std::size_t>(blocks), 0);
+    std::atomic<int32_t> bassDone{0}; // blocks Bass Only has finished
+
+    auto blockStart = [&](int32_t b) { return samples + static_cast<std::ptrdiff_t>(b) * PipelineBlock; };
+    auto blockLength = [&](int32_t b) { return std::min(PipelineBlock, count - b * PipelineBlock); };
+    std::thread worker;
+    try {
+        worker = std::thread([&] {
+            for (int32_t b = 0; b < blocks; ++b) {
+                bassUnits[static_cast<std::size_t>(b)] = bass.Process(blockStart(b), blockLength(b));
+                bassDone.store(b + 1, std::memory_order_release);
+                bassDone.notify_one();
+            }
+        });
+    } catch (const std::system_error &) {
+        return false; // no thread to be had: the caller runs both in turn
+    }
+    for (int32_t b = 0; b < blocks; ++b) {
+        for (int32_t done = bassDone.load(std::memory_order_acquire); done <= b;
+             done = bassDone.load(std::memory_order_acquire))
+            bassDone.wait(done, std::memory_order_acquire);
+        const int32_t units = bassUnits[static_cast<std::size_t>(b)] + treble.Process(blockStart(b), blockLength(b));
+        if (units > 0)
+            AdvanceProgress(gauge, units);
+    }
+    worker.join();
+    return true;
+}
 
 } // namespace
 
@@ -71,8 +124,13 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
         [&](int16_t *s, int32_t n) { PitchShiftClip(s, n, PitchBarMax - effects.PitchPosition, gauge); });
     run(effects.FadeIn, [&](int16_t *s, int32_t n) { FadeInClip(s, n, gauge); });
     run(effects.FadeOut, [&](int16_t *s, int32_t n) { FadeOutClip(s, n, gauge); });
-    run(effects.BassOnly, [&](int16_t *s, int32_t n) { BassOnlyClip(s, n, gauge); });
-    run(effects.TrebleOnly, [&](int16_t *s, int32_t n) { TrebleOnlyClip(s, n, true, gauge); });
+    if (effects.BassOnly && effects.TrebleOnly && workData && result.WorkBytes / 2 >= TwoThreadMinimum &&
+        BassThenTrebleOnTwoThreads(workData, result.WorkBytes / 2, gauge)) {
+        workAltered = true;
+    } else {
+        run(effects.BassOnly, [&](int16_t *s, int32_t n) { BassOnlyClip(s, n, gauge); });
+        run(effects.TrebleOnly, [&](int16_t *s, int32_t n) { TrebleOnlyClip(s, n, true, gauge); });
+    }
 
     result.SampleRate = voiceRate;
     if (effects.SlowMonster)

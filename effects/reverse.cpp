@@ -12,7 +12,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -22,52 +26,110 @@ int32_t ProgressInterval(int32_t loopLength)
 }
 
 // Largest magnitude in the clip, 0..32768 (-32768 counts as 32768), and the
-// gain that brings it to full scale at the ramp's loud end.
+// gain that brings it to full scale at the ramp's loud end. The largest and
+// smallest samples are found eight at a time.
 double FullScaleGain(const int16_t *Samples, int32_t Count)
 {
-    int32_t peak = 0;
-    for (int32_t i = 0; i < Count; ++i)
-        peak = std::max(peak, std::abs(static_cast<int32_t>(Samples[i])));
+    int32_t high = 0;
+    int32_t low = 0;
+    int32_t i = 0;
+#ifdef __SSE2__
+    __m128i highs = _mm_setzero_si128();
+    __m128i lows = _mm_setzero_si128();
+    for (; i + 8 <= Count; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Samples + i));
+        highs = _mm_max_epi16(highs, v);
+        lows = _mm_min_epi16(lows, v);
+    }
+    int16_t h[8];
+    int16_t l[8];
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(h), highs);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(l), lows);
+    for (int k = 0; k < 8; ++k) {
+        high = std::max<int32_t>(high, h[k]);
+        low = std::min<int32_t>(low, l[k]);
+    }
+#endif
+    for (; i < Count; ++i) {
+        high = std::max<int32_t>(high, Samples[i]);
+        low = std::min<int32_t>(low, Samples[i]);
+    }
+    const int32_t peak = std::max(high, -low);
     return peak > 0 ? std::sqrt(32767.0 / peak) : 0.0;
 }
 
-// ramp(i) gives the position of sample i on the ramp, 0 at the quiet end and
-// Count - 1 at the loud one. The gauge moves every e-th sample, starting
-// with the first, and at most e - 1 times in all.
-//
-// The gain f = (ramp g) / (Count - 1) is not divided out sample by sample:
-// the product with the reciprocal of Count - 1 is within 2^-51 f of it, so
-// the result (f s) f, at most 32767 and 1 + 2^-40 times that, moves by under
-// 2^-34; only where it lies within 2^-30 of a half-integer is f computed as
-// written, as is every sample of a clip longer than 2^30.
-template <typename Ramp> void ApplyFade(int16_t *Samples, int32_t Count, int32_t e, Ramp ramp, ProgressGauge *gauge)
+// One faded sample: (f s) f rounded, f = position / span. The gain is not
+// divided out: the product with the reciprocal of span is within 2^-51 f of
+// the quotient, so the result (f s) f, at most 32767 and 1 + 2^-40 times
+// that, moves by under 2^-34; only where it lies within 2^-30 of a
+// half-integer (and in clips longer than 2^30) is f computed as written.
+inline int16_t FadedSample(int16_t s, double position, double span, double inverseSpan, bool shortcut)
+{
+    const double f = position * inverseSpan;
+    int64_t v = RoundHalfEven((f * s) * f);
+    if (!shortcut || std::fabs(std::fabs((f * s) * f - static_cast<double>(v)) - 0.5) <= 0x1p-30) {
+        const double exact = position / span;
+        v = RoundHalfEven((exact * s) * exact);
+    }
+    // With f at most g the result stays within -32767..32767; the clip only
+    // guards against the last bit of floating-point error.
+    return Clip16(v);
+}
+
+// The ramp runs from 0 at the quiet end to Count - 1 at the loud one: sample
+// i sits at i fading in and at Count - 1 - i fading out. The gauge moves
+// every e-th sample, starting with the first, and at most e - 1 times in
+// all; the loop runs in stretches that end at those samples.
+void ApplyFade(int16_t *Samples, int32_t Count, int32_t e, bool fadeIn, ProgressGauge *gauge)
 {
     const double g = FullScaleGain(Samples, Count);
     const double span = Count - 1;
     const double inverseSpan = 1.0 / span;
     const bool shortcut = Count <= (1 << 30);
+    const double direction = fadeIn ? 1.0 : -1.0;
+    auto ramp = [&](int32_t i) { return static_cast<double>(fadeIn ? i : Count - 1 - i); };
     int32_t advances = 0;
     int32_t i = 0;
     while (i < Count) {
-        // A run ends just after the next sample at which the gauge moves.
         int32_t end = Count;
         if (e > 0 && advances < e - 1) {
             const int32_t next = (i + e - 1) / e * e; // first multiple of e from i on
             end = std::min(Count, next + 1);
         }
-        for (; i < end; ++i) {
-            const double position = ramp(i) * g;
-            const double f = position * inverseSpan;
-            const double value = (f * Samples[i]) * f;
-            int64_t v = RoundHalfEven(value);
-            if (!shortcut || std::fabs(std::fabs(value - static_cast<double>(v)) - 0.5) <= 0x1p-30) {
-                const double exact = position / span;
-                v = RoundHalfEven((exact * Samples[i]) * exact);
+#ifdef __SSE2__
+        // Two samples at a time, the same operations in the same order; a
+        // pair with a result near a half-integer goes through FadedSample.
+        if (shortcut) {
+            const __m128d gains = _mm_set1_pd(g);
+            const __m128d inverse = _mm_set1_pd(inverseSpan);
+            const __m128d step = _mm_set1_pd(2 * direction);
+            const __m128d signBit = _mm_set1_pd(-0.0);
+            const __m128d half = _mm_set1_pd(0.5);
+            const __m128d nearHalf = _mm_set1_pd(0x1p-30);
+            __m128d ramps = _mm_set_pd(ramp(i) + direction, ramp(i));
+            for (; i + 2 <= end; i += 2, ramps = _mm_add_pd(ramps, step)) {
+                int32_t pair;
+                std::memcpy(&pair, Samples + i, sizeof pair);
+                const __m128i words = _mm_cvtsi32_si128(pair);
+                const __m128d s = _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16));
+                const __m128d f = _mm_mul_pd(_mm_mul_pd(ramps, gains), inverse);
+                const __m128d value = _mm_mul_pd(_mm_mul_pd(f, s), f);
+                const __m128i rounded = _mm_cvtpd_epi32(value); // half to even, as RoundHalfEven
+                const __m128d off = _mm_andnot_pd(signBit, _mm_sub_pd(value, _mm_cvtepi32_pd(rounded)));
+                const __m128d fromHalf = _mm_andnot_pd(signBit, _mm_sub_pd(off, half));
+                if (_mm_movemask_pd(_mm_cmple_pd(fromHalf, nearHalf)) != 0) {
+                    Samples[i] = FadedSample(Samples[i], ramp(i) * g, span, inverseSpan, shortcut);
+                    Samples[i + 1] = FadedSample(Samples[i + 1], ramp(i + 1) * g, span, inverseSpan, shortcut);
+                    continue;
+                }
+                // Saturating to 16 bits is the clip.
+                pair = _mm_cvtsi128_si32(_mm_packs_epi32(rounded, rounded));
+                std::memcpy(Samples + i, &pair, sizeof pair);
             }
-            // With f at most g the result stays within -32767..32767; the
-            // clip only guards against the last bit of floating-point error.
-            Samples[i] = Clip16(v);
         }
+#endif
+        for (; i < end; ++i)
+            Samples[i] = FadedSample(Samples[i], ramp(i) * g, span, inverseSpan, shortcut);
         if (e > 0 && advances < e - 1 && (i - 1) % e == 0) {
             AdvanceProgress(gauge);
             ++advances;
@@ -111,15 +173,12 @@ void FadeInClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
 {
     if (!Samples || Count < 2)
         return;
-    ApplyFade(
-        Samples, Count, ProgressInterval(Count), [](int32_t i) { return static_cast<double>(i); }, gauge);
+    ApplyFade(Samples, Count, ProgressInterval(Count), true, gauge);
 }
 
 void FadeOutClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
 {
     if (!Samples || Count < 2)
         return;
-    ApplyFade(
-        Samples, Count, ProgressInterval(Count - 1), [Count](int32_t i) { return static_cast<double>(Count - 1 - i); },
-        gauge);
+    ApplyFade(Samples, Count, ProgressInterval(Count - 1), false, gauge);
 }

@@ -6,6 +6,7 @@
 #include "effects/filters.h"
 #include "effects/pitch.h"
 #include "effects/reverse.h"
+#include "effecttesting.h"
 
 #include <gtest/gtest.h>
 
@@ -342,4 +343,39 @@ TEST(Pipeline, VoiceLargerThanTheWorkingBufferIsCutToFit)
     const PipelineResult r = RunEffectPipeline(voice.data(), 200, work.data(), 100, altered, TEffectSet{}, VoiceRate);
     EXPECT_EQ(r.WorkBytes, 100);
     EXPECT_TRUE(std::equal(work.begin(), work.end(), voice.begin()));
+}
+
+// On a clip long enough for two threads, Bass Only and Treble Only together
+// give exactly the two routines run one after the other, and the gauge the
+// same units, whatever else is on before them.
+TEST(EffectPipeline, BassAndTrebleOnTwoThreadsEqualTheTwoRunsInTurn)
+{
+    ProgressStepScope keep;
+    const int32_t count = 300007; // several blocks and a short last one
+    std::vector<int16_t> voice(count);
+    uint32_t seed = 5;
+    for (int16_t &v : voice) {
+        seed = seed * 1664525u + 1013904223u;
+        v = static_cast<int16_t>(seed >> 16);
+    }
+    for (bool withFade : {false, true}) {
+        TEffectSet s;
+        s.BassOnly = s.TrebleOnly = true;
+        s.FadeIn = withFade;
+        Buffers b(voice, count);
+        RecordingGauge gauge;
+        const PipelineResult r = b.Run(s, &gauge);
+
+        std::vector<int16_t> expected = voice;
+        RecordingGauge expectedGauge;
+        ResetProgress(expectedGauge, 120);
+        ProgressStep = withFade ? 40 : 60;
+        if (withFade)
+            FadeInClip(expected.data(), count, &expectedGauge);
+        BassOnlyClip(expected.data(), count, &expectedGauge);
+        TrebleOnlyClip(expected.data(), count, true, &expectedGauge);
+        EXPECT_EQ(b.Processed(r), expected) << withFade;
+        EXPECT_EQ(gauge.Progress(), expectedGauge.Progress()) << withFade;
+        EXPECT_GT(gauge.Progress(), 0);
+    }
 }
