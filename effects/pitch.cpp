@@ -55,22 +55,51 @@ inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, d
     return static_cast<double>(line[r1] * (S - k)) / sD + static_cast<double>(line[r2] * k) / sD;
 }
 
-// Round(TapValue) for a tap at gain 1 without the two divisions: the two
-// correctly rounded quotients (each below 2^15) and their sum are within
-// 2^-36 of n / S, n = line[r1] (S - k) + line[r2] k, and so is n times the
-// reciprocal of S for S up to 2^20; n / S is a multiple of 1 / S, so unless
-// it is a half-integer it lies at least 2^-21 from one and both round to
-// the same integer. Near a half-integer the quotients decide as written.
-inline int64_t SingleTap(const int16_t *line, int32_t r1, int32_t r2, int64_t S, double sD, double inverseS, int64_t k)
+// The two taps' mix as written: a tap whose gain is exactly 0 adds exactly
+// 0, so it is not read.
+inline double ExactMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2, int64_t S, double sD,
+                       int64_t k, double gA, double gB)
 {
-    const double approx = static_cast<double>(line[r1] * (S - k) + line[r2] * k) * inverseS;
+    if (gB == 0.0)
+        return gA * TapValue(line, rA1, rA2, S, sD, k);
+    if (gA == 0.0)
+        return gB * TapValue(line, rB1, rB2, S, sD, k);
+    return gA * TapValue(line, rA1, rA2, S, sD, k) + gB * TapValue(line, rB1, rB2, S, sD, k);
+}
+
+// Round(ExactMix) without the divisions. A tap's two correctly rounded
+// quotients and their sum are within 2^-37 of n / S, n = line[r1] (S - k) +
+// line[r2] k (each quotient is below 2^15), and so is n times the reciprocal
+// of S for S up to 2^20; with gains of at most 1 the two mixes differ by
+// under 2^-33. Wherever the approximate mix lies at least 2^-30 from a
+// half-integer both round to the same integer (a tap alone at gain 1 is a
+// multiple of 1 / S, at least 2^-21 from any half-integer it is not equal
+// to); nearer, the quotients decide as written.
+inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2, int64_t S, double sD,
+                          double inverseS, int64_t k, double gA, double gB)
+{
+    auto tap = [&](int32_t r1, int32_t r2) {
+        return static_cast<double>(line[r1] * (S - k) + line[r2] * k) * inverseS;
+    };
+    double approx;
+    if (gB == 0.0)
+        approx = gA * tap(rA1, rA2);
+    else if (gA == 0.0)
+        approx = gB * tap(rB1, rB2);
+    else
+        approx = gA * tap(rA1, rA2) + gB * tap(rB1, rB2);
     const int64_t a = RoundHalfEven(approx);
     if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) > 0x1p-30)
         return a;
-    return RoundHalfEven(TapValue(line, r1, r2, S, sD, k));
+    return RoundHalfEven(ExactMix(line, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
 }
 
-template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
+// Plain: no dry signal, the wet one at gain 1 and no feedback, as for every
+// amount of the pitch bar and both sweeps. Then a * 0 + x is x and x * 0 +
+// a * 1 is a, exactly: the line keeps the input and the output is the tap's
+// value, clipped.
+template <bool Sweep, bool Plain>
+void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
 {
     const int32_t L = plan.L;
     const int32_t Dmin = plan.Dmin;
@@ -92,7 +121,7 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
     double sD = static_cast<double>(S);
     double inverseS = 1.0 / sD;
     // Past 2^20 samples a step the reciprocal is not close enough (see
-    // SingleTap); a sweep only moves S between its two ends.
+    // RoundedMix); a sweep only moves S between its two ends.
     const bool quotientShortcut = std::max(plan.S, Sweep ? plan.SMax : plan.S) <= (int64_t{1} << 20);
     int32_t G = plan.G;
     double gA = 1.0;
@@ -116,24 +145,64 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
     int16_t *const ln = line.data();
 
     for (int32_t i = 0; i < Count; ++i) {
-        // A tap whose gain is exactly 0 adds exactly 0, so it is not read.
-        int64_t a;
-        if (c == 0 && quotientShortcut && (gB == 0.0 || gA == 0.0) && gA + gB == 1.0) {
-            // One tap at full gain: see SingleTap.
-            a = gB == 0.0 ? SingleTap(ln, rA1, rA2, S, sD, inverseS, k) : SingleTap(ln, rB1, rB2, S, sD, inverseS, k);
-        } else {
-            double mix;
-            if (gB == 0.0)
-                mix = gA * TapValue(ln, rA1, rA2, S, sD, k);
-            else if (gA == 0.0)
-                mix = gB * TapValue(ln, rB1, rB2, S, sD, k);
-            else
-                mix = gA * TapValue(ln, rA1, rA2, S, sD, k) + gB * TapValue(ln, rB1, rB2, S, sD, k);
-            a = RoundHalfEven(mix);
+        if constexpr (Plain) {
+            // Between crossfades, with one tap alone at gain 1, the samples
+            // before the next event (a step of the delays, a change of S, a
+            // move of the gauge, the last sample) only read the tap and move
+            // the indices on; they run in a loop of their own and the event
+            // sample goes through the full step below.
+            const bool aAlone = gA == 1.0 && gB == 0.0;
+            if (c == 0 && (S - k > 2 || !plan.Steps) && quotientShortcut && (aAlone || (gA == 0.0 && gB == 1.0))) {
+                int64_t quiet = Count - 1 - i;
+                if (e > 0)
+                    quiet = std::min<int64_t>(quiet, untilAdvance - 1);
+                if (plan.Steps) {
+                    quiet = std::min(quiet, S - 1 - k);
+                    if constexpr (Sweep)
+                        quiet = std::min(quiet, plan.Q - 1 - q);
+                }
+                if (quiet > 0) {
+                    int32_t r1 = aAlone ? rA1 : rB1;
+                    int32_t r2 = aAlone ? rA2 : rB2;
+                    const int64_t kStep = plan.Steps ? 1 : 0;
+                    for (int64_t j = 0; j < quiet; ++j, ++i, k += kStep) {
+                        // The taps are read before the input is stored, as below.
+                        const double approx = static_cast<double>(ln[r1] * (S - k) + ln[r2] * k) * inverseS;
+                        int64_t a = RoundHalfEven(approx);
+                        if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
+                            a = RoundHalfEven(TapValue(ln, r1, r2, S, sD, k));
+                        ln[w] = Samples[i];
+                        Samples[i] = Clip16(a);
+                        Forward(w, L);
+                        Forward(r1, L);
+                        Forward(r2, L);
+                    }
+                    // The other tap's indices move on as far.
+                    const int32_t moved = static_cast<int32_t>(quiet % L);
+                    auto along = [&](int32_t r) { return r + moved >= L ? r + moved - L : r + moved; };
+                    rA1 = aAlone ? r1 : along(rA1);
+                    rA2 = aAlone ? r2 : along(rA2);
+                    rB1 = aAlone ? along(rB1) : r1;
+                    rB2 = aAlone ? along(rB2) : r2;
+                    if (e > 0)
+                        untilAdvance -= static_cast<int32_t>(quiet);
+                    if constexpr (Sweep) {
+                        if (plan.Steps)
+                            q += quiet;
+                    }
+                }
+            }
         }
+        const int64_t a = quotientShortcut ? RoundedMix(ln, rA1, rA2, rB1, rB2, S, sD, inverseS, k, gA, gB)
+                                           : RoundHalfEven(ExactMix(ln, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
         const int32_t x = Samples[i];
-        ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
-        Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
+        if constexpr (Plain) {
+            ln[w] = static_cast<int16_t>(x);
+            Samples[i] = Clip16(a);
+        } else {
+            ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
+            Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
+        }
 
         if (c > 0) {
             --c;
@@ -255,10 +324,11 @@ void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan
 {
     if (!plan.Valid || Samples == nullptr || Count <= 0)
         return;
+    const bool plain = plan.DryGain == 0.0 && plan.WetGain == 1.0 && plan.Feedback == 0.0;
     if (plan.Sweeps)
-        Shift<true>(Samples, Count, plan, gauge);
+        plain ? Shift<true, true>(Samples, Count, plan, gauge) : Shift<true, false>(Samples, Count, plan, gauge);
     else
-        Shift<false>(Samples, Count, plan, gauge);
+        plain ? Shift<false, true>(Samples, Count, plan, gauge) : Shift<false, false>(Samples, Count, plan, gauge);
 }
 
 void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
