@@ -48,60 +48,77 @@ int32_t ProgressInterval(int32_t loopLength)
 
 } // namespace
 
-int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
-                   int32_t MaxCount, ProgressGauge *gauge)
+EchoStream::EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount)
 {
-    Count = std::max(Count, 0);
+    count = std::max(Count, 0);
     MaxCount = std::max(MaxCount, 0);
+    length = count;
     const int64_t d = DelaySamples(DelayMs);
-    if (d <= 0 || !Samples)
-        return Count; // no delay line: nothing to repeat
-
-    const int32_t m = static_cast<int32_t>(std::min<int64_t>(Count + d, MaxCount));
+    if (d <= 0)
+        return; // no delay line: nothing to repeat
+    length = static_cast<int32_t>(std::min<int64_t>(count + d, MaxCount));
     // 70 / 100.0 is the double nearest 0.7; 70 * 0.01 is one step above it
     // and would round about one echoed sample in twenty differently.
-    const double decay = DecayPercent / 100.0;
-
+    decay = DecayPercent / 100.0;
+    regeneration = Regeneration;
     // A repeat lands d - 1 samples after its source, so a line longer than
     // MaxCount + 1 is never read back within the clip: every read would find
     // zero, exactly as in the shorter line.
-    const int64_t lineLength = std::min<int64_t>(d, static_cast<int64_t>(MaxCount) + 1);
-    std::vector<int16_t> line(static_cast<std::size_t>(lineLength), 0);
-    int16_t *const ln = line.data();
-
-    int64_t r = 0;
-    int64_t w = lineLength - 1;
-    const int32_t e = ProgressInterval(Count);
+    lineLength = std::min<int64_t>(d, static_cast<int64_t>(MaxCount) + 1);
+    line.assign(static_cast<std::size_t>(lineLength), 0);
+    w = lineLength - 1;
+    e = ProgressInterval(count);
     // The gauge moves after every e-th sample.
-    int64_t nextAdvance = e > 0 ? e : INT64_MAX;
+    nextAdvance = e > 0 ? e : INT64_MAX;
+}
 
+int32_t EchoStream::Process(int16_t *Samples, int32_t n)
+{
+    if (line.empty() || !Samples || n <= 0)
+        return 0;
+    int16_t *const ln = line.data();
+    int32_t units = 0;
     // Output i is x[i] + Round(decay * line[r]), where line[r] holds what
     // was stored d - 1 samples earlier. The clip is taken in runs that end
     // where a line index wraps, the input ends or the gauge moves.
-    int32_t i = 0;
-    while (i < m) {
-        const bool tail = i >= Count; // past the input: silence goes in
-        const int32_t end = static_cast<int32_t>(
-            std::min<int64_t>({tail ? m : Count, i + (lineLength - r), i + (lineLength - w), nextAdvance}));
+    const int32_t stop = static_cast<int32_t>(std::min<int64_t>(int64_t{i} + n, length));
+    int16_t *const base = Samples - i; // sample j of the clip is base[j]
+    while (i < stop) {
+        const bool tail = i >= count; // past the input: silence goes in
+        const int32_t end = static_cast<int32_t>(std::min<int64_t>(
+            {tail ? stop : std::min(count, stop), i + (lineLength - r), i + (lineLength - w), nextAdvance}));
         for (; i < end; ++i, ++r, ++w) {
-            const int32_t x = tail ? 0 : Samples[i];
+            const int32_t x = tail ? 0 : base[i];
             const int64_t y = RoundHalfEven(ln[r] * decay) + x;
-            ln[w] = Wrap16(RoundHalfEven(static_cast<double>(y) * Regeneration + x));
-            Samples[i] = Clip16(y);
+            ln[w] = Wrap16(RoundHalfEven(static_cast<double>(y) * regeneration + x));
+            base[i] = Clip16(y);
         }
         if (r == lineLength)
             r = 0;
         if (w == lineLength)
             w = 0;
         if (i == nextAdvance) {
-            AdvanceProgress(gauge);
+            ++units;
             nextAdvance += e;
         }
     }
-    return m;
+    return units;
 }
 
-namespace {
+int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
+                   int32_t MaxCount, ProgressGauge *gauge)
+{
+    if (!Samples)
+        return std::max(Count, 0);
+    // The gauge moves once a block rather than at its exact samples.
+    EchoStream stream(Count, DelayMs, DecayPercent, Regeneration, MaxCount);
+    for (int32_t i = 0; i < stream.Length(); i += StreamBlock) {
+        const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, stream.Length() - i));
+        if (units > 0)
+            AdvanceProgress(gauge, units);
+    }
+    return stream.Length();
+}
 
 // The modulated delay's loop. Sweeping: the delay moves every S samples, so
 // the taps glide; without it S is 1 and k stays 0, and the glide reduces to
@@ -115,27 +132,49 @@ namespace {
 // from a half-integer both round to the same integer. Only there (and for
 // lines of more than 2^20 samples per step) the quotients are computed as
 // written.
-template <bool Sweeping>
-void RunModulatedDelay(int16_t *Samples, int32_t Count, int32_t L, int32_t Dmin, int64_t S, double DryGain,
-                       double Feedback, ProgressGauge *gauge)
+ModulatedDelayStream::ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
+                                           double DryGain, double Feedback)
 {
-    std::vector<int16_t> line(static_cast<std::size_t>(L), 0);
-    int16_t *const ln = line.data();
-    int32_t D = static_cast<int32_t>(RoundHalfEven((L + Dmin) * 0.5));
-    const double sD = static_cast<double>(S);
-    const double inverseS = 1.0 / sD;
-    const bool noFeedback = Feedback == 0.0;
-    const bool quotientShortcut = S <= (int64_t{1} << 20) && std::fabs(DryGain) <= 16.0;
-
-    int64_t k = 0;
-    int32_t dir = +1;
-    int32_t w = 0;
+    const int64_t lineSamples = DelaySamples(MaxDelayMs);
+    if (Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
+        return;
+    L = static_cast<int32_t>(lineSamples);
+    // The delay sweeps between Dmin and L; a minimum outside 0..L would put
+    // the taps outside the line.
+    Dmin = static_cast<int32_t>(std::clamp<int64_t>(DelaySamples(MinDelayMs), 0, L));
+    sweeping = SweepRate != 0;
+    if (sweeping) {
+        // A rate so fast (or so negative) that the interval rounds below one
+        // sample moves the delay at every sample.
+        const double rate = std::abs(static_cast<double>(SweepRate)) * 22050.0 * 0.001;
+        S = std::max<int64_t>(RoundHalfEven(22050 / rate), 1);
+    }
+    dryGain = DryGain;
+    feedback = Feedback;
+    line.assign(static_cast<std::size_t>(L), 0);
+    D = static_cast<int32_t>(RoundHalfEven((L + Dmin) * 0.5));
+    sD = static_cast<double>(S);
+    inverseS = 1.0 / sD;
+    noFeedback = Feedback == 0.0;
+    quotientShortcut = S <= (int64_t{1} << 20) && std::fabs(DryGain) <= 16.0;
     // D = 0 and D = L both name the slot being written.
-    int32_t r1 = (L - D) % L;
-    int32_t r2 = (r1 + dir) % L;
-    const int32_t e = ProgressInterval(Count);
-    int32_t untilAdvance = e;
+    r1 = (L - D) % L;
+    r2 = (r1 + dir) % L;
+    e = ProgressInterval(Count);
+    untilAdvance = e;
+}
 
+int32_t ModulatedDelayStream::Process(int16_t *Samples, int32_t n)
+{
+    if (line.empty() || !Samples || n <= 0)
+        return 0;
+    return sweeping ? Run<true>(Samples, n) : Run<false>(Samples, n);
+}
+
+template <bool Sweeping> int32_t ModulatedDelayStream::Run(int16_t *Samples, int32_t Count)
+{
+    int16_t *const ln = line.data();
+    int32_t units = 0;
     // Each input is stored before the taps are read, so the tap at offset D
     // reads the value stored D samples earlier (the current input for D = 0
     // or L). While k runs from 0 to S the weight glides from r2 (the old
@@ -145,7 +184,7 @@ void RunModulatedDelay(int16_t *Samples, int32_t Count, int32_t L, int32_t Dmin,
         ln[w] = static_cast<int16_t>(x);
         int64_t v;
         if constexpr (Sweeping) {
-            const double dry = x * DryGain;
+            const double dry = x * dryGain;
             const int64_t a = ln[r2];
             const int64_t b = ln[r1];
             const double approx = dry + static_cast<double>(a * (S - k) + b * k) * inverseS;
@@ -153,15 +192,15 @@ void RunModulatedDelay(int16_t *Samples, int32_t Count, int32_t L, int32_t Dmin,
             if (!quotientShortcut || std::fabs(std::fabs(approx - static_cast<double>(v)) - 0.5) <= 0x1p-30)
                 v = RoundHalfEven(dry + static_cast<double>(a * (S - k)) / sD + static_cast<double>(b * k) / sD);
         } else {
-            v = RoundHalfEven(x * DryGain + static_cast<double>(ln[r2]));
+            v = RoundHalfEven(x * dryGain + static_cast<double>(ln[r2]));
         }
         Samples[i] = Clip16(v);
         // Without feedback v * 0 + x is x itself: the line keeps the input.
         if (!noFeedback)
-            ln[w] = Clip16(RoundHalfEven(static_cast<double>(v) * Feedback + ln[w]));
+            ln[w] = Clip16(RoundHalfEven(static_cast<double>(v) * feedback + ln[w]));
         if (e > 0 && --untilAdvance == 0) {
             untilAdvance = e;
-            AdvanceProgress(gauge);
+            ++units;
         }
 
         if (++w == L)
@@ -184,27 +223,19 @@ void RunModulatedDelay(int16_t *Samples, int32_t Count, int32_t L, int32_t Dmin,
             }
         }
     }
+    return units;
 }
-
-} // namespace
 
 void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
                     double DryGain, double Feedback, ProgressGauge *gauge)
 {
-    const int64_t lineSamples = DelaySamples(MaxDelayMs);
-    if (!Samples || Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
+    if (!Samples || Count <= 0)
         return;
-    const int32_t L = static_cast<int32_t>(lineSamples);
-    // The delay sweeps between Dmin and L; a minimum outside 0..L would put
-    // the taps outside the line.
-    const int32_t Dmin = static_cast<int32_t>(std::clamp<int64_t>(DelaySamples(MinDelayMs), 0, L));
-    if (SweepRate == 0) {
-        RunModulatedDelay<false>(Samples, Count, L, Dmin, 1, DryGain, Feedback, gauge);
-        return;
+    // The gauge moves once a block rather than at its exact samples.
+    ModulatedDelayStream stream(Count, MinDelayMs, MaxDelayMs, SweepRate, DryGain, Feedback);
+    for (int32_t i = 0; i < Count; i += StreamBlock) {
+        const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
+        if (units > 0)
+            AdvanceProgress(gauge, units);
     }
-    // A rate so fast (or so negative) that the interval rounds below one
-    // sample moves the delay at every sample.
-    const double rate = std::abs(static_cast<double>(SweepRate)) * 22050.0 * 0.001;
-    const int64_t S = std::max<int64_t>(RoundHalfEven(22050 / rate), 1);
-    RunModulatedDelay<true>(Samples, Count, L, Dmin, S, DryGain, Feedback, gauge);
 }

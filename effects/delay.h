@@ -5,6 +5,7 @@
 #include "audio/progress.h"
 
 #include <cstdint>
+#include <vector>
 
 // Adds one repeat of the clip DelayMs later, decayed to DecayPercent, with
 // optional regeneration. May lengthen the clip by the delay, never beyond
@@ -17,3 +18,63 @@ int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t Dec
 // with DryGain of the input and fed back by Feedback.
 void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
                     double DryGain, double Feedback, ProgressGauge *gauge = nullptr);
+
+// EchoEffect over a clip handed over in consecutive blocks: the state
+// carries from one block to the next, so the blocks in order give exactly
+// the whole-clip result. Length() is the clip's length afterwards (the
+// blocks cover 0..Length; past Count silence goes in).
+class EchoStream {
+public:
+    EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount);
+    int32_t Length() const { return length; }
+    // Processes the next n samples in place (n runs on to Length at most)
+    // and returns the gauge units the whole-clip run advances over them.
+    int32_t Process(int16_t *Samples, int32_t n);
+
+private:
+    int32_t count = 0;
+    int32_t length = 0;
+    double decay = 0.0;
+    double regeneration = 0.0;
+    std::vector<int16_t> line; // empty: no delay, nothing changes
+    int64_t lineLength = 0;
+    int64_t r = 0;
+    int64_t w = 0;
+    int32_t e = 0;
+    int64_t nextAdvance = 0;
+    int32_t i = 0; // samples done
+};
+
+// ModulatedDelay over a clip handed over in consecutive blocks, as
+// EchoStream. Count is the whole clip's length.
+class ModulatedDelayStream {
+public:
+    ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate, double DryGain,
+                         double Feedback);
+    // Processes the next n samples in place and returns the gauge units the
+    // whole-clip run advances over them.
+    int32_t Process(int16_t *Samples, int32_t n);
+
+private:
+    template <bool Sweeping> int32_t Run(int16_t *Samples, int32_t Count);
+
+    std::vector<int16_t> line; // empty: nothing to run
+    int32_t L = 0;
+    int32_t Dmin = 0;
+    bool sweeping = false;
+    int64_t S = 1;
+    double sD = 1.0;
+    double inverseS = 1.0;
+    double dryGain = 0.0;
+    double feedback = 0.0;
+    bool noFeedback = false;
+    bool quotientShortcut = false;
+    int32_t D = 0;
+    int64_t k = 0;
+    int32_t dir = +1;
+    int32_t w = 0;
+    int32_t r1 = 0;
+    int32_t r2 = 0;
+    int32_t e = 0;
+    int32_t untilAdvance = 0;
+};

@@ -198,25 +198,25 @@ void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], boo
     if (Samples == nullptr || Gains == nullptr || Count <= 0)
         return;
     // The gauge moves once a block rather than at its exact steps.
-    constexpr int32_t Block = 1 << 14;
     ResonatorStream stream(Gains, Count, ShowProgress);
-    for (int32_t i = 0; i < Count; i += Block) {
-        const int32_t units = stream.Process(Samples + i, std::min(Block, Count - i));
+    for (int32_t i = 0; i < Count; i += StreamBlock) {
+        const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
         if (units > 0)
             AdvanceProgress(gauge, units);
     }
 }
 
+const Real48 BassOnlyGains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
+const Real48 TrebleOnlyGains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
+
 void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
 {
-    const Real48 gains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
-    ResonatorFilter(Samples, Count, gains, true, gauge);
+    ResonatorFilter(Samples, Count, BassOnlyGains, true, gauge);
 }
 
 void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressGauge *gauge)
 {
-    const Real48 gains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
-    ResonatorFilter(Samples, Count, gains, ShowProgress, gauge);
+    ResonatorFilter(Samples, Count, TrebleOnlyGains, ShowProgress, gauge);
 }
 
 PitchShiftPlan DerivePitchSweepPlan(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double StartRate,
@@ -257,12 +257,22 @@ void PitchSweep(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t Max
                     gauge);
 }
 
+PitchShiftPlan SweepUpPlan(int32_t Count)
+{
+    return DerivePitchSweepPlan(Count, 0, 35, 0.059463, 0.414214, 0.0, 1.0, 0.0);
+}
+
+PitchShiftPlan SweepDownPlan(int32_t Count)
+{
+    return DerivePitchSweepPlan(Count, 0, 35, -0.056126, -0.292893, 0.0, 1.0, 0.0);
+}
+
 void SweepUpClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
 {
-    PitchSweep(Samples, Count, 0, 35, 0.059463, 0.414214, 0.0, 1.0, 0.0, gauge);
+    RunPitchShifter(Samples, Count, SweepUpPlan(Count), gauge);
 }
 
 void SweepDownClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
 {
-    PitchSweep(Samples, Count, 0, 35, -0.056126, -0.292893, 0.0, 1.0, 0.0, gauge);
+    RunPitchShifter(Samples, Count, SweepDownPlan(Count), gauge);
 }

@@ -19,6 +19,15 @@ void PitchSweep(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t Max
 void SweepUpClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
 void SweepDownClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
 
+// The shifter's plans of Sweep Up and Sweep Down for a clip of Count samples.
+PitchShiftPlan SweepUpPlan(int32_t Count);
+PitchShiftPlan SweepDownPlan(int32_t Count);
+
+// The section gains of Bass Only (1.3 on the lowest) and Treble Only (2.5
+// on the highest).
+extern const Real48 BassOnlyGains[4];
+extern const Real48 TrebleOnlyGains[4];
+
 // The plan of PitchSweep: the shifter's plan for StartRate, with S moving
 // from S1 (StartRate) towards S2 (EndRate) one step every
 // Q = Round(Count / |S2 - S1|) samples.

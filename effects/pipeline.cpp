@@ -5,8 +5,8 @@
 //   Sweep Up, Sweep Down, Echo, Chorus, Robot voice, Backward, Flange,
 //   Pitch, Fade In, Fade Out, Bass Only, Treble Only
 //
-// Bass Only and Treble Only, the slowest two, share the work between two
-// threads when both are on (see BassThenTrebleOnTwoThreads).
+// The steps that stream share the work between two threads (see
+// RunStages).
 //
 // Slow Monster and Fast Squeaker process nothing; they only pick the rate
 // the result is played or written at.
@@ -17,11 +17,16 @@
 #include "effects/pitch.h"
 #include "effects/reverse.h"
 
+#include "effects/sample.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -32,51 +37,120 @@ constexpr int32_t PipelineGaugeUnits = 120;
 constexpr uint32_t SlowMonsterRate = 11025;
 constexpr uint32_t FastSqueakerRate = 44100;
 
-// Bass Only and Treble Only as a two-stage pipeline: a second thread runs
-// Bass Only block after block while this one runs Treble Only on every block
-// Bass Only has finished. Each filter still sees the whole clip in order,
-// so the samples are those of the two runs one after the other; only the
-// gauge's advances interleave (this thread makes all of them, so a gauge
-// that draws is only ever touched from the caller's thread). Shorter clips
-// are not worth a thread.
+// A step that streams: it takes the clip block after block, in order, and
+// covers the clip's length as it reaches the step (only the echo changes
+// it). process(samples, n) does the next n samples and returns the gauge
+// units the whole-clip routine would advance over them. weight is the
+// step's cost relative to the others, for sharing the steps between two
+// threads.
+struct Stage {
+    int32_t length = 0;
+    int32_t weight = 1;
+    std::function<int32_t(int16_t *, int32_t)> process;
+};
+
+// Shorter clips are not worth a thread.
 constexpr int32_t TwoThreadMinimum = 1 << 16;
-constexpr int32_t PipelineBlock = 1 << 14;
 
-bool BassThenTrebleOnTwoThreads(int16_t *samples, int32_t count, ProgressGauge *gauge)
+// Runs the stages over the clip in their order. A step only needs the
+// block it works on to have been through the steps before it, so with two
+// or more steps on a long clip a second thread runs the first steps block
+// after block while this thread runs the others on every block the second
+// thread has finished: each step still sees the whole clip in order and the
+// samples are those of the steps run one after the other. Only the gauge's
+// advances interleave; this thread makes all of them, so a gauge that
+// draws is only ever touched from the caller's thread.
+void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge *gauge)
 {
-    const Real48 bassGains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
-    const Real48 trebleGains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
-    ResonatorStream bass(bassGains, count, true);
-    ResonatorStream treble(trebleGains, count, true);
-    const int32_t blocks = (count + PipelineBlock - 1) / PipelineBlock;
-    std::vector<int32_t> bassUnits(static_cast<std::size_t>(blocks), 0);
-    std::atomic<int32_t> bassDone{0}; // blocks Bass Only has finished
+    if (stages.empty())
+        return;
+    int32_t length = 0;
+    for (const Stage &stage : stages)
+        length = std::max(length, stage.length);
+    const int32_t blocks = (length + StreamBlock - 1) / StreamBlock;
+    // Steps first..last - 1 on block b; returns their gauge units.
+    auto runBlock = [&](std::size_t first, std::size_t last, int32_t b) {
+        const int32_t start = b * StreamBlock;
+        int32_t units = 0;
+        for (std::size_t j = first; j < last; ++j) {
+            if (start < stages[j].length)
+                units += stages[j].process(samples + start, std::min(StreamBlock, stages[j].length - start));
+        }
+        return units;
+    };
 
-    auto blockStart = [&](int32_t b) { return samples + static_cast<std::ptrdiff_t>(b) * PipelineBlock; };
-    auto blockLength = [&](int32_t b) { return std::min(PipelineBlock, count - b * PipelineBlock); };
+    // The first `split` steps go to the second thread: as close to half the
+    // work as the order allows.
+    int64_t total = 0;
+    for (const Stage &stage : stages)
+        total += stage.weight;
+    std::size_t split = 0;
+    int64_t before = 0;
+    int64_t best = total;
+    for (std::size_t k = 1; k < stages.size(); ++k) {
+        before += stages[k - 1].weight;
+        const int64_t longer = std::max(before, total - before);
+        if (longer < best) {
+            best = longer;
+            split = k;
+        }
+    }
+
+    std::vector<int32_t> workerUnits(static_cast<std::size_t>(blocks), 0);
+    std::atomic<int32_t> workerDone{0}; // blocks the second thread has finished
     std::thread worker;
-    try {
-        worker = std::thread([&] {
+    if (split > 0 && length >= TwoThreadMinimum) {
+        try {
+            worker = std::thread([&] {
+                for (int32_t b = 0; b < blocks; ++b) {
+                    workerUnits[static_cast<std::size_t>(b)] = runBlock(0, split, b);
+                    workerDone.store(b + 1, std::memory_order_release);
+                    workerDone.notify_one();
+                }
+            });
+        } catch (const std::system_error &) {
+            split = 0; // no thread to be had: every step runs here
+        }
+    } else {
+        split = 0;
+    }
+    if (split == 0) {
+        // One step after the other over the whole clip.
+        for (std::size_t j = 0; j < stages.size(); ++j) {
             for (int32_t b = 0; b < blocks; ++b) {
-                bassUnits[static_cast<std::size_t>(b)] = bass.Process(blockStart(b), blockLength(b));
-                bassDone.store(b + 1, std::memory_order_release);
-                bassDone.notify_one();
+                const int32_t units = runBlock(j, j + 1, b);
+                if (units > 0)
+                    AdvanceProgress(gauge, units);
             }
-        });
-    } catch (const std::system_error &) {
-        return false; // no thread to be had: the caller runs both in turn
+        }
+        return;
     }
     for (int32_t b = 0; b < blocks; ++b) {
-        for (int32_t done = bassDone.load(std::memory_order_acquire); done <= b;
-             done = bassDone.load(std::memory_order_acquire))
-            bassDone.wait(done, std::memory_order_acquire);
-        const int32_t units = bassUnits[static_cast<std::size_t>(b)] + treble.Process(blockStart(b), blockLength(b));
+        for (int32_t done = workerDone.load(std::memory_order_acquire); done <= b;
+             done = workerDone.load(std::memory_order_acquire))
+            workerDone.wait(done, std::memory_order_acquire);
+        const int32_t units = workerUnits[static_cast<std::size_t>(b)] + runBlock(split, stages.size(), b);
         if (units > 0)
             AdvanceProgress(gauge, units);
     }
     worker.join();
-    return true;
 }
+
+// A stream as a stage (the stream lives as long as the stage).
+template <typename Stream, typename... Args> Stage StreamStage(int32_t length, int32_t weight, Args &&...args)
+{
+    auto stream = std::make_shared<Stream>(std::forward<Args>(args)...);
+    return Stage{length, weight, [stream](int16_t *s, int32_t n) { return stream->Process(s, n); }};
+}
+
+// Relative costs of the steps, from their benchmarks.
+constexpr int32_t SweepWeight = 70;
+constexpr int32_t EchoWeight = 25;
+constexpr int32_t ChorusWeight = 55;
+constexpr int32_t RobotWeight = 40;
+constexpr int32_t FlangeWeight = 65;
+constexpr int32_t PitchWeight = 80;
+constexpr int32_t ResonatorWeight = 170;
 
 } // namespace
 
@@ -104,32 +178,56 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
         ProgressStep = PipelineGaugeUnits / count;
 
     // Each step takes the length as the step before left it: only the echo
-    // lengthens the clip, within the working buffer's capacity.
-    auto run = [&](bool selected, auto &&step) {
-        if (!selected || !workData)
-            return;
-        step(workData, result.WorkBytes / 2);
-        workAltered = true;
-    };
+    // lengthens the clip, within the working buffer's capacity. The steps
+    // stream in three groups: up to Robot voice, Flange and Pitch between
+    // Backward and the fades, and Bass Only and Treble Only after the fades
+    // (Backward needs the whole clip, each fade the whole clip's peak).
+    if (workData) {
+        int32_t n = result.WorkBytes / 2;
+        std::vector<Stage> stages;
+        auto take = [&](bool selected, auto &&makeStage) {
+            if (!selected)
+                return;
+            stages.push_back(makeStage());
+            workAltered = true;
+        };
+        auto runStages = [&] {
+            RunStages(workData, stages, gauge);
+            stages.clear();
+        };
+        auto wholeClip = [&](bool selected, auto &&step) {
+            if (!selected)
+                return;
+            runStages();
+            step(workData, n);
+            workAltered = true;
+        };
 
-    run(effects.SweepUp, [&](int16_t *s, int32_t n) { SweepUpClip(s, n, gauge); });
-    run(effects.SweepDown, [&](int16_t *s, int32_t n) { SweepDownClip(s, n, gauge); });
-    run(effects.Echo,
-        [&](int16_t *s, int32_t n) { result.WorkBytes = 2 * EchoEffect(s, n, 300, 70, 0.0, workCapacity / 2, gauge); });
-    run(effects.Chorus, [&](int16_t *s, int32_t n) { ModulatedDelay(s, n, 20, 40, 20, 1.0, 0.0, gauge); });
-    run(effects.Robotvoice, [&](int16_t *s, int32_t n) { ModulatedDelay(s, n, 12, 12, 0, 0.0, 0.75, gauge); });
-    run(effects.Backward, [&](int16_t *s, int32_t n) { ReverseClip(s, n, gauge); });
-    run(effects.Flange, [&](int16_t *s, int32_t n) { ModulatedDelay(s, n, 0, 6, 6, 0.9, 0.5, gauge); });
-    run(effects.PitchPosition != PitchBarRest,
-        [&](int16_t *s, int32_t n) { PitchShiftClip(s, n, PitchBarMax - effects.PitchPosition, gauge); });
-    run(effects.FadeIn, [&](int16_t *s, int32_t n) { FadeInClip(s, n, gauge); });
-    run(effects.FadeOut, [&](int16_t *s, int32_t n) { FadeOutClip(s, n, gauge); });
-    if (effects.BassOnly && effects.TrebleOnly && workData && result.WorkBytes / 2 >= TwoThreadMinimum &&
-        BassThenTrebleOnTwoThreads(workData, result.WorkBytes / 2, gauge)) {
-        workAltered = true;
-    } else {
-        run(effects.BassOnly, [&](int16_t *s, int32_t n) { BassOnlyClip(s, n, gauge); });
-        run(effects.TrebleOnly, [&](int16_t *s, int32_t n) { TrebleOnlyClip(s, n, true, gauge); });
+        take(effects.SweepUp, [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepUpPlan(n), n); });
+        take(effects.SweepDown, [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepDownPlan(n), n); });
+        take(effects.Echo, [&] {
+            auto echo = std::make_shared<EchoStream>(n, 300, 70, 0.0, workCapacity / 2);
+            n = echo->Length();
+            result.WorkBytes = 2 * n;
+            return Stage{n, EchoWeight, [echo](int16_t *s, int32_t count) { return echo->Process(s, count); }};
+        });
+        take(effects.Chorus,
+             [&] { return StreamStage<ModulatedDelayStream>(n, ChorusWeight, n, 20, 40, 20, 1.0, 0.0); });
+        take(effects.Robotvoice,
+             [&] { return StreamStage<ModulatedDelayStream>(n, RobotWeight, n, 12, 12, 0, 0.0, 0.75); });
+        wholeClip(effects.Backward, [&](int16_t *s, int32_t count) { ReverseClip(s, count, gauge); });
+        take(effects.Flange, [&] { return StreamStage<ModulatedDelayStream>(n, FlangeWeight, n, 0, 6, 6, 0.9, 0.5); });
+        take(effects.PitchPosition != PitchBarRest, [&] {
+            return StreamStage<PitchShifterStream>(n, PitchWeight, PitchAmountPlan(PitchBarMax - effects.PitchPosition),
+                                                   n);
+        });
+        wholeClip(effects.FadeIn, [&](int16_t *s, int32_t count) { FadeInClip(s, count, gauge); });
+        wholeClip(effects.FadeOut, [&](int16_t *s, int32_t count) { FadeOutClip(s, count, gauge); });
+        take(effects.BassOnly,
+             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, BassOnlyGains, n, true); });
+        take(effects.TrebleOnly,
+             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, TrebleOnlyGains, n, true); });
+        runStages();
     }
 
     result.SampleRate = voiceRate;

@@ -20,8 +20,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <vector>
+
+// What the stream holds: one of the four loops below with its state.
+class PitchShifterState {
+public:
+    virtual ~PitchShifterState() = default;
+    virtual int32_t Process(int16_t *Samples, int32_t Count) = 0;
+};
 
 namespace {
 
@@ -98,174 +106,192 @@ inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t
 // amount of the pitch bar and both sweeps. Then a * 0 + x is x and x * 0 +
 // a * 1 is a, exactly: the line keeps the input and the output is the tap's
 // value, clipped.
-template <bool Sweep, bool Plain>
-void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
-{
-    const int32_t L = plan.L;
-    const int32_t Dmin = plan.Dmin;
-    const int32_t D0 = plan.D0;
-    const int32_t dir = plan.Dir;
-    const double dryGain = plan.DryGain;
-    const double wetGain = plan.WetGain;
-    const double feedback = plan.Feedback;
-
-    std::vector<int16_t> line(static_cast<size_t>(L), 0);
-    double sinTable[PitchCrossfadeLength];
-    double cosTable[PitchCrossfadeLength];
-    for (int32_t j = 0; j < PitchCrossfadeLength; ++j) {
-        sinTable[j] = std::sin(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
-        cosTable[j] = std::cos(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
+template <bool Sweep, bool Plain> class Shifter final : public PitchShifterState {
+public:
+    Shifter(const PitchShiftPlan &p, int32_t clipCount)
+        : plan(p), L(p.L), Dmin(p.Dmin), D0(p.D0), dir(p.Dir), dryGain(p.DryGain), wetGain(p.WetGain),
+          feedback(p.Feedback), line(static_cast<size_t>(p.L), 0), S(p.S), sD(static_cast<double>(p.S)),
+          inverseS(1.0 / sD),
+          // Past 2^20 samples a step the reciprocal is not close enough
+          // (see RoundedMix); a sweep only moves S between its two ends.
+          quotientShortcut(std::max(p.S, Sweep ? p.SMax : p.S) <= (int64_t{1} << 20)), G(p.G), cnt(p.G), DA(p.D0),
+          DB(p.D0), e(ProgressStep > 0 ? clipCount / ProgressStep : 0), untilAdvance(e)
+    {
+        for (int32_t j = 0; j < PitchCrossfadeLength; ++j) {
+            sinTable[j] = std::sin(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
+            cosTable[j] = std::cos(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
+        }
+        tableA = sinTable;
+        tableB = cosTable;
+        rA1 = IndexAtDelay(w, DA, L);
+        rA2 = Neighbour(rA1, dir, L);
     }
 
-    int64_t S = plan.S;
-    double sD = static_cast<double>(S);
-    double inverseS = 1.0 / sD;
-    // Past 2^20 samples a step the reciprocal is not close enough (see
-    // RoundedMix); a sweep only moves S between its two ends.
-    const bool quotientShortcut = std::max(plan.S, Sweep ? plan.SMax : plan.S) <= (int64_t{1} << 20);
-    int32_t G = plan.G;
+    // The next Count samples of the clip; returns the gauge units due.
+    int32_t Process(int16_t *Samples, int32_t Count) override
+    {
+        int32_t units = 0;
+        int16_t *const ln = line.data();
+        for (int32_t i = 0; i < Count; ++i) {
+            if constexpr (Plain) {
+                // Between crossfades, with one tap alone at gain 1, the samples
+                // before the next event (a step of the delays, a change of S, a
+                // move of the gauge, the last sample) only read the tap and move
+                // the indices on; they run in a loop of their own and the event
+                // sample goes through the full step below.
+                const bool aAlone = gA == 1.0 && gB == 0.0;
+                if (c == 0 && (S - k > 2 || !plan.Steps) && quotientShortcut && (aAlone || (gA == 0.0 && gB == 1.0))) {
+                    int64_t quiet = Count - 1 - i;
+                    if (e > 0)
+                        quiet = std::min<int64_t>(quiet, untilAdvance - 1);
+                    if (plan.Steps) {
+                        quiet = std::min(quiet, S - 1 - k);
+                        if constexpr (Sweep)
+                            quiet = std::min(quiet, plan.Q - 1 - q);
+                    }
+                    if (quiet > 0) {
+                        int32_t r1 = aAlone ? rA1 : rB1;
+                        int32_t r2 = aAlone ? rA2 : rB2;
+                        const int64_t kStep = plan.Steps ? 1 : 0;
+                        for (int64_t j = 0; j < quiet; ++j, ++i, k += kStep) {
+                            // The taps are read before the input is stored, as below.
+                            const double approx = static_cast<double>(ln[r1] * (S - k) + ln[r2] * k) * inverseS;
+                            int64_t a = RoundHalfEven(approx);
+                            if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
+                                a = RoundHalfEven(TapValue(ln, r1, r2, S, sD, k));
+                            ln[w] = Samples[i];
+                            Samples[i] = Clip16(a);
+                            Forward(w, L);
+                            Forward(r1, L);
+                            Forward(r2, L);
+                        }
+                        // The other tap's indices move on as far.
+                        const int32_t moved = static_cast<int32_t>(quiet % L);
+                        auto along = [&](int32_t r) { return r + moved >= L ? r + moved - L : r + moved; };
+                        rA1 = aAlone ? r1 : along(rA1);
+                        rA2 = aAlone ? r2 : along(rA2);
+                        rB1 = aAlone ? along(rB1) : r1;
+                        rB2 = aAlone ? along(rB2) : r2;
+                        if (e > 0)
+                            untilAdvance -= static_cast<int32_t>(quiet);
+                        if constexpr (Sweep) {
+                            if (plan.Steps)
+                                q += quiet;
+                        }
+                    }
+                }
+            }
+            const int64_t a = quotientShortcut ? RoundedMix(ln, rA1, rA2, rB1, rB2, S, sD, inverseS, k, gA, gB)
+                                               : RoundHalfEven(ExactMix(ln, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
+            const int32_t x = Samples[i];
+            if constexpr (Plain) {
+                ln[w] = static_cast<int16_t>(x);
+                Samples[i] = Clip16(a);
+            } else {
+                ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
+                Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
+            }
+
+            if (c > 0) {
+                --c;
+                gA = tableA[c];
+                gB = tableB[c];
+            }
+            if (e > 0 && --untilAdvance == 0) {
+                untilAdvance = e;
+                ++units;
+            }
+            Forward(w, L);
+            Forward(rA1, L);
+            Forward(rA2, L);
+            Forward(rB1, L);
+            Forward(rB2, L);
+
+            if (!plan.Steps)
+                continue;
+            if constexpr (Sweep) {
+                // The sweep moves S first; k may then already be past the new S,
+                // which is why the step below tests k >= S.
+                if (++q >= plan.Q) {
+                    q = 0;
+                    S += plan.SDir;
+                    if (S > plan.SMax)
+                        S = plan.SMax;
+                    if (S < plan.SMin)
+                        S = plan.SMin;
+                    sD = static_cast<double>(S);
+                    inverseS = 1.0 / sD;
+                    G = PitchRestartSteps(L, Dmin, S);
+                }
+            }
+            if (++k < S)
+                continue;
+            k = 0;
+            DA += dir;
+            DB += dir;
+            DA = DA > L ? L : (DA < Dmin ? Dmin : DA);
+            DB = DB > L ? L : (DB < Dmin ? Dmin : DB);
+            rA1 = IndexAtDelay(w, DA, L);
+            rB1 = IndexAtDelay(w, DB, L);
+            if (--cnt <= 0) {
+                c = PitchCrossfadeLength;
+                cnt = G;
+                if (nextIsB) {
+                    // A fades out, B starts again and fades in.
+                    DB = D0;
+                    rB1 = IndexAtDelay(w, DB, L);
+                    tableA = sinTable;
+                    tableB = cosTable;
+                } else {
+                    DA = D0;
+                    rA1 = IndexAtDelay(w, DA, L);
+                    tableA = cosTable;
+                    tableB = sinTable;
+                }
+                nextIsB = !nextIsB;
+            }
+            rA2 = Neighbour(rA1, dir, L);
+            rB2 = Neighbour(rB1, dir, L);
+        }
+        return units;
+    }
+
+private:
+    const PitchShiftPlan plan;
+    const int32_t L;
+    const int32_t Dmin;
+    const int32_t D0;
+    const int32_t dir;
+    const double dryGain;
+    const double wetGain;
+    const double feedback;
+    std::vector<int16_t> line;
+    double sinTable[PitchCrossfadeLength];
+    double cosTable[PitchCrossfadeLength];
+    int64_t S;
+    double sD;
+    double inverseS;
+    const bool quotientShortcut;
+    int32_t G;
     double gA = 1.0;
     double gB = 0.0;
-    const double *tableA = sinTable; // the table gA follows
-    const double *tableB = cosTable;
+    const double *tableA = nullptr; // the table gA follows
+    const double *tableB = nullptr;
     int32_t c = 0;
-    int32_t cnt = G;
+    int32_t cnt;
     bool nextIsB = true;
     int64_t k = 0;
     int64_t q = 0;
-    int32_t DA = D0;
-    int32_t DB = D0;
+    int32_t DA;
+    int32_t DB;
     int32_t w = 0;
-    int32_t rA1 = IndexAtDelay(w, DA, L);
-    int32_t rA2 = Neighbour(rA1, dir, L);
+    int32_t rA1 = 0;
+    int32_t rA2 = 0;
     int32_t rB1 = 0;
     int32_t rB2 = 0;
-    const int32_t e = ProgressStep > 0 ? Count / ProgressStep : 0;
-    int32_t untilAdvance = e;
-    int16_t *const ln = line.data();
-
-    for (int32_t i = 0; i < Count; ++i) {
-        if constexpr (Plain) {
-            // Between crossfades, with one tap alone at gain 1, the samples
-            // before the next event (a step of the delays, a change of S, a
-            // move of the gauge, the last sample) only read the tap and move
-            // the indices on; they run in a loop of their own and the event
-            // sample goes through the full step below.
-            const bool aAlone = gA == 1.0 && gB == 0.0;
-            if (c == 0 && (S - k > 2 || !plan.Steps) && quotientShortcut && (aAlone || (gA == 0.0 && gB == 1.0))) {
-                int64_t quiet = Count - 1 - i;
-                if (e > 0)
-                    quiet = std::min<int64_t>(quiet, untilAdvance - 1);
-                if (plan.Steps) {
-                    quiet = std::min(quiet, S - 1 - k);
-                    if constexpr (Sweep)
-                        quiet = std::min(quiet, plan.Q - 1 - q);
-                }
-                if (quiet > 0) {
-                    int32_t r1 = aAlone ? rA1 : rB1;
-                    int32_t r2 = aAlone ? rA2 : rB2;
-                    const int64_t kStep = plan.Steps ? 1 : 0;
-                    for (int64_t j = 0; j < quiet; ++j, ++i, k += kStep) {
-                        // The taps are read before the input is stored, as below.
-                        const double approx = static_cast<double>(ln[r1] * (S - k) + ln[r2] * k) * inverseS;
-                        int64_t a = RoundHalfEven(approx);
-                        if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
-                            a = RoundHalfEven(TapValue(ln, r1, r2, S, sD, k));
-                        ln[w] = Samples[i];
-                        Samples[i] = Clip16(a);
-                        Forward(w, L);
-                        Forward(r1, L);
-                        Forward(r2, L);
-                    }
-                    // The other tap's indices move on as far.
-                    const int32_t moved = static_cast<int32_t>(quiet % L);
-                    auto along = [&](int32_t r) { return r + moved >= L ? r + moved - L : r + moved; };
-                    rA1 = aAlone ? r1 : along(rA1);
-                    rA2 = aAlone ? r2 : along(rA2);
-                    rB1 = aAlone ? along(rB1) : r1;
-                    rB2 = aAlone ? along(rB2) : r2;
-                    if (e > 0)
-                        untilAdvance -= static_cast<int32_t>(quiet);
-                    if constexpr (Sweep) {
-                        if (plan.Steps)
-                            q += quiet;
-                    }
-                }
-            }
-        }
-        const int64_t a = quotientShortcut ? RoundedMix(ln, rA1, rA2, rB1, rB2, S, sD, inverseS, k, gA, gB)
-                                           : RoundHalfEven(ExactMix(ln, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
-        const int32_t x = Samples[i];
-        if constexpr (Plain) {
-            ln[w] = static_cast<int16_t>(x);
-            Samples[i] = Clip16(a);
-        } else {
-            ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
-            Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
-        }
-
-        if (c > 0) {
-            --c;
-            gA = tableA[c];
-            gB = tableB[c];
-        }
-        if (e > 0 && --untilAdvance == 0) {
-            untilAdvance = e;
-            AdvanceProgress(gauge);
-        }
-        Forward(w, L);
-        Forward(rA1, L);
-        Forward(rA2, L);
-        Forward(rB1, L);
-        Forward(rB2, L);
-
-        if (!plan.Steps)
-            continue;
-        if constexpr (Sweep) {
-            // The sweep moves S first; k may then already be past the new S,
-            // which is why the step below tests k >= S.
-            if (++q >= plan.Q) {
-                q = 0;
-                S += plan.SDir;
-                if (S > plan.SMax)
-                    S = plan.SMax;
-                if (S < plan.SMin)
-                    S = plan.SMin;
-                sD = static_cast<double>(S);
-                inverseS = 1.0 / sD;
-                G = PitchRestartSteps(L, Dmin, S);
-            }
-        }
-        if (++k < S)
-            continue;
-        k = 0;
-        DA += dir;
-        DB += dir;
-        DA = DA > L ? L : (DA < Dmin ? Dmin : DA);
-        DB = DB > L ? L : (DB < Dmin ? Dmin : DB);
-        rA1 = IndexAtDelay(w, DA, L);
-        rB1 = IndexAtDelay(w, DB, L);
-        if (--cnt <= 0) {
-            c = PitchCrossfadeLength;
-            cnt = G;
-            if (nextIsB) {
-                // A fades out, B starts again and fades in.
-                DB = D0;
-                rB1 = IndexAtDelay(w, DB, L);
-                tableA = sinTable;
-                tableB = cosTable;
-            } else {
-                DA = D0;
-                rA1 = IndexAtDelay(w, DA, L);
-                tableA = cosTable;
-                tableB = sinTable;
-            }
-            nextIsB = !nextIsB;
-        }
-        rA2 = Neighbour(rA1, dir, L);
-        rB2 = Neighbour(rB1, dir, L);
-    }
-}
+    const int32_t e;
+    int32_t untilAdvance;
+};
 
 } // namespace
 
@@ -320,15 +346,37 @@ PitchShiftPlan DerivePitchShiftPlan(int32_t MinDelayMs, int32_t MaxDelayMs, doub
     return plan;
 }
 
+PitchShifterStream::PitchShifterStream(const PitchShiftPlan &plan, int32_t Count)
+{
+    if (!plan.Valid || Count <= 0)
+        return;
+    const bool plain = plan.DryGain == 0.0 && plan.WetGain == 1.0 && plan.Feedback == 0.0;
+    if (plan.Sweeps)
+        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<true, true>(plan, Count))
+                      : std::unique_ptr<PitchShifterState>(new Shifter<true, false>(plan, Count));
+    else
+        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<false, true>(plan, Count))
+                      : std::unique_ptr<PitchShifterState>(new Shifter<false, false>(plan, Count));
+}
+
+PitchShifterStream::~PitchShifterStream() = default;
+
+int32_t PitchShifterStream::Process(int16_t *Samples, int32_t n)
+{
+    return state && Samples && n > 0 ? state->Process(Samples, n) : 0;
+}
+
 void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
 {
     if (!plan.Valid || Samples == nullptr || Count <= 0)
         return;
-    const bool plain = plan.DryGain == 0.0 && plan.WetGain == 1.0 && plan.Feedback == 0.0;
-    if (plan.Sweeps)
-        plain ? Shift<true, true>(Samples, Count, plan, gauge) : Shift<true, false>(Samples, Count, plan, gauge);
-    else
-        plain ? Shift<false, true>(Samples, Count, plan, gauge) : Shift<false, false>(Samples, Count, plan, gauge);
+    // The gauge moves once a block rather than at its exact samples.
+    PitchShifterStream stream(plan, Count);
+    for (int32_t i = 0; i < Count; i += StreamBlock) {
+        const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
+        if (units > 0)
+            AdvanceProgress(gauge, units);
+    }
 }
 
 void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
@@ -351,10 +399,15 @@ bool PitchAmountSettings(int32_t Amount, PitchAmountSetting &setting)
     return true;
 }
 
-void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressGauge *gauge)
+PitchShiftPlan PitchAmountPlan(int32_t Amount)
 {
     PitchAmountSetting setting;
     if (!PitchAmountSettings(Amount, setting))
-        return;
-    PitchShift(Samples, Count, 0, setting.MaxDelayMs, setting.Rate, 0.0, 1.0, 0.0, gauge);
+        return PitchShiftPlan{};
+    return DerivePitchShiftPlan(0, setting.MaxDelayMs, setting.Rate, 0.0, 1.0, 0.0);
+}
+
+void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressGauge *gauge)
+{
+    RunPitchShifter(Samples, Count, PitchAmountPlan(Amount), gauge);
 }

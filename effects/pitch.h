@@ -5,6 +5,7 @@
 #include "audio/progress.h"
 
 #include <cstdint>
+#include <memory>
 
 void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
                 double WetGain, double Feedback, ProgressGauge *gauge = nullptr);
@@ -58,9 +59,31 @@ PitchShiftPlan DerivePitchShiftPlan(int32_t MinDelayMs, int32_t MaxDelayMs, doub
 // samples when ProgressStep is positive.
 void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge = nullptr);
 
+// RunPitchShifter over a clip handed over in consecutive blocks: the state
+// carries from one block to the next, so the blocks of a clip in order give
+// exactly the whole-clip result. Count is the whole clip's length.
+class PitchShifterState;
+class PitchShifterStream {
+public:
+    PitchShifterStream(const PitchShiftPlan &plan, int32_t Count);
+    ~PitchShifterStream();
+    PitchShifterStream(const PitchShifterStream &) = delete;
+    PitchShifterStream &operator=(const PitchShifterStream &) = delete;
+
+    // Shifts the next n samples in place and returns the gauge units the
+    // whole-clip run advances over them.
+    int32_t Process(int16_t *Samples, int32_t n);
+
+private:
+    std::unique_ptr<PitchShifterState> state; // none for an invalid plan
+};
+
 // The slider amount's Rate and MaxDelayMs; false for 6 and outside 0..12.
 struct PitchAmountSetting {
     double Rate = 0.0;
     int32_t MaxDelayMs = 0;
 };
 bool PitchAmountSettings(int32_t Amount, PitchAmountSetting &setting);
+
+// The plan of PitchShiftClip for Amount (not Valid for 6 and outside 0..12).
+PitchShiftPlan PitchAmountPlan(int32_t Amount);

@@ -48,3 +48,7 @@ inline int32_t MsToSamples(int32_t ms)
 {
     return static_cast<int32_t>(RoundHalfEven(ms * 22050 * 0.001));
 }
+
+// Samples per block when a whole-clip routine runs its stream: the gauge
+// moves once a block.
+inline constexpr int32_t StreamBlock = 1 << 14;

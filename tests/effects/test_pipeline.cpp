@@ -379,3 +379,53 @@ TEST(EffectPipeline, BassAndTrebleOnTwoThreadsEqualTheTwoRunsInTurn)
         EXPECT_GT(gauge.Progress(), 0);
     }
 }
+
+// Every step on a clip long enough for the steps to share two threads, with
+// room for the echo to lengthen it: the same samples, length and gauge
+// units as the routines run one after the other in the pipeline's order.
+TEST(EffectPipeline, EveryStepOnTwoThreadsEqualsTheRoutinesInTurn)
+{
+    ProgressStepScope keep;
+    const int32_t count = 200003;
+    std::vector<int16_t> voice(count);
+    uint32_t seed = 77;
+    for (int32_t i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        voice[i] = (i / 5000) % 4 == 3 ? 0 : static_cast<int16_t>(static_cast<int32_t>(seed >> 16) - 32768);
+    }
+    const int32_t room = 3000; // less than the echo's 6615
+    for (int32_t pitch : {0, 12, 6}) {
+        TEffectSet s;
+        s.SweepUp = s.SweepDown = s.Echo = s.Chorus = s.Robotvoice = s.Backward = s.Flange = true;
+        s.FadeIn = s.FadeOut = s.BassOnly = s.TrebleOnly = true;
+        s.PitchPosition = pitch;
+        Buffers b(voice, count + room);
+        RecordingGauge gauge;
+        const PipelineResult r = b.Run(s, &gauge);
+
+        std::vector<int16_t> expected = voice;
+        expected.resize(count + room, 0);
+        RecordingGauge expectedGauge;
+        ResetProgress(expectedGauge, 120);
+        ProgressStep = 120 / CountEffects(s);
+        int32_t n = count;
+        SweepUpClip(expected.data(), n, &expectedGauge);
+        SweepDownClip(expected.data(), n, &expectedGauge);
+        n = EchoEffect(expected.data(), n, 300, 70, 0.0, count + room, &expectedGauge);
+        ModulatedDelay(expected.data(), n, 20, 40, 20, 1.0, 0.0, &expectedGauge);
+        ModulatedDelay(expected.data(), n, 12, 12, 0, 0.0, 0.75, &expectedGauge);
+        ReverseClip(expected.data(), n, &expectedGauge);
+        ModulatedDelay(expected.data(), n, 0, 6, 6, 0.9, 0.5, &expectedGauge);
+        PitchShiftClip(expected.data(), n, PitchBarMax - pitch, &expectedGauge);
+        FadeInClip(expected.data(), n, &expectedGauge);
+        FadeOutClip(expected.data(), n, &expectedGauge);
+        BassOnlyClip(expected.data(), n, &expectedGauge);
+        TrebleOnlyClip(expected.data(), n, true, &expectedGauge);
+        expected.resize(n);
+
+        EXPECT_EQ(n, count + room);
+        EXPECT_EQ(r.WorkBytes, 2 * n) << pitch;
+        EXPECT_EQ(b.Processed(r), expected) << pitch;
+        EXPECT_EQ(gauge.Progress(), expectedGauge.Progress()) << pitch;
+    }
+}
