@@ -65,14 +65,22 @@ inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, d
 
 // The two taps' mix as written: a tap whose gain is exactly 0 adds exactly
 // 0, so it is not read.
-inline double ExactMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2, int64_t S, double sD,
-                       int64_t k, double gA, double gB)
+[[gnu::always_inline]] inline double ExactMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2,
+                                              int64_t S, double sD, int64_t k, double gA, double gB)
 {
     if (gB == 0.0)
         return gA * TapValue(line, rA1, rA2, S, sD, k);
     if (gA == 0.0)
         return gB * TapValue(line, rB1, rB2, S, sD, k);
     return gA * TapValue(line, rA1, rA2, S, sD, k) + gB * TapValue(line, rB1, rB2, S, sD, k);
+}
+
+// For S a power of two (up to 2^20) both quotients of a tap, their sum and
+// n times the reciprocal of S are exact: a tap alone at gain 1 is n / S
+// itself either way, half-integers included.
+inline bool ExactQuotients(int64_t S)
+{
+    return (S & (S - 1)) == 0;
 }
 
 // Round(ExactMix) without the divisions. A tap's two correctly rounded
@@ -83,8 +91,9 @@ inline double ExactMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB
 // half-integer both round to the same integer (a tap alone at gain 1 is a
 // multiple of 1 / S, at least 2^-21 from any half-integer it is not equal
 // to); nearer, the quotients decide as written.
-inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2, int64_t S, double sD,
-                          double inverseS, int64_t k, double gA, double gB)
+[[gnu::always_inline]] inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1,
+                                                 int32_t rB2, int64_t S, double sD, double inverseS, int64_t k,
+                                                 double gA, double gB)
 {
     auto tap = [&](int32_t r1, int32_t r2) {
         return static_cast<double>(line[r1] * (S - k) + line[r2] * k) * inverseS;
@@ -97,7 +106,8 @@ inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t
     else
         approx = gA * tap(rA1, rA2) + gB * tap(rB1, rB2);
     const int64_t a = RoundHalfEven(approx);
-    if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) > 0x1p-30)
+    if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) > 0x1p-30 ||
+        (ExactQuotients(S) && ((gA == 1.0 && gB == 0.0) || (gA == 0.0 && gB == 1.0))))
         return a;
     return RoundHalfEven(ExactMix(line, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
 }
@@ -153,11 +163,12 @@ public:
                         int32_t r1 = aAlone ? rA1 : rB1;
                         int32_t r2 = aAlone ? rA2 : rB2;
                         const int64_t kStep = plan.Steps ? 1 : 0;
+                        const bool exactTap = ExactQuotients(S);
                         for (int64_t j = 0; j < quiet; ++j, ++i, k += kStep) {
                             // The taps are read before the input is stored, as below.
                             const double approx = static_cast<double>(ln[r1] * (S - k) + ln[r2] * k) * inverseS;
                             int64_t a = RoundHalfEven(approx);
-                            if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
+                            if (!exactTap && std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
                                 a = RoundHalfEven(TapValue(ln, r1, r2, S, sD, k));
                             ln[w] = Samples[i];
                             Samples[i] = Clip16(a);
