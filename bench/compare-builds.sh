@@ -1,15 +1,16 @@
 #!/bin/sh
 # Per-routine throughput of two builds of the benchmark programs, measured
 # in one run: bench_effects and bench_pipeline of OLD and NEW alternately,
-# RUNS times each (default 3), and for every benchmark the median time of
-# each build and the ratio OLD / NEW (how many times faster NEW is).
+# RUNS times each (default 3), and for every benchmark the median CPU time
+# and wall time of each build and the ratios OLD / NEW (how many times
+# faster NEW is).
 #
 #   bench/compare-builds.sh OLD_BUILD_DIR NEW_BUILD_DIR
 #
-# Google Benchmark's CPU time is compared by default (TIME=real for wall
-# time): on a machine shared with other work, the CPU time a routine takes
-# moves far less than its wall time. The load average is printed before
-# and after.
+# On a machine shared with other work the CPU time a routine takes moves far
+# less than its wall time; the pipeline's CPU time counts both its threads,
+# so there the wall time says how long one waits. The load average is
+# printed before and after.
 set -eu
 
 if [ $# -ne 2 ]; then
@@ -19,8 +20,6 @@ fi
 old=$1
 new=$2
 runs=${RUNS:-3}
-column=4 # cpu_time in Google Benchmark's CSV
-[ "${TIME:-cpu}" = real ] && column=3
 for program in bench_effects bench_pipeline; do
     for build in "$old" "$new"; do
         if [ ! -x "$build/bench/$program" ]; then
@@ -40,7 +39,8 @@ while [ "$i" -le "$runs" ]; do
         eval "build=\$$side"
         for program in bench_effects bench_pipeline; do
             "$build/bench/$program" --benchmark_format=csv 2>/dev/null | grep '^"' |
-                awk -F, -v c="$column" -v s="$side" '{ gsub(/"/, "", $1); print s, $1, $c }' >>"$work/times.txt"
+                awk -F, -v s="$side" '{ gsub(/"/, "", $1); sub(/\/process_time/, "", $1); sub(/\/real_time$/, "", $1); print s, $1, $4 >"/dev/stdout"; print s, $1, $3 >"/dev/stderr" }' \
+                    >>"$work/cpu.txt" 2>>"$work/real.txt"
         done
     done
     i=$((i + 1))
@@ -48,20 +48,25 @@ done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 # Median per build and benchmark, then the ratio.
-printf "%-45s %12s %12s %8s\n" benchmark "old ms" "new ms" old/new
-sort -k2,2 -k1,1 -k3,3n "$work/times.txt" | awk '
-    function flush() {
-        if (n == 0) return
-        m = (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
-        median[side SUBSEP name] = m
-        names[name] = 1
-        n = 0
-    }
-    { if ($1 != side || $2 != name) { flush(); side = $1; name = $2 } v[++n] = $3 }
-    END {
-        flush()
-        for (name in names) {
-            o = median["old" SUBSEP name]; w = median["new" SUBSEP name]
-            printf "%-45s %12.2f %12.2f %8.2f\n", name, o, w, (w > 0 ? o / w : 0)
+medians() {
+    sort -k2,2 -k1,1 -k3,3n "$1" | awk '
+        function flush() {
+            if (n == 0) return
+            print side, name, (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2
+            n = 0
         }
-    }' | sort
+        { if ($1 != side || $2 != name) { flush(); side = $1; name = $2 } v[++n] = $3 }
+        END { flush() }'
+}
+medians "$work/cpu.txt" | sed 's/^/cpu /' >"$work/medians.txt"
+medians "$work/real.txt" | sed 's/^/real /' >>"$work/medians.txt"
+printf "%-48s %10s %10s %8s %10s %10s %8s\n" benchmark "old cpu" "new cpu" old/new "old wall" "new wall" old/new
+awk '
+    { m[$1 SUBSEP $2 SUBSEP $3] = $4; names[$3] = 1 }
+    END {
+        for (name in names) {
+            oc = m["cpu" SUBSEP "old" SUBSEP name]; nc = m["cpu" SUBSEP "new" SUBSEP name]
+            ow = m["real" SUBSEP "old" SUBSEP name]; nw = m["real" SUBSEP "new" SUBSEP name]
+            printf "%-48s %10.2f %10.2f %8.2f %10.2f %10.2f %8.2f\n", name, oc, nc, (nc > 0 ? oc / nc : 0), ow, nw, (nw > 0 ? ow / nw : 0)
+        }
+    }' "$work/medians.txt" | sort
