@@ -5,6 +5,7 @@
 
 #include "audio/lameconvert.h"
 
+#include "audio/replacefile.h"
 #include "platform/lame_enc.h"
 
 #include <dlfcn.h>
@@ -96,10 +97,14 @@ bool LameLibraryAvailable()
 
 int16_t LameConvertFile(const std::string &source, const std::string &destination, int32_t bitRate)
 {
-    LameStopRequested = false;
+    // Every conversion starts from 0 %; the stop request is cleared when a
+    // conversion returns, so one that came before this one began stands.
+    LameProgress = 0;
+    struct TStopClearer {
+        ~TStopClearer() { LameStopRequested = false; }
+    } clearer;
     TFile in{std::fopen(source.c_str(), "rb")};
-    TFile out{in.F ? std::fopen(destination.c_str(), "wb") : nullptr};
-    if (!in.F || !out.F)
+    if (!in.F)
         return LameNotOpened;
 
     unsigned char header[44];
@@ -163,6 +168,16 @@ int16_t LameConvertFile(const std::string &source, const std::string &destinatio
         return LameNoMemory;
     }
 
+    // Only now, with the source and the settings accepted, does a file
+    // appear: a temporary one beside the destination, renamed over it when
+    // the last frame is written.
+    if (LameStopRequested)
+        return LameStopped;
+    TFileReplacement replacement(destination);
+    std::FILE *out = replacement.Open() ? replacement.Stream() : nullptr;
+    if (!out)
+        return LameNotOpened;
+
     uint64_t done = 0;
     while (done != dataBytes) {
         const size_t n = static_cast<size_t>(std::min<uint64_t>(chunkBytes, dataBytes - done));
@@ -171,7 +186,7 @@ int16_t LameConvertFile(const std::string &source, const std::string &destinatio
         uint32_t produced = 0;
         if (library.Encode(stream, static_cast<uint32_t>(n / 2), chunk.data(), output.data(), &produced) != 0)
             return LameEncodeFailed;
-        if (std::fwrite(output.data(), 1, produced, out.F) != produced)
+        if (std::fwrite(output.data(), 1, produced, out) != produced)
             return LameWriteFailed;
         done += n;
         LameProgress = static_cast<uint16_t>(done * 100 / dataBytes);
@@ -180,9 +195,8 @@ int16_t LameConvertFile(const std::string &source, const std::string &destinatio
     }
     uint32_t produced = 0;
     library.Deinit(stream, output.data(), &produced);
-    if (std::fwrite(output.data(), 1, produced, out.F) != produced)
+    if (std::fwrite(output.data(), 1, produced, out) != produced || !replacement.Commit())
         return LameWriteFailed;
-    if (std::fflush(out.F) != 0)
-        return LameWriteFailed;
+    LameProgress = 100;
     return LameOk;
 }

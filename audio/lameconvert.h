@@ -4,7 +4,9 @@
 //
 // LameProgress (0..100, written here) and LameStopRequested (written by the
 // export dialog, read here after each chunk) are the two words the dialog
-// and the conversion thread share.
+// and the conversion thread share. A stop request set before a conversion
+// begins stops it after its first chunk; the request is cleared when a
+// conversion returns, and whoever starts one clears it first.
 #pragma once
 
 #include <atomic>
@@ -31,8 +33,11 @@ inline std::atomic<uint16_t> LameProgress{0};
 inline std::atomic<bool> LameStopRequested{false};
 
 // Converts source to destination at bitRate kbit/s; one of the codes above.
-// The destination is created before the source is checked, and keeps what
-// was encoded when a later step fails.
+// LameProgress starts at 0 and ends at 100 on success. The MP3 is written
+// to a temporary file beside the destination (created only after the source,
+// the bit rate and the encoder have been accepted) and renamed over the
+// destination when complete: on any failure or stop a file already at the
+// destination keeps every byte and no temporary file is left.
 int16_t LameConvertFile(const std::string &source, const std::string &destination, int32_t bitRate);
 
 // The folder the library is loaded from: the program's own folder unless a

@@ -17,6 +17,7 @@
 // 90-unit gauge.
 #include "audio/wavefile.h"
 
+#include "audio/replacefile.h"
 #include "audio/riff.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
@@ -25,11 +26,11 @@
 #include <bit>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -57,7 +58,11 @@ constexpr int32_t AspectUnits = 30;
 const std::string IncompatibleText = "Incompatible file format of: ";
 const std::string NoBufferText = "Cannot allocate buffer for audio data, Terminating...";
 const std::string NoMemoryText = "Unable to allocate memory";
-const std::string NoTemporaryText = "Cannot create a temporary file to convert: ";
+
+std::string TemporaryFolderText(const std::string &folder, const std::string &fileName)
+{
+    return "The temporary folder " + folder + " is full or not writable: " + fileName + " cannot be converted.";
+}
 
 uint16_t Get16(const uint8_t *bytes)
 {
@@ -235,7 +240,10 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
         return PassOutcome::Rejected;
 
     // A data chunk that claims more than the file holds gives what is there.
-    const uint64_t bytes = std::min<uint64_t>(data.Size, riff.Limit(&wave) - data.DataOffset);
+    // The bound is the file, not the RIFF chunk: a RIFF size that ends right
+    // after the data chunk's header (or inside its samples) still gives the
+    // samples the file holds.
+    const uint64_t bytes = std::min<uint64_t>(data.Size, riff.FileSize() - data.DataOffset);
     // Byte counts are 32-bit signed all through the program.
     if (bytes > INT32_MAX ||
         (pass.Flags.Any() && ConvertedBytes(bytes, StagesFor(pass.Rate, pass.Channels, pass.Bits)) > INT32_MAX))
@@ -331,14 +339,21 @@ SampleBlock DoubleStage(const SampleBlock &in, ProgressGauge *gauge)
     return out;
 }
 
-// Creates an empty, uniquely named file in the system's temporary folder.
-bool CreateTemporaryFile(std::string &name)
+// The system's temporary folder: $TMPDIR when set, else /tmp.
+std::string TemporaryFolder()
 {
     std::error_code error;
     const std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-    if (error)
-        return false;
-    std::string pattern = (folder / "gbxXXXXXX").string();
+    if (!error)
+        return folder.string();
+    const char *variable = std::getenv("TMPDIR");
+    return variable && *variable ? variable : "/tmp";
+}
+
+// Creates an empty, uniquely named file in folder.
+bool CreateTemporaryFile(const std::string &folder, std::string &name)
+{
+    std::string pattern = (std::filesystem::path(folder) / "gbxXXXXXX").string();
     const int fd = ::mkstemp(pattern.data());
     if (fd < 0)
         return false;
@@ -347,22 +362,24 @@ bool CreateTemporaryFile(std::string &name)
     return true;
 }
 
-enum class ConvertOutcome { Written, Failed };
+enum class ConvertOutcome { Written, Failed, NoTemporary };
 
 // Converts samples (in the file's rate, channels and bits) to VoiceFormat
 // and writes them to a new temporary file, whose name comes back in
 // fileName. The settings record goes with them when the source had one.
-// When the temporary file cannot be written, the file stays empty and the
-// next pass rejects it by name.
+// When the temporary file cannot be made or written in full, it is removed
+// and the message names the temporary folder.
 ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, uint32_t sampleRate, bool settingsFound,
                                     const TEffectSettings &settings, uint16_t channels, uint16_t bitsPerSample,
                                     ProgressGauge *gauge, MessageSink &messages)
 {
+    const std::string folder = TemporaryFolder();
     std::string temporaryName;
-    if (!CreateTemporaryFile(temporaryName)) {
-        messages.ShowMessage(NoTemporaryText + fileName);
-        return ConvertOutcome::Failed;
+    if (!CreateTemporaryFile(folder, temporaryName)) {
+        messages.ShowMessage(TemporaryFolderText(folder, fileName));
+        return ConvertOutcome::NoTemporary;
     }
+    const std::string sourceName = fileName;
     fileName = temporaryName;
 
     const ConversionFlags stages = StagesFor(sampleRate, channels, bitsPerSample);
@@ -389,12 +406,16 @@ ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, 
     }
 
     const uint32_t bytes = static_cast<uint32_t>(samples.Bytes);
-    if (settingsFound)
-        WriteWaveFileWithSettings(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
-                                  samples.Data.get(), bytes, settings);
-    else
-        WriteWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
-                      samples.Data.get(), bytes);
+    const bool written = settingsFound
+                             ? WriteWaveFileWithSettings(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
+                                                         VoiceFormat.Channels, samples.Data.get(), bytes, settings)
+                             : WriteWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
+                                             VoiceFormat.Channels, samples.Data.get(), bytes);
+    if (!written) {
+        ::unlink(fileName.c_str());
+        messages.ShowMessage(TemporaryFolderText(folder, sourceName));
+        return ConvertOutcome::NoTemporary;
+    }
     return ConvertOutcome::Written;
 }
 
@@ -433,51 +454,6 @@ bool WriteAll(int fd, const void *data, std::size_t count)
     return true;
 }
 
-// Opens a new file beside target (same folder, so that renaming over the
-// target is atomic) with the usual permissions; its name goes to name.
-int CreateBeside(const std::string &target, std::string &name)
-{
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    if (folder.empty())
-        folder = ".";
-    thread_local std::mt19937 random{std::random_device{}()};
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string leaf = ".gbx";
-        for (int i = 0; i < 8; ++i)
-            leaf += Letters[pick(random)];
-        name = (folder / (leaf + ".tmp")).string();
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-void SyncFolderOf(const std::string &target)
-{
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    if (folder.empty())
-        folder = ".";
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// The file that fileName leads to: a symbolic link's target, so that the
-// link stays and the file it names is the one replaced.
-std::string WriteTarget(const std::string &fileName)
-{
-    std::error_code error;
-    if (!std::filesystem::is_symlink(fileName, error))
-        return fileName;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName, error);
-    return error ? fileName : resolved.string();
-}
-
 // Both writers: "RIFF" size "WAVE", the 20-byte "fmt " chunk, the settings
 // chunk when given, then "data" N, the samples and a pad byte after odd N.
 bool WriteWave(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
@@ -514,25 +490,13 @@ bool WriteWave(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPe
     Put32(header, DataChunkId);
     Put32(header, byteCount);
 
-    const std::string target = WriteTarget(fileName);
-    std::string temporaryName;
-    const int fd = CreateBeside(target, temporaryName);
-    if (fd < 0)
+    TFileReplacement file(fileName);
+    if (!file.Open())
         return false;
-    // A file being replaced keeps its permissions.
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::fchmod(fd, existing.st_mode & 07777);
     const uint8_t zero = 0;
-    bool written = WriteAll(fd, header.data(), header.size()) && WriteAll(fd, samples, byteCount) &&
-                   (pad == 0 || WriteAll(fd, &zero, 1)) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
-    if (written && ::rename(temporaryName.c_str(), target.c_str()) == 0) {
-        SyncFolderOf(target);
-        return true;
-    }
-    ::unlink(temporaryName.c_str());
-    return false;
+    return WriteAll(file.Descriptor(), header.data(), header.size()) &&
+           WriteAll(file.Descriptor(), samples, byteCount) && (pad == 0 || WriteAll(file.Descriptor(), &zero, 1)) &&
+           file.Commit();
 }
 
 } // namespace
@@ -543,6 +507,9 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 {
     std::string currentName = fileName;
     bool deleteAfterReading = false;
+    ReadWaveReport unused;
+    ReadWaveReport &report = hooks.Report ? *hooks.Report : unused;
+    report = {};
 
     for (;;) {
         Pass pass;
@@ -552,16 +519,27 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 
         switch (outcome) {
         case PassOutcome::Missing:
+            // Our own temporary file gone between two passes is a fault
+            // of the temporary folder, not a missing input.
+            report.Result = deleteAfterReading ? ReadWaveResult::Rejected : ReadWaveResult::Missing;
+            if (deleteAfterReading)
+                messages.ShowMessage(IncompatibleText + currentName);
             return nullptr;
         case PassOutcome::Rejected:
             // Anything but the layouts above (and the voice format's own
             // temporary file) may still be a sound file of another kind.
             if (!deleteAfterReading && !pass.KnownLayout && sampleRate == VoiceFormat.SamplesPerSec &&
-                bitsPerSample == VoiceFormat.BitsPerSample && channels == VoiceFormat.Channels)
-                return ReadSoundFile(currentName, byteCount, settings, messages, hooks);
+                bitsPerSample == VoiceFormat.BitsPerSample && channels == VoiceFormat.Channels) {
+                std::unique_ptr<int16_t[]> data = ReadSoundFile(currentName, byteCount, settings, messages, hooks);
+                report.Result = data ? ReadWaveResult::Read : ReadWaveResult::Rejected;
+                report.Converted = data != nullptr;
+                return data;
+            }
+            report.Result = ReadWaveResult::Rejected;
             messages.ShowMessage(IncompatibleText + currentName);
             return nullptr;
         case PassOutcome::NoBuffer:
+            report.Result = ReadWaveResult::NoMemory;
             messages.ShowMessage(NoBufferText);
             return nullptr;
         case PassOutcome::Read:
@@ -572,11 +550,13 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
             byteCount = static_cast<int32_t>(pass.Samples.Bytes);
             if (pass.SettingsFound)
                 settings = pass.Settings;
+            report.Result = ReadWaveResult::Read;
             return std::move(pass.Samples.Data);
         }
         // The converted file is in VoiceFormat; anything else in its place
         // is not ours to convert again.
         if (deleteAfterReading) {
+            report.Result = ReadWaveResult::Rejected;
             messages.ShowMessage(IncompatibleText + currentName);
             return nullptr;
         }
@@ -584,9 +564,18 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
         GaugeShown shown(hooks);
         if (hooks.Gauge)
             ResetProgress(*hooks.Gauge, ConversionUnits);
-        if (ConvertToVoiceFormat(currentName, std::move(pass.Samples), pass.Rate, pass.SettingsFound, pass.Settings,
-                                 pass.Channels, pass.Bits, hooks.Gauge, messages) == ConvertOutcome::Failed)
+        switch (ConvertToVoiceFormat(currentName, std::move(pass.Samples), pass.Rate, pass.SettingsFound, pass.Settings,
+                                     pass.Channels, pass.Bits, hooks.Gauge, messages)) {
+        case ConvertOutcome::Written:
+            break;
+        case ConvertOutcome::Failed:
+            report.Result = ReadWaveResult::NoMemory;
             return nullptr;
+        case ConvertOutcome::NoTemporary:
+            report.Result = ReadWaveResult::NoTemporary;
+            return nullptr;
+        }
+        report.Converted = true;
         sampleRate = VoiceFormat.SamplesPerSec;
         bitsPerSample = VoiceFormat.BitsPerSample;
         channels = VoiceFormat.Channels;

@@ -26,21 +26,37 @@
 // A file that would give more than INT32_MAX sample bytes is rejected the
 // same way. No memory for the samples: "Cannot allocate buffer for audio
 // data, Terminating..."; none for a conversion stage: "Unable to allocate
-// memory". byteCount receives the number of sample bytes read (a data chunk
-// claiming more than the file holds gives what is there). settings is
-// overwritten only when the read succeeds and the file carries a valid
-// 514-byte "qmbl" chunk.
+// memory". byteCount receives the number of sample bytes read: the data
+// chunk's size, or what the file holds after the chunk's header when that is
+// less (whatever the RIFF size says). settings is overwritten only when the
+// read succeeds and the file carries a valid 514-byte "qmbl" chunk.
 // A conversion goes through a temporary file ("gbx" + six characters) in
-// the system's temporary folder, removed after reading whatever happens.
+// the system's temporary folder, removed after reading whatever happens;
+// when that folder cannot take the file: "The temporary folder " + folder +
+// " is full or not writable: " + name + " cannot be converted.".
 // Gauge, when given, gets ResetProgress(90) and runs to 90 during the
 // conversion; ShowGauge and HideGauge (optional) are called around it. A
 // file already in the target format is read directly: no gauge, no
-// temporary file.
+// temporary file. Report, when given, says how the read ended.
+enum class ReadWaveResult {
+    Read,        // samples returned
+    Missing,     // nothing at that name; no message shown
+    Rejected,    // not a file this reader takes; said so
+    NoMemory,    // no memory for the samples or a conversion stage; said so
+    NoTemporary, // the temporary folder could not take the converted file; said so
+};
+
+struct ReadWaveReport {
+    ReadWaveResult Result = ReadWaveResult::Read;
+    bool Converted = false; // the file was in another layout than the target's
+};
+
 struct ReadWaveHooks {
     ProgressGauge *Gauge = nullptr;
     void (*ShowGauge)(void *context) = nullptr;
     void (*HideGauge)(void *context) = nullptr;
     void *Context = nullptr;
+    ReadWaveReport *Report = nullptr;
 };
 
 std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,
@@ -49,7 +65,8 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 
 // Both return true only when the whole file was written and is in place.
 // The file is written beside fileName (beside the file it leads to, when
-// it is a symbolic link) under a hidden temporary name and renamed over it
+// it is a symbolic link, even one whose file does not exist yet: the link
+// stays) under a hidden temporary name and renamed over it
 // when complete, keeping an existing file's permissions; on any failure
 // (missing folder, full disk, sizes that do not fit the 32-bit RIFF
 // header) the temporary file is removed and a file already at fileName

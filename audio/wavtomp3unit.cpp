@@ -226,6 +226,11 @@ void TWaveToMP3ConversionForm::StartButtonClick()
         return;
     }
     ConversionJob->Destination = FileSaveDialog.FileName;
+    ConversionJob->Cancelled = false;
+    // The bar starts from nothing, not from the last export's percentage,
+    // and a stop from an earlier conversion does not reach this one.
+    LameProgress = 0;
+    LameStopRequested = false;
     PercentTimer->start();
     ProgressBar1->setValue(0);
     const QString codecName = codecNamesComboBox->currentText();
@@ -234,9 +239,11 @@ void TWaveToMP3ConversionForm::StartButtonClick()
     StartButton->setEnabled(false);
 
     WaitForConversion();
+    RunningJob = ConversionJob;
     try {
         Worker = std::thread(&TWaveToMP3ConversionForm::ConversionThread, this, ConversionJob, LameSelected);
     } catch (const std::system_error &) {
+        RunningJob.reset();
         ShowMessage("Error In creating thread", MessageCaption);
     }
 }
@@ -245,7 +252,10 @@ void TWaveToMP3ConversionForm::ConversionThread(std::shared_ptr<TConversionJob> 
 {
     int16_t result = 0;
     bool callFailed = false;
-    if (lame) {
+    if (job->Cancelled) {
+        // Cancelled before the worker got here: nothing is converted.
+        result = lame ? int16_t{LameStopped} : int16_t{TMWAVMP3_USER_ABORT};
+    } else if (lame) {
         result = LameConvertFile(job->Source, job->Destination, job->BitRate);
     } else if (job->BitRate > 0) {
         try {
@@ -262,6 +272,8 @@ void TWaveToMP3ConversionForm::ConversionThread(std::shared_ptr<TConversionJob> 
 
 void TWaveToMP3ConversionForm::ReportConversion(std::shared_ptr<TConversionJob> job, int16_t result, bool callFailed)
 {
+    if (RunningJob == job)
+        RunningJob.reset();
     if (callFailed) {
         PercentTimer->stop();
         StartButton->setEnabled(true);
@@ -277,11 +289,13 @@ void TWaveToMP3ConversionForm::ReportConversion(std::shared_ptr<TConversionJob> 
         ProgressBar1->setValue(0);
         ShowMessage("Export to " + job->Destination + " was successful.", MessageCaption);
         close();
-    } else if (result == TMWAVMP3_BITRATE) {
-        // The window stays open with the same job for another bit rate or codec.
+    } else if (result == TMWAVMP3_BITRATE || (LameSelected && result == LameNoStream)) {
+        // A bit rate either encoder refuses: the window stays open with the
+        // same job for another bit rate or codec.
         PercentTimer->stop();
         StartButton->setEnabled(true);
-        ShowMessage(BitRateRefusedText(job->BitRate), MessageCaption);
+        ShowMessage(result == TMWAVMP3_BITRATE ? BitRateRefusedText(job->BitRate) : ConversionErrorText(result),
+                    MessageCaption);
         return;
     } else {
         ShowMessage(ConversionErrorText(result), MessageCaption);
@@ -298,6 +312,13 @@ void TWaveToMP3ConversionForm::ReportConversion(std::shared_ptr<TConversionJob> 
 
 void TWaveToMP3ConversionForm::PercentTimerTimer()
 {
+    if (RunningJob && RunningJob->Cancelled) {
+        // The conversion library forgets a stop that came before its
+        // conversion began: asked again until the worker reports.
+        if (!LameSelected)
+            StopConversionWavToMP3();
+        return;
+    }
     int percent = 0;
     try {
         percent = LameSelected ? LameProgress.load() : GetStatusWavToMP3();
@@ -323,10 +344,16 @@ void TWaveToMP3ConversionForm::FormClose()
 
 void TWaveToMP3ConversionForm::StopConversion()
 {
-    PercentTimer->stop();
+    if (!RunningJob) {
+        PercentTimer->stop();
+        return;
+    }
+    RunningJob->Cancelled = true;
     if (LameSelected) {
+        PercentTimer->stop();
         LameStopRequested = true;
     } else {
+        // The timer goes on and repeats the stop until the worker reports.
         try {
             StopConversionWavToMP3();
         } catch (...) {

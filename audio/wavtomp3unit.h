@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <atomic>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +29,9 @@ struct TConversionJob {
     std::string Destination;
     int32_t BitRate = 0; // kbit/s
     bool RemoveSource = false;
+    // Set by the window's Cancel; a worker that has not called the encoder
+    // yet does not call it at all.
+    std::atomic<bool> Cancelled{false};
 
     TConversionJob() = default;
     explicit TConversionJob(std::string source, bool removeSource = false);
@@ -106,6 +111,8 @@ private:
     void ReportConversion(std::shared_ptr<TConversionJob> job, int16_t result, bool callFailed);
 
     std::shared_ptr<TConversionJob> ConversionJob;
+    // The job a worker is converting, from Start until its report arrives.
+    std::shared_ptr<TConversionJob> RunningJob;
     std::thread Worker;
 };
 

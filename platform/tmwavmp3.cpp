@@ -1,8 +1,12 @@
 // The WAVE-to-MP3 conversion library over shine. The source is streamed one
 // encoder pass (576 or 1152 samples per channel) at a time, so memory use
-// does not grow with the file; the last pass is padded with silence.
+// does not grow with the file; the last pass is padded with silence. The
+// destination is written through a temporary file beside it and replaced
+// only by a finished conversion.
 
 #include "platform/tmwavmp3.h"
+
+#include "audio/replacefile.h"
 
 // shine's header has no C++ guard of its own.
 extern "C" {
@@ -162,9 +166,13 @@ int16_t Convert(const char *sourceName, const char *destinationName, int32_t bit
         ~EncoderCloser() { shine_close(e); }
     } encoderCloser{encoder};
 
-    std::FILE *out = std::fopen(destinationName, "w+b");
-    if (!out)
+    // The MP3 goes to a temporary file beside the destination and takes its
+    // place only when complete: a refusal, a cancel or a full disk leaves a
+    // file already there as it was.
+    TFileReplacement replacement(destinationName);
+    if (!replacement.Open() || !replacement.Stream())
         return TMWAVMP3_OPEN_OUTPUT;
+    std::FILE *out = replacement.Stream();
 
     const size_t frames = static_cast<size_t>(shine_samples_per_pass(encoder));
     const size_t passBytes = frames * source.BlockAlign;
@@ -212,13 +220,12 @@ int16_t Convert(const char *sourceName, const char *destinationName, int32_t bit
         if (!write(bytes, written) || !CompleteLastFrame(out))
             result = TMWAVMP3_NO_SPACE;
     }
-    if (std::fclose(out) != 0 && result == 0)
-        result = TMWAVMP3_CLOSE_ERROR;
     if (result != 0)
-        std::remove(destinationName);
-    else
-        Status = 100;
-    return result;
+        return result; // the replacement removes its temporary file
+    if (!replacement.Commit())
+        return TMWAVMP3_NO_SPACE;
+    Status = 100;
+    return 0;
 }
 
 } // namespace

@@ -4,8 +4,10 @@
  * ConvertWaveFileToMp3 reads a RIFF "WAVE" file with a PCM "fmt " chunk
  * (8 or 16 bits, 1 or 2 channels, a sample rate the encoder knows) and
  * writes a constant bit rate MPEG Layer III file. bitRate is in bits per
- * second (e.g. 64000). It returns 0 or one of the codes below; on any
- * failure no output file is left behind.
+ * second (e.g. 64000). It returns 0 or one of the codes below. The MP3 is
+ * written to a temporary file beside the destination and renamed over it
+ * only when the conversion has finished: on any failure or stop a file
+ * already at the destination keeps every byte, and no file is left behind.
  *
  * GetStatusWavToMP3 gives the percentage of the running (or last)
  * conversion, 0..100, and StopConversionWavToMP3 asks a running conversion

@@ -6,12 +6,15 @@
 #include "audio/lameconvert.h"
 #include "audio/wavefile.h"
 #include "audio/wavtomp3unit.h"
+#include "controls/qmblsbtn.h"
 #include "tests/app/apptest.h"
+#include "tests/fulldisk.h"
 #include "tests/platform/test_mp3frames.h"
 
 #include <QAction>
 #include <QComboBox>
 #include <QDir>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -20,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -173,6 +177,101 @@ TEST_F(Mp3Export, RefusedBitRateThenCancelLeavesNoTemporaryFile)
                                        "select another bit-rate or a different codec and try again.");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
     EXPECT_TRUE(TemporaryFiles().isEmpty());
+}
+
+// Every way an export can fail, through the window, with an MP3 already at
+// the chosen name: it keeps every byte and nothing is left beside it.
+TEST_F(Mp3Export, AFailedOrCancelledExportLeavesTheEarlierFileByteForByte)
+{
+    // A minute of tone, so that a conversion is still running when Cancel
+    // comes, and its MP3 is larger than the file-size limit below.
+    const std::string longVoice = Path("long.wav");
+    WriteTone(longVoice, 22050, 1, 22050 * 60);
+    answer = longVoice;
+    form->Open1->trigger();
+    ASSERT_EQ(form->VoiceBytes, 22050 * 60 * 2);
+
+    std::vector<uint8_t> earlier(100 * 1024);
+    for (size_t i = 0; i < earlier.size(); ++i)
+        earlier[i] = static_cast<uint8_t>(i * 31 + 5);
+    const std::string target = Path("earlier.mp3");
+    answer = target;
+
+    auto pick = [](TWaveToMP3ConversionForm *window, int codec, const char *rate) {
+        window->codecNamesComboBox->setCurrentIndex(codec);
+        window->BitRateComboBox->setCurrentIndex(window->BitRateComboBox->findText(QString::fromLatin1(rate)));
+    };
+    const std::string refused = BitRateRefusedText(256);
+    const struct {
+        const char *Name;
+        bool FastSqueaker;
+        int Codec; // 0 the library, 1 the Lame Encoder
+        const char *Rate;
+        bool Cancel;      // Cancel right after Start
+        bool LimitFiles;  // a file-size limit while converting, as a full disk
+        bool StaysOpen;   // the window stays up for another try
+        std::string Said; // the message
+    } cases[] = {
+        {"library, refused bit rate", false, 0, "256", false, false, true, refused},
+        {"Lame, stream refused", true, 1, "8", false, false, true, ConversionErrorText(LameNoStream)},
+        {"library, cancelled", false, 0, "64", true, false, false, "Error: User Abort"},
+        {"Lame, cancelled", false, 1, "64", true, false, false, "Error: User Abort"},
+        {"library, full disk", false, 0, "64", false, true, false, "Error: Space Not Available"},
+        {"Lame, full disk", false, 1, "64", false, true, false, "Error: Space Not Available"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (form->FastSqueakButton->Down() != c.FastSqueaker)
+            form->FastSqeaker1->trigger();
+        std::ofstream(target, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char *>(earlier.data()), static_cast<std::streamsize>(earlier.size()));
+        messages.Shown.clear();
+        bool stayedOpen = false;
+        std::unique_ptr<fulldisk::FileSizeLimit> limit;
+        Export([&](TWaveToMP3ConversionForm *window) {
+            pick(window, c.Codec, c.Rate);
+            // The processed clip is in the temporary WAVE by now: only the
+            // MP3 meets the limit.
+            if (c.LimitFiles)
+                limit = std::make_unique<fulldisk::FileSizeLimit>(earlier.size() + 4096);
+            QTest::mouseClick(window->StartButton, Qt::LeftButton);
+            if (c.Cancel) {
+                QTest::mouseClick(window->CancelBtn, Qt::LeftButton);
+                return;
+            }
+            ASSERT_TRUE(ProcessEventsUntil([this] { return !messages.Shown.empty(); }, 60000));
+            stayedOpen = window->isVisible();
+            if (stayedOpen)
+                QTest::mouseClick(window->CancelBtn, Qt::LeftButton);
+        });
+        ASSERT_TRUE(ProcessEventsUntil([this] { return !messages.Shown.empty(); }, 60000));
+        limit.reset();
+        EXPECT_EQ(messages.Shown.front().first, c.Said);
+        EXPECT_EQ(stayedOpen, c.StaysOpen);
+        EXPECT_EQ(ReadAll(target), earlier);
+        for (const QString &name : QDir(folder.path()).entryList(QDir::Files | QDir::Hidden))
+            EXPECT_FALSE(name.startsWith(".gbx")) << name.toStdString();
+        EXPECT_TRUE(TemporaryFiles().isEmpty());
+    }
+}
+
+TEST_F(Mp3Export, TheBarStartsFromNothingAfterAnEarlierExport)
+{
+    // Where an earlier export that was cancelled left the shared word.
+    LameProgress = 40;
+    int shownAtStart = -1;
+    answer = Path("second.mp3");
+    Export([&](TWaveToMP3ConversionForm *window) {
+        window->codecNamesComboBox->setCurrentIndex(1);
+        window->BitRateComboBox->setCurrentIndex(window->BitRateComboBox->findText("256"));
+        QTest::mouseClick(window->StartButton, Qt::LeftButton);
+        // The first tick, before the worker has done anything it can report.
+        window->PercentTimerTimer();
+        shownAtStart = window->ProgressBar1->value();
+        ASSERT_TRUE(ProcessEventsUntil([this] { return !messages.Shown.empty(); }));
+        QTest::mouseClick(window->CancelBtn, Qt::LeftButton);
+    });
+    EXPECT_EQ(shownAtStart, 0);
 }
 
 TEST_F(Mp3Export, WithoutAVoiceNothingOpens)

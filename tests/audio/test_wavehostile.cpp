@@ -55,6 +55,11 @@ Bytes RecordPattern()
     return bytes;
 }
 
+Bytes Fmt16Plain()
+{
+    return Chunk("fmt ", Format(1, 22050, 16));
+}
+
 Bytes FileWithSettings(uint16_t channels, uint32_t rate, uint16_t bits, const Bytes &data)
 {
     return RiffWave({Chunk("fmt ", Format(channels, rate, bits)), Chunk("qmbl", RecordPattern()), Chunk("data", data)});
@@ -137,16 +142,52 @@ TEST_F(HostileFile, DataSizeLargerThanTheFileGivesTheBytesThatAreThere)
     EXPECT_EQ(ToSamples(samples.get(), byteCount), (std::vector<int16_t>{300, 300, -300, -300}));
 }
 
-TEST_F(HostileFile, DataStopsAtTheEndOfItsRiffChunk)
+TEST_F(HostileFile, ARiffSizeThatEndsEarlyStillGivesTheSamplesTheFileHolds)
 {
-    // The RIFF chunk ends two bytes before the file does, leaving out the
-    // last sample: what follows it is not part of the file's data.
-    Bytes file = RiffWave({Chunk("fmt ", Format(1, 22050, 16)), Chunk("data", Samples16({1, 2, 3}))});
-    const uint32_t riffSize = static_cast<uint32_t>(file.size() - 8 - 2);
-    file[4] = static_cast<uint8_t>(riffSize);
+    // The data chunk's header lies inside the RIFF chunk, so the search
+    // finds it; its samples are read as far as the file goes, wherever the
+    // RIFF size ends (right after the header, inside the samples, or at a
+    // size that claims more than the file).
+    const Bytes whole = RiffWave({Fmt16Plain(), Chunk("data", Samples16({1, -2, 3, -4}))});
+    const uint32_t afterHeader = 4 + 24 + 8; // "WAVE", fmt, the data header
+    const struct {
+        const char *Name;
+        uint32_t RiffSize;
+        uint32_t DataSize;
+        std::vector<int16_t> Expected;
+    } cases[] = {
+        {"RIFF ends right after the data header", afterHeader, 8, {1, -2, 3, -4}},
+        {"RIFF ends after two samples", afterHeader + 4, 8, {1, -2, 3, -4}},
+        {"RIFF ends two bytes before the file", afterHeader + 6, 8, {1, -2, 3, -4}},
+        {"RIFF exact", afterHeader + 8, 8, {1, -2, 3, -4}},
+        {"RIFF ends after the header, data claims more", afterHeader, 1000, {1, -2, 3, -4}},
+        {"RIFF ends after the header, data claims less", afterHeader, 4, {1, -2}},
+        {"RIFF ends after the header, data empty", afterHeader, 0, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        Bytes file = whole;
+        for (int i = 0; i < 4; ++i) {
+            file[4 + i] = static_cast<uint8_t>(c.RiffSize >> (8 * i));
+            file[8 + afterHeader - 4 + i] = static_cast<uint8_t>(c.DataSize >> (8 * i));
+        }
+        const auto samples = ReadFile(file);
+        ASSERT_TRUE(samples);
+        EXPECT_TRUE(messages.Texts.empty());
+        EXPECT_EQ(byteCount, static_cast<int32_t>(2 * c.Expected.size()));
+        EXPECT_EQ(ToSamples(samples.get(), byteCount), c.Expected);
+    }
+}
+
+TEST_F(HostileFile, AConvertedFileWithAShortRiffSizeIsConvertedWhole)
+{
+    // 11025 Hz: every sample doubled, from a file whose RIFF size stops at
+    // the data chunk's header.
+    Bytes file = RiffWave({Chunk("fmt ", Format(1, 11025, 16)), Chunk("data", Samples16({7, -7, 9}))}, 4 + 24 + 8);
     const auto samples = ReadFile(file);
     ASSERT_TRUE(samples);
-    EXPECT_EQ(ToSamples(samples.get(), byteCount), (std::vector<int16_t>{1, 2}));
+    EXPECT_EQ(ToSamples(samples.get(), byteCount), (std::vector<int16_t>{7, 7, -7, -7, 9, 9}));
+    EXPECT_TRUE(tmp.Folder().Entries().empty());
 }
 
 struct SizeCase {
@@ -306,7 +347,7 @@ struct HookLog {
     int Hidden = 0;
 };
 
-TEST_F(HostileFile, FailedSecondPassRemovesTheTemporaryFileAndNamesIt)
+TEST_F(HostileFile, AFullTemporaryFolderIsNamedAndLeavesNoTemporaryFile)
 {
     // The converted file (4000 sample bytes) cannot be written under a
     // 2000-byte file-size limit, as on a full disk; the source is smaller.
@@ -324,10 +365,10 @@ TEST_F(HostileFile, FailedSecondPassRemovesTheTemporaryFileAndNamesIt)
     }
     EXPECT_FALSE(samples);
     EXPECT_EQ(byteCount, -77);
-    ASSERT_EQ(messages.Texts.size(), 1u);
-    const std::string prefix = Incompatible + (tmp.Folder().Path() / "gbx").string();
-    EXPECT_EQ(messages.Texts[0].substr(0, prefix.size()), prefix);
-    EXPECT_EQ(messages.Texts[0].size(), prefix.size() + 6);
+    // Not the input's fault: the message names the temporary folder.
+    EXPECT_EQ(messages.Texts,
+              std::vector<std::string>{"The temporary folder " + tmp.Folder().Path().string() +
+                                       " is full or not writable: " + Name() + " cannot be converted."});
     EXPECT_TRUE(tmp.Folder().Entries().empty());
     EXPECT_EQ(ReadBytes(Name()), source);
     EXPECT_EQ(log.Shown, 1);
@@ -340,8 +381,51 @@ TEST_F(HostileFile, MissingTemporaryFolderStopsTheConversionWithAMessage)
     const std::string missing = (tmp.Folder().Path() / "gone").string();
     ::setenv("TMPDIR", missing.c_str(), 1);
     EXPECT_FALSE(Read(Name()));
-    EXPECT_EQ(messages.Texts, std::vector<std::string>{"Cannot create a temporary file to convert: " + Name()});
+    EXPECT_EQ(messages.Texts,
+              std::vector<std::string>{"The temporary folder " + missing + " is full or not writable: " + Name() +
+                                       " cannot be converted."});
     EXPECT_EQ(byteCount, -77);
+    EXPECT_TRUE(tmp.Folder().Entries().empty());
+}
+
+TEST_F(HostileFile, TheReportSaysHowTheReadEnded)
+{
+    const std::string missingFolder = (tmp.Folder().Path() / "gone").string();
+    const struct {
+        const char *Name;
+        Bytes File; // empty: no file at all
+        bool TemporaryFolderGone;
+        ReadWaveResult Result;
+        bool Converted;
+    } cases[] = {
+        {"voice format", SimpleWave(1, 22050, 16, Samples16({1, 2})), false, ReadWaveResult::Read, false},
+        {"11025 Hz", SimpleWave(1, 11025, 16, Samples16({1, 2})), false, ReadWaveResult::Read, true},
+        {"8-bit stereo", SimpleWave(2, 22050, 8, Bytes{1, 2, 3, 4}), false, ReadWaveResult::Read, true},
+        {"missing", {}, false, ReadWaveResult::Missing, false},
+        {"garbage", Bytes(64, 'x'), false, ReadWaveResult::Rejected, false},
+        {"48 kHz", SimpleWave(1, 48000, 16, Samples16({1})), false, ReadWaveResult::Rejected, false},
+        {"no temporary folder", SimpleWave(2, 22050, 16, Samples16({1, 2})), true, ReadWaveResult::NoTemporary, false},
+    };
+    const std::string kept = ::getenv("TMPDIR");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::error_code ignored;
+        fs::remove(Name(), ignored);
+        if (!c.File.empty())
+            WriteBytes(Name(), c.File);
+        ::setenv("TMPDIR", c.TemporaryFolderGone ? missingFolder.c_str() : kept.c_str(), 1);
+        ReadWaveReport report;
+        report.Result = ReadWaveResult::NoMemory; // overwritten by every read
+        report.Converted = !c.Converted;
+        ReadWaveHooks hooks;
+        hooks.Report = &report;
+        const auto samples = Read(Name(), hooks);
+        EXPECT_EQ(samples != nullptr, c.Result == ReadWaveResult::Read);
+        EXPECT_EQ(report.Result, c.Result);
+        EXPECT_EQ(report.Converted, c.Converted);
+        EXPECT_EQ(messages.Texts.empty(), c.Result == ReadWaveResult::Read || c.Result == ReadWaveResult::Missing);
+    }
+    ::setenv("TMPDIR", kept.c_str(), 1);
     EXPECT_TRUE(tmp.Folder().Entries().empty());
 }
 

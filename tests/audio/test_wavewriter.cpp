@@ -181,6 +181,50 @@ TEST(WaveWriter, NameThatIsALinkWritesTheFileItLeadsTo)
     EXPECT_EQ(fs::directory_iterator(folder.Path() / "voices")->path().filename(), "real.wav");
 }
 
+TEST(WaveWriter, LinksToFilesThatDoNotExistYetAreFollowedAndStayLinks)
+{
+    // Relative and absolute links, a chain of two, each naming a file that
+    // is not there yet: the file is created where the chain ends.
+    TempFolder folder;
+    fs::create_directory(folder.Path() / "voices");
+    const struct {
+        const char *Name;
+        std::vector<std::pair<std::string, std::string>> Links; // link -> what it names
+        std::string Written;
+    } cases[] = {
+        {"relative", {{"rel.wav", "voices/new1.wav"}}, "voices/new1.wav"},
+        {"absolute", {{"abs.wav", folder.File("voices/new2.wav")}}, "voices/new2.wav"},
+        {"chain", {{"first.wav", "second.wav"}, {"second.wav", "voices/new3.wav"}}, "voices/new3.wav"},
+        {"relative inside a folder", {{"voices/inner.wav", "new4.wav"}}, "voices/new4.wav"},
+    };
+    const int16_t samples[] = {3, -3};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        for (const auto &[link, to] : c.Links)
+            fs::create_symlink(to, folder.Path() / link);
+        ASSERT_TRUE(WriteWaveFile(folder.File(c.Links.front().first), 22050, 16, 1, samples, 4));
+        for (const auto &link : c.Links)
+            EXPECT_TRUE(fs::is_symlink(folder.Path() / link.first));
+        const Bytes file = ReadBytes(folder.File(c.Written));
+        ASSERT_EQ(file.size(), 52u);
+        EXPECT_EQ(Bytes(file.begin() + 48, file.end()), (Bytes{3, 0, 0xFD, 0xFF}));
+    }
+}
+
+TEST(WaveWriter, ALinkLoopFailsAndLeavesTheLinks)
+{
+    TempFolder folder;
+    fs::create_symlink("b.wav", folder.Path() / "a.wav");
+    fs::create_symlink("a.wav", folder.Path() / "b.wav");
+    const int16_t samples[] = {1};
+    // The loop cannot be written through; the name is then replaced as a
+    // plain file or refused, but never leaves a temporary file behind.
+    WriteWaveFile(folder.File("a.wav"), 22050, 16, 1, samples, 2);
+    for (const std::string &name : folder.Entries())
+        EXPECT_NE(name.substr(0, 4), ".gbx") << name;
+    EXPECT_TRUE(fs::is_symlink(folder.Path() / "b.wav"));
+}
+
 TEST(WaveWriter, MissingFolderGivesFalseAndCreatesNothing)
 {
     TempFolder folder;

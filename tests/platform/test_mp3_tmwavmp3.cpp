@@ -1,13 +1,16 @@
 // The conversion library, run for real over shine on generated tones.
 
 #include "platform/tmwavmp3.h"
+#include "tests/fulldisk.h"
 #include "tests/platform/test_mp3frames.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -120,6 +123,90 @@ TEST_F(ConversionLibrary, StopEndsARunningConversionWith431AndRemovesTheFile)
     EXPECT_EQ(result, 431);
     EXPECT_LT(GetStatusWavToMP3(), 100);
     EXPECT_FALSE(fs::exists(target));
+}
+
+// Every failure leaves a file already at the destination byte for byte and
+// no temporary file beside it.
+TEST_F(ConversionLibrary, EveryFailureLeavesAnEarlierFileAsItWasAndNoTemporaryFile)
+{
+    std::vector<uint8_t> earlier(100 * 1024);
+    for (size_t i = 0; i < earlier.size(); ++i)
+        earlier[i] = static_cast<uint8_t>(i * 7 + 3);
+    const std::string longSource = (dir / "long.wav").string();
+    WriteTone(longSource, 22050, 1, 22050 * 120);
+    const std::string noData = (dir / "nodata.wav").string();
+    {
+        auto bytes = ReadAll(source);
+        bytes[36] = 'l'; // "lata"
+        std::ofstream(noData, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), 44);
+    }
+    const struct {
+        const char *Name;
+        std::function<int16_t()> Convert;
+        int16_t Code;
+    } cases[] = {
+        {"refused bit rate", [&] { return ConvertWaveFileToMp3(source.c_str(), target.c_str(), 192000); }, 406},
+        {"no data chunk", [&] { return ConvertWaveFileToMp3(noData.c_str(), target.c_str(), 64000); }, 435},
+        {"stopped",
+         [&] {
+             // A failed start puts the status back to 0 first.
+             ConvertWaveFileToMp3((dir / "absent.wav").c_str(), target.c_str(), 64000);
+             std::atomic<int16_t> result{-1};
+             std::thread worker([&] { result = ConvertWaveFileToMp3(longSource.c_str(), target.c_str(), 64000); });
+             while (GetStatusWavToMP3() == 0 && result == -1)
+                 std::this_thread::yield();
+             StopConversionWavToMP3();
+             worker.join();
+             return result.load();
+         },
+         431},
+        {"file-size limit (a full disk)",
+         [&] {
+             fulldisk::FileSizeLimit limit(earlier.size() + 4096);
+             return ConvertWaveFileToMp3(longSource.c_str(), target.c_str(), 64000);
+         },
+         432},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::ofstream(target, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char *>(earlier.data()), static_cast<std::streamsize>(earlier.size()));
+        EXPECT_EQ(c.Convert(), c.Code);
+        EXPECT_EQ(ReadAll(target), earlier);
+        for (const auto &entry : fs::directory_iterator(dir))
+            EXPECT_NE(entry.path().filename().string().substr(0, 4), ".gbx") << entry.path();
+    }
+    // A finished conversion replaces it.
+    ASSERT_EQ(ConvertWaveFileToMp3(source.c_str(), target.c_str(), 64000), 0);
+    EXPECT_FALSE(Frames(ReadAll(target)).empty());
+}
+
+TEST_F(ConversionLibrary, AFullTmpfsGives432AndKeepsTheEarlierFile)
+{
+    fulldisk::SmallDisk disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here (the file-size case above covers the full disk)";
+    const std::string onDisk = disk.File("earlier.mp3");
+    const std::vector<uint8_t> earlier(10000, 0x5A);
+    std::ofstream(onDisk, std::ios::binary).write(reinterpret_cast<const char *>(earlier.data()), 10000);
+    ASSERT_TRUE(disk.Fill());
+    EXPECT_EQ(ConvertWaveFileToMp3(source.c_str(), onDisk.c_str(), 64000), 432);
+    EXPECT_EQ(ReadAll(onDisk), earlier);
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(disk.Folder()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"earlier.mp3", "filler"}));
+}
+
+TEST_F(ConversionLibrary, ADestinationThatIsALinkStaysALink)
+{
+    fs::create_directories(dir / "songs");
+    const fs::path link = dir / "link.mp3";
+    fs::create_symlink("songs/new.mp3", link); // nothing there yet
+    ASSERT_EQ(ConvertWaveFileToMp3(source.c_str(), link.c_str(), 64000), 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_FALSE(Frames(ReadAll((dir / "songs" / "new.mp3").string())).empty());
 }
 
 TEST_F(ConversionLibrary, StopWithNothingRunningIsHarmlessAndTheNextConversionRuns)
