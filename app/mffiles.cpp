@@ -30,11 +30,13 @@
 #include <QProgressBar>
 #include <QUrl>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -64,16 +66,47 @@ void HideProgressForm(void *)
 }
 
 // The local sound file a drop carries, or an empty string. Only a single
-// file whose extension is one the program opens (any case) is taken.
-QString DroppedWaveFile(const QMimeData *data)
+// file whose extension is one the program opens (any case) is taken. The
+// name is read byte for byte from the drop's own list of links
+// (percent-encoded bytes), not through Qt's URL text, so a name that is not
+// valid UTF-8 (an old Latin-1 "\xe9t\xe9.wav") still reaches its file.
+std::string DroppedWaveFile(const QMimeData *data)
 {
-    if (!data || !data->hasUrls() || data->urls().size() != 1)
+    if (!data || !data->hasUrls())
         return {};
-    const QUrl url = data->urls().constFirst();
-    if (!url.isLocalFile())
+    QList<QByteArray> links;
+    for (QByteArray line : data->data(QStringLiteral("text/uri-list")).split('\n')) {
+        line = line.trimmed();
+        if (!line.isEmpty() && !line.startsWith('#'))
+            links.append(line);
+    }
+    if (links.size() != 1)
         return {};
-    const QString path = url.toLocalFile();
-    return IsSoundFileName(path.toStdString()) ? path : QString();
+    // file:///path or file://localhost/path; any other host is not local.
+    QByteArray link = links.constFirst();
+    if (!link.startsWith("file://"))
+        return {};
+    link.remove(0, 7);
+    if (link.startsWith("localhost/"))
+        link.remove(0, 9);
+    if (!link.startsWith('/'))
+        return {};
+    const std::string path = QByteArray::fromPercentEncoding(link).toStdString();
+    return IsSoundFileName(path) ? path : std::string();
+}
+
+bool FileExists(const std::string &fileName)
+{
+    struct stat info {};
+    return ::stat(fileName.c_str(), &info) == 0;
+}
+
+// The folder a file lies in, with a closing slash, for a save dialog to
+// start in.
+std::string FolderOf(const std::string &fileName)
+{
+    const auto slash = fileName.rfind('/');
+    return slash == std::string::npos ? std::string("./") : fileName.substr(0, slash + 1);
 }
 
 } // namespace
@@ -92,9 +125,6 @@ void TMainForm::New1Click()
         return;
     ResetEffects();
     ClearVoice();
-    Save1->setEnabled(false);
-    SaveAs1->setEnabled(false);
-    Export1->menuAction()->setEnabled(false);
 }
 
 void TMainForm::Open1Click()
@@ -106,15 +136,30 @@ void TMainForm::Open1Click()
     OpenVoiceFile(OpenFileDialog.FileName);
 }
 
-void TMainForm::OpenVoiceFile(const std::string &fileName)
+void TMainForm::UpdateFileMenus()
 {
-    ClearVoice();
-    VoiceFileName = fileName;
-    // A file without a settings chunk leaves every effect off.
-    ResetEffects();
-    TEffectSettings settings;
-    CaptureEffectSettings(settings);
+    const bool voice = VoiceBytes > 0;
+    Save1->setEnabled(voice);
+    SaveAs1->setEnabled(voice);
+    Export1->menuAction()->setEnabled(voice);
+}
 
+bool TMainForm::OpenVoiceFile(const std::string &fileName)
+{
+    // A name that leads nowhere changes nothing: the voice, its name and
+    // the effects stay as they were.
+    if (!FileExists(fileName)) {
+        Messages().ShowMessage("File not found: " + fileName);
+        return false;
+    }
+
+    // A file without a settings chunk leaves every effect off.
+    TEffectSettings settings;
+    ::CaptureEffectSettings(TEffectSet{}, settings);
+    ReadWaveReport report;
+    int32_t byteCount = 0;
+    std::unique_ptr<int16_t[]> samples;
+    std::unique_ptr<int16_t[]> work;
     {
         WaitCursor hourglass;
         ReadWaveHooks hooks;
@@ -123,36 +168,53 @@ void TMainForm::OpenVoiceFile(const std::string &fileName)
             hooks.ShowGauge = ShowProgressForm;
             hooks.HideGauge = HideProgressForm;
         }
-        int32_t byteCount = 0;
-        std::unique_ptr<int16_t[]> samples;
+        hooks.Report = &report;
         try {
-            samples = ReadWaveFile(VoiceFileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
-                                   VoiceFormat.Channels, byteCount, settings, Messages(), hooks);
+            samples = ReadWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
+                                   byteCount, settings, Messages(), hooks);
             if (samples && byteCount > 0) {
                 // The working copy starts as the voice itself.
-                auto work = std::make_unique<int16_t[]>(static_cast<size_t>(byteCount) / 2 + 1);
+                work = std::make_unique<int16_t[]>(static_cast<size_t>(byteCount) / 2 + 1);
                 std::memcpy(work.get(), samples.get(), static_cast<size_t>(byteCount));
-                VoiceData = std::move(samples);
-                VoiceBytes = byteCount;
-                WorkData = std::move(work);
-                WorkCapacity = byteCount;
             }
         } catch (const std::bad_alloc &) {
+            samples.reset();
             Messages().ShowMessage("Cannot allocate buffer for audio data, Terminating...");
         }
     }
+    // Gone since the check, or a temporary folder that could not take the
+    // conversion: nothing was read and nothing changes.
+    if (report.Result == ReadWaveResult::Missing) {
+        Messages().ShowMessage("File not found: " + fileName);
+        return false;
+    }
+    if (report.Result == ReadWaveResult::NoTemporary)
+        return false;
 
+    // The file replaces the voice and the effect selection together; an
+    // unreadable one leaves no voice.
+    ClearVoice();
+    ResetEffects();
+    VoiceFileName = fileName;
+    if (work) {
+        VoiceData = std::move(samples);
+        VoiceBytes = byteCount;
+        WorkData = std::move(work);
+        WorkCapacity = byteCount;
+    }
     ShowVoiceLength();
     ApplyEffectSettings(settings);
     if (VoiceBytes <= 0) {
         ClearVoice();
-        return;
+        return false;
     }
+    // A file in another layout was converted on reading: saving over it
+    // would lower its quality for good, so Save asks for a name.
+    SaveNeedsName = report.Converted;
     UpdateTitle();
     ShowVoice();
-    Save1->setEnabled(true);
-    SaveAs1->setEnabled(true);
-    Export1->menuAction()->setEnabled(true);
+    UpdateFileMenus();
+    return true;
 }
 
 void TMainForm::OpenPresetFile(int number)
@@ -162,10 +224,13 @@ void TMainForm::OpenPresetFile(int number)
     const std::string name = (QString::fromStdString(PresetFolder) + QStringLiteral("/SF") + QString::number(number) +
                               QStringLiteral(".WAV"))
                                  .toStdString();
-    if (QFileInfo(QString::fromStdString(name)).isFile())
-        OpenVoiceFile(name);
-    else
+    if (!QFileInfo(QString::fromStdString(name)).isFile()) {
         Messages().ShowMessage("Error: The file named " + name + " does not exist.");
+        return;
+    }
+    // A preset voice is never written over by Save.
+    if (OpenVoiceFile(name))
+        SaveNeedsName = true;
 }
 
 void TMainForm::SF1ButtonClick()
@@ -194,6 +259,7 @@ bool TMainForm::SaveVoiceFile(const std::string &fileName)
         return false;
     }
     VoiceFileName = fileName;
+    SaveNeedsName = false; // the file now holds the voice as it is in memory
     UpdateTitle();
     Modified = false;
     return true;
@@ -205,8 +271,9 @@ void TMainForm::Save1Click()
         return;
     if (NoVoice())
         return;
-    // A voice that has no file yet (a recording) is named first.
-    if (VoiceFileName.empty()) {
+    // A voice that has no file yet (a recording), one converted on reading
+    // and a preset voice are named first.
+    if (VoiceFileName.empty() || SaveNeedsName) {
         SaveAs1Click();
         return;
     }
@@ -219,7 +286,9 @@ void TMainForm::SaveAs1Click()
         return;
     if (NoVoice())
         return;
-    SaveFileDialog.FileName = VoiceFileName;
+    // A file that is not to be written over is not offered: the dialog
+    // starts in its folder with no name.
+    SaveFileDialog.FileName = SaveNeedsName ? FolderOf(VoiceFileName) : VoiceFileName;
     if (!SaveFileDialog.Execute(this) || SaveFileDialog.FileName.empty())
         return;
     SaveVoiceFile(SaveFileDialog.FileName);
@@ -328,7 +397,10 @@ void TMainForm::OpenStartupFile()
     if (preferences.FileName.empty())
         return;
     if (!QFileInfo(QString::fromStdString(preferences.FileName)).isFile()) {
-        Messages().ShowMessage("Error: The file named " + preferences.FileName + " does not exist.");
+        // Said once: the setting goes, so the next start is quiet.
+        TStartup::ForgetStartupFile();
+        Messages().ShowMessage("Start-up file not found: " + preferences.FileName +
+                               ". It is no longer opened at start-up; Options, Preferences names another.");
         return;
     }
     if (IsBusy())
@@ -343,17 +415,17 @@ void TMainForm::OpenStartupFile()
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!DroppedWaveFile(event->mimeData()).isEmpty())
+    if (!DroppedWaveFile(event->mimeData()).empty())
         event->acceptProposedAction();
 }
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    const QString path = DroppedWaveFile(event->mimeData());
-    if (path.isEmpty())
+    const std::string path = DroppedWaveFile(event->mimeData());
+    if (path.empty())
         return;
     event->acceptProposedAction();
     if (IsBusy())
         return;
-    OpenVoiceFile(path.toStdString());
+    OpenVoiceFile(path);
 }

@@ -6,7 +6,8 @@
 //   click (down) -> effects to rest, old voice dropped -> temporary "QMB"
 //   file -> AudioStartRecord -> ticks: level on VolLED, time in timeDisplay
 //   click (up)   -> AudioStopRecord -> ReadWaveFile -> VoiceData, WorkData
-//                -> file deleted
+//                -> file deleted (kept, and named in the message, when it
+//                   cannot be loaded)
 //
 // A stop the recorder refuses is tried again on every tick while the button
 // is up. Closing the window during a recording stops the recorder and loads
@@ -25,10 +26,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QMenu>
-#include <QThread>
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -66,6 +67,17 @@ void MakeRecordFile(std::array<char, 256> &name)
     std::memcpy(name.data(), pattern.c_str(), pattern.size() + 1);
 }
 
+// Whether the disk that holds folder has less room left than a moment of
+// recording: the recorder stops writing when it fills, and keeps what fitted.
+bool DiskFull(const std::string &folder)
+{
+    constexpr uint64_t MomentBytes = 64 * 1024; // about 1.5 s of voice
+    struct statvfs info {};
+    if (statvfs(folder.c_str(), &info) != 0)
+        return false;
+    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize < MomentBytes;
+}
+
 // The recorder's refusals as the user reads them.
 struct TRecordError {
     int16_t Code;
@@ -100,9 +112,6 @@ void TMainForm::OldRecordButtonClick()
         if (AudioStopRecord() != 0)
             return; // the tick tries again
         FinishRecording();
-        Save1->setEnabled(true);
-        SaveAs1->setEnabled(true);
-        Export1->menuAction()->setEnabled(true);
         return;
     }
 
@@ -200,38 +209,39 @@ void TMainForm::RecordTickProgress()
 void TMainForm::FinishRecording()
 {
     Recording = false;
-    if (LoadRecordedVoice()) {
+    const bool loaded = LoadRecordedVoice();
+    if (loaded) {
         ShowVoiceLength();
         ShowVoice();
+        // The take is in memory: its file is no longer needed.
+        DeleteRecordFile();
+        const std::string folder = QFile::encodeName(QDir::tempPath()).toStdString();
+        if (DiskFull(folder))
+            Messages().ShowMessage("The disk of the temporary folder " + folder +
+                                   " is full: the recording stopped when it ran out of room. What fitted is kept "
+                                   "as the voice.");
     } else {
-        Messages().ShowMessage("Create final buffer failed.");
-        // Whatever was read before the failure goes too: a voice without
-        // its working copy could not be played or processed.
+        // Whatever was read before the failure goes: a voice without its
+        // working copy could not be played or processed. The take itself
+        // stays on disk, where the message says.
         ClearVoice();
+        Messages().ShowMessage(std::string("Create final buffer failed. The recording is kept in the file ") +
+                               RecordFileName.data() + ".");
     }
+    RecordFileName.fill('\0');
     RecordStartTime = 0;
     Modified = true;
     RecordButton->SetDown(false);
-    DeleteRecordFile();
     VolLED->SetProgress(0);
+    UpdateFileMenus();
 }
 
 bool TMainForm::LoadRecordedVoice()
 {
     WaitCursor hourglass;
 
-    // A recorder that is still writing "UNTITLED.WAV" in the working folder
-    // is given up to 61 half-second waits to finish.
-    int waits = 0;
-    while (QFileInfo(QStringLiteral("UNTITLED.WAV")).isFile()) {
-        ++waits;
-        QThread::msleep(500);
-        if (waits > 60) {
-            Messages().ShowMessage("cannot open recorded file to read !!!");
-            return false;
-        }
-    }
-
+    // The recorder's file is complete once AudioStopRecord has answered 0:
+    // it is read at once.
     try {
         TEffectSettings unused;
         int32_t byteCount = 0;
@@ -242,6 +252,10 @@ bool TMainForm::LoadRecordedVoice()
         Messages().ShowMessage("cannot allocate memory!!!");
         return false;
     }
+    // A file the reader could not take (it has said why) is a failed load:
+    // the take stays on disk.
+    if (!VoiceData)
+        return false;
 
     WorkCapacity = VoiceBytes;
     WorkData.reset(new (std::nothrow) int16_t[static_cast<size_t>(WorkCapacity) / 2 + 1]());

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
@@ -111,6 +112,7 @@ template <typename Handler> void ConnectMenuClick(QAction *item, TMainForm *form
         if (item->isCheckable())
             item->setChecked(!checked);
         (form->*handler)();
+        form->UpdateFileMenus();
     });
 }
 
@@ -692,8 +694,10 @@ void TMainForm::ClearVoice()
     VoiceBytes = 0;
     Modified = false;
     VoiceFileName.clear();
+    SaveNeedsName = false;
     UpdateTitle();
     ShowVoice();
+    UpdateFileMenus();
 }
 
 void TMainForm::UpdateTitle()
@@ -701,5 +705,6 @@ void TMainForm::UpdateTitle()
     if (VoiceFileName.empty())
         setWindowTitle(QStringLiteral("Glimmerbox - New File"));
     else
-        setWindowTitle(QStringLiteral("Glimmerbox - ") + QFileInfo(QString::fromStdString(VoiceFileName)).fileName());
+        setWindowTitle(QStringLiteral("Glimmerbox - ") +
+                       QFileInfo(QFile::decodeName(QByteArray::fromStdString(VoiceFileName))).fileName());
 }

@@ -102,6 +102,7 @@ public:
     bool Recording = false;
     bool Playing = false;
     std::string VoiceFileName;              // current voice file; empty for a new voice
+    bool SaveNeedsName = false;             // VoiceFileName is a preset or was converted on reading: Save asks
     std::array<char, 256> RecordFileName{}; // the recorder's temporary file, zero-terminated
     int32_t DoneHeader = 0;                 // playback block being refilled, 0 or 1
     std::array<WAVEHDR, 2> WaveHeaders{};   // the two playback blocks
@@ -241,8 +242,15 @@ public:
     void SF2ButtonClick();
     void SF3ButtonClick();
     void Preferences1Click();
-    // Replaces the voice and the effect selection with those of fileName.
-    void OpenVoiceFile(const std::string &fileName);
+    // Replaces the voice and the effect selection with those of fileName;
+    // true when a voice was read. A missing file ("File not found: " +
+    // name) or a conversion the temporary folder cannot take changes
+    // nothing; a rejected file leaves no voice.
+    bool OpenVoiceFile(const std::string &fileName);
+    // The one place that decides whether Save, Save As and Export can be
+    // chosen: exactly when a voice is in memory. Runs after every menu
+    // command and wherever the voice comes or goes.
+    void UpdateFileMenus();
     // Opens SF<number>.WAV from PresetFolder, or says that it is missing.
     void OpenPresetFile(int number);
     // Writes the unprocessed voice with the effect selection to fileName;

@@ -1,6 +1,7 @@
 #include "app/seams.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QString>
@@ -61,10 +62,12 @@ bool RunDesktopFileDialog(TFileDialog &dialog, QWidget *parent)
     if (!filters.isEmpty())
         box.setNameFilters(filters);
     box.setDefaultSuffix(QString::fromStdString(dialog.DefaultExt));
+    // File names travel in the platform's file-name encoding, not as UTF-8
+    // text: a name in any other encoding reaches the file it names.
     if (!dialog.FileName.empty())
-        box.selectFile(QString::fromStdString(dialog.FileName));
+        box.selectFile(QFile::decodeName(QByteArray::fromStdString(dialog.FileName)));
     if (box.exec() != QDialog::Accepted || box.selectedFiles().isEmpty())
         return false;
-    dialog.FileName = box.selectedFiles().constFirst().toStdString();
+    dialog.FileName = QFile::encodeName(box.selectedFiles().constFirst()).toStdString();
     return true;
 }

@@ -3,6 +3,7 @@
 #include "audio/soundfile.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,7 +31,8 @@ TStartup::TStartup(QWidget *parent) : QDialog(parent)
     PlaySoundAtStartup->setGeometry(16, 12, 220, 22);
     Label1 = new QLabel(QStringLiteral("Startup File Name"), this);
     Label1->setGeometry(16, 44, 220, 16);
-    FileName = new QLineEdit(QStringLiteral("FileName"), this);
+    // Empty: no start-up file.
+    FileName = new QLineEdit(this);
     FileName->setGeometry(16, 62, 240, 24);
     BrowseButton = new QPushButton(QStringLiteral("&Browse"), this);
     BrowseButton->setGeometry(264, 62, 75, 24);
@@ -72,9 +74,18 @@ void TStartup::BrowseButtonClick()
 
 void TStartup::okButtonClick()
 {
+    // An empty name means no start-up file.
+    if (FileName->text().trimmed().isEmpty()) {
+        FileName->clear();
+        accept();
+        return;
+    }
     const QFileInfo file(FileName->text());
-    // An empty name, a folder or a name that leads nowhere all fail here.
-    if (!FileName->text().isEmpty() && file.isFile()) {
+    // A folder or a name that leads nowhere fails here.
+    if (file.isFile()) {
+        // Kept absolute, so that it still names the file when the program
+        // starts in another folder.
+        FileName->setText(QDir::cleanPath(file.absoluteFilePath()));
         accept();
         return;
     }
@@ -90,7 +101,7 @@ void TStartup::LoadPreferences()
 {
     const TStartupPreferences stored = StoredPreferences();
     PlaySoundAtStartup->setChecked(stored.PlaySound);
-    FileName->setText(stored.FileName.empty() ? QStringLiteral("FileName") : QString::fromStdString(stored.FileName));
+    FileName->setText(QString::fromStdString(stored.FileName));
 }
 
 void TStartup::SavePreferences() const
@@ -108,4 +119,11 @@ TStartupPreferences TStartup::StoredPreferences()
     stored.FileName = settings.value(QLatin1String(FileNameKey)).toString().toStdString();
     stored.PlaySound = settings.value(QLatin1String(PlaySoundKey), false).toBool();
     return stored;
+}
+
+void TStartup::ForgetStartupFile()
+{
+    QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    settings.setValue(QLatin1String(FileNameKey), QString());
+    settings.sync();
 }

@@ -16,7 +16,7 @@ class QPushButton;
 
 // What the preferences hold between runs.
 struct TStartupPreferences {
-    std::string FileName; // empty until the user has confirmed a file
+    std::string FileName; // absolute; empty: no start-up file
     bool PlaySound = false;
 };
 
@@ -38,15 +38,18 @@ public:
     TFileDialog BrowseFileDialog;
 
     void BrowseButtonClick();
-    // Ends the dialog with OK only when FileName names an existing file.
+    // Ends the dialog with OK when FileName is empty (no start-up file) or
+    // names an existing file, which it then shows as an absolute name.
     void okButtonClick();
     void cancelButtonClick();
 
-    // The controls show what is stored ("FileName" while nothing is).
+    // The controls show what is stored (an empty name while nothing is).
     void LoadPreferences();
     // Stores what the controls show.
     void SavePreferences() const;
     static TStartupPreferences StoredPreferences();
+    // Stores "no start-up file"; the play choice stays.
+    static void ForgetStartupFile();
 };
 
 extern TStartup *Startup;

@@ -172,11 +172,13 @@ void Recorder::Append(const void *data, size_t bytes)
         return;
     }
     bytes = static_cast<size_t>(std::min<uint64_t>(bytes, MaxDataBytes - dataBytes_));
-    if (bytes > 0 && std::fwrite(data, 1, bytes, file_) != bytes) {
+    const size_t written = bytes > 0 ? std::fwrite(data, 1, bytes, file_) : 0;
+    dataBytes_ += written;
+    if (written != bytes) {
+        // A full disk: the file keeps what fitted, and nothing more is tried.
         writeFailed_ = true;
         return;
     }
-    dataBytes_ += bytes;
     sincePatch_ += bytes;
     if (sincePatch_ >= spec_.rate * pa_frame_size(&spec_) / 2) {
         sincePatch_ = 0;
@@ -265,6 +267,11 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
         }
         spec_ = spec;
         file_ = std::fopen(fileName, "wb");
+        // Unbuffered: when the disk fills, what reached the file is known to
+        // the byte, and the header written at the stop covers exactly that.
+        if (file_) {
+            std::setvbuf(file_, nullptr, _IONBF, 0);
+        }
         dataBytes_ = 0;
         sincePatch_ = 0;
         writeFailed_ = false;

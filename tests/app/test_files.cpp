@@ -10,8 +10,10 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblwpnl.h"
 #include "tests/app/apptest.h"
+#include "tests/fulldisk.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
@@ -25,6 +27,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -262,7 +267,7 @@ TEST_F(FileCommands, AFailedSaveSaysSoAndKeepsTheVoicesName)
     EXPECT_EQ(ReadAll(voiceFile).size(), 48 + 4410) << "the file that was opened is untouched";
 }
 
-TEST_F(FileCommands, ARejectedFileLeavesNoVoiceANewFileTitleAndTheMenusAsTheyWere)
+TEST_F(FileCommands, ARejectedFileLeavesNoVoiceANewFileTitleAndTheSaveMenusOff)
 {
     const std::string bad = Path("bad.wav");
     {
@@ -270,10 +275,11 @@ TEST_F(FileCommands, ARejectedFileLeavesNoVoiceANewFileTitleAndTheMenusAsTheyWer
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("RIFF\x04\x00\x00\x00WAVX", 12);
     }
+    // Whatever the menus showed before, no voice means they are off.
     const struct {
         bool OpenFirst;
         std::vector<bool> Menus;
-    } cases[] = {{false, {false, false, false}}, {true, {true, true, true}}};
+    } cases[] = {{false, {false, false, false}}, {true, {false, false, false}}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.OpenFirst);
         form->New1->trigger();
@@ -471,6 +477,314 @@ TEST_F(FileCommands, OnlyASingleLocalSoundFileIsTakenWhenDropped)
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - LOUD.WAV"));
     EXPECT_EQ(Voice(), voice);
     EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
+}
+
+// A WAVE file in any layout, built here byte by byte: "fmt " (16 bytes) and
+// "data" holding the given bytes.
+QByteArray LayoutFile(uint16_t channels, uint32_t rate, uint16_t bits, const QByteArray &data)
+{
+    QByteArray out;
+    auto put = [&out](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    const uint16_t align = static_cast<uint16_t>(channels * bits / 8);
+    out.append("RIFF");
+    put(static_cast<uint32_t>(36 + data.size()), 4);
+    out.append("WAVEfmt ");
+    put(16, 4);
+    put(1, 2);
+    put(channels, 2);
+    put(rate, 4);
+    put(rate * align, 4);
+    put(align, 2);
+    put(bits, 2);
+    out.append("data");
+    put(static_cast<uint32_t>(data.size()), 4);
+    out.append(data);
+    return out;
+}
+
+void WriteFile(const std::string &name, const QByteArray &bytes)
+{
+    QFile file(QString::fromStdString(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+TEST_F(FileCommands, SaveAsksForANameWhenTheFileWasConvertedOrIsAPreset)
+{
+    QByteArray stereo44;
+    for (int i = 0; i < 400; ++i)
+        stereo44.append(static_cast<char>(i * 3));
+    const std::string presetFolder = Path("presets");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(presetFolder)));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(std::string(std::getenv("GLIMMER_BUILD_DIR")) + "/SF2.WAV"),
+                            QString::fromStdString(presetFolder + "/SF2.WAV")));
+    form->PresetFolder = presetFolder;
+
+    const struct {
+        const char *Name;
+        std::string File;
+        QByteArray Bytes; // empty: the file is already there
+        bool Asks;
+    } cases[] = {
+        {"44.1 kHz stereo", Path("stereo.wav"), LayoutFile(2, 44100, 16, stereo44), true},
+        {"11025 Hz mono", Path("slow.wav"), LayoutFile(1, 11025, 16, stereo44), true},
+        {"8-bit mono", Path("eight.wav"), LayoutFile(1, 22050, 8, stereo44), true},
+        {"preset", presetFolder + "/SF2.WAV", {}, true},
+        {"voice format", voiceFile, {}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        if (!c.Bytes.isEmpty())
+            WriteFile(c.File, c.Bytes);
+        if (std::string(c.Name) == "preset")
+            QTest::mouseClick(form->SF2Button, Qt::LeftButton, {}, QPoint(29, 29));
+        else
+            OpenThroughTheMenu(c.File);
+        ASSERT_GT(form->VoiceBytes, 0);
+        const QByteArray before = ReadAll(c.File);
+        form->Echo1->trigger();
+        asked.clear();
+        std::vector<std::string> proposed;
+        const FileDialogAnswerer usual = SetFileDialogAnswerer([&](TFileDialog &dialog, QWidget *) {
+            asked.push_back(dialog.Title);
+            proposed.push_back(dialog.FileName);
+            return false; // cancelled
+        });
+        form->Save1->trigger();
+        SetFileDialogAnswerer(usual);
+        if (c.Asks) {
+            // Asked, starting in the file's own folder with no name offered,
+            // and the file is as it was.
+            EXPECT_EQ(asked, std::vector<std::string>{"Save Voice As File"});
+            const std::string folderOf = c.File.substr(0, c.File.rfind('/') + 1);
+            EXPECT_EQ(proposed, std::vector<std::string>{folderOf});
+            EXPECT_EQ(ReadAll(c.File), before);
+            EXPECT_TRUE(form->Modified);
+        } else {
+            EXPECT_TRUE(asked.empty());
+            const QByteArray after = ReadAll(c.File);
+            ASSERT_EQ(after.size(), 570 + 4410);
+            EXPECT_EQ(LE16(after, 48 + 2), 1) << "Echo is stored";
+            EXPECT_FALSE(form->Modified);
+        }
+    }
+}
+
+TEST_F(FileCommands, AConvertedFileSavedUnderANewNameIsThenSavedOverWithoutAsking)
+{
+    QByteArray data;
+    for (int i = 0; i < 200; ++i)
+        data.append(static_cast<char>(i));
+    const std::string original = Path("original.wav");
+    WriteFile(original, LayoutFile(2, 44100, 16, data));
+    OpenThroughTheMenu(original);
+    ASSERT_EQ(form->VoiceBytes, 50) << "50 stereo frames at 44.1 kHz: 25 voice samples";
+    const std::string copy = Path("copy.wav");
+    answer = copy;
+    form->Save1->trigger();
+    EXPECT_EQ(form->VoiceFileName, copy);
+    EXPECT_EQ(ReadAll(copy).size(), 570 + 50);
+    EXPECT_EQ(ReadAll(original), LayoutFile(2, 44100, 16, data)) << "the original is untouched";
+    answer.clear();
+    asked.clear();
+    form->Backward1->trigger();
+    form->Save1->trigger();
+    EXPECT_TRUE(asked.empty()) << "the copy is in the voice format";
+    EXPECT_EQ(LE16(ReadAll(copy), 48 + 2 * 8), 1) << "Backward is stored";
+}
+
+TEST_F(FileCommands, AMissingFileSaysSoAndKeepsTheVoice)
+{
+    const std::string gone = Path("gone.wav");
+    const struct {
+        const char *Name;
+        std::function<void()> Open;
+    } ways[] = {
+        {"Open", [&] { OpenThroughTheMenu(gone); }},
+        {"drop",
+         [&] {
+             QMimeData data;
+             data.setUrls({QUrl::fromLocalFile(QString::fromStdString(gone))});
+             QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form.get(), &enter);
+             QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+             QApplication::sendEvent(form.get(), &drop);
+         }},
+        {"by name", [&] { form->OpenVoiceFile(gone); }},
+    };
+    for (const auto &way : ways) {
+        SCOPED_TRACE(way.Name);
+        OpenThroughTheMenu(voiceFile);
+        form->Chorus1->trigger();
+        form->PitchBar->SetPosition(4);
+        messages.Shown.clear();
+        way.Open();
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_EQ(messages.Shown[0].first, "File not found: " + gone);
+        EXPECT_EQ(Voice(), voice);
+        EXPECT_EQ(form->VoiceFileName, voiceFile);
+        EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
+        EXPECT_EQ(Pressed(), std::vector<TQMBL_SawToothButton *>{form->ChorusButton});
+        EXPECT_EQ(form->PitchBar->Position(), 4);
+        EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
+    }
+}
+
+// Drop data as the window system delivers it: the raw bytes of the list of
+// links. (A QMimeData filled by setData would parse the list into QUrls and
+// lose bytes that are not UTF-8 before the window ever saw them.)
+class PlatformDropData : public QMimeData {
+public:
+    explicit PlatformDropData(QByteArray list) : list(std::move(list)) {}
+    QStringList formats() const override { return {QStringLiteral("text/uri-list")}; }
+    bool hasFormat(const QString &type) const override { return type == QStringLiteral("text/uri-list"); }
+
+protected:
+    QVariant retrieveData(const QString &type, QMetaType) const override
+    {
+        return type == QStringLiteral("text/uri-list") ? QVariant(list) : QVariant();
+    }
+
+private:
+    QByteArray list;
+};
+
+TEST_F(FileCommands, AFileNameThatIsNotUtf8Opens)
+{
+    // "\xe9t\xe9.wav", Latin-1 bytes as an older system left them.
+    const std::string latin1 = folder.path().toStdString() + "/\xe9t\xe9.wav";
+    {
+        std::ofstream out(latin1, std::ios::binary);
+        std::ifstream in(voiceFile, std::ios::binary);
+        out << in.rdbuf();
+    }
+    ASSERT_TRUE(std::filesystem::exists(latin1));
+
+    // Dropped: the file manager's list of links carries the bytes
+    // percent-encoded, and the platform hands them over as they came.
+    PlatformDropData data("file://" + QByteArray::fromStdString(latin1).toPercentEncoding("/") + "\r\n");
+    QDragEnterEvent enter(QPoint(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore();
+    QApplication::sendEvent(form.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.get(), &drop);
+    EXPECT_TRUE(messages.Shown.empty()) << (messages.Shown.empty() ? "" : messages.Shown[0].first);
+    EXPECT_EQ(form->VoiceFileName, latin1);
+    EXPECT_EQ(Voice(), voice);
+
+    // Chosen in the Open dialog, and saved back under the same name.
+    form->New1->trigger();
+    OpenThroughTheMenu(latin1);
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_EQ(Voice(), voice);
+    form->Echo1->trigger();
+    form->Save1->trigger();
+    EXPECT_TRUE(messages.Shown.empty());
+    std::ifstream saved(latin1, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<long>(saved.tellg()), 570 + 4410);
+    std::filesystem::remove(latin1); // the temporary folder cannot name it
+}
+
+TEST_F(FileCommands, AFullTemporaryFolderNamesItAndKeepsTheVoice)
+{
+    const std::string stereo = Path("stereo.wav");
+    WriteFile(stereo, LayoutFile(2, 22050, 16, QByteArray(8000, 3)));
+    OpenThroughTheMenu(voiceFile);
+    form->Flange1->trigger();
+
+    const bool hadTmp = qEnvironmentVariableIsSet("TMPDIR");
+    const QByteArray previous = qgetenv("TMPDIR");
+    auto restore = [&] {
+        if (hadTmp)
+            qputenv("TMPDIR", previous);
+        else
+            qunsetenv("TMPDIR");
+    };
+    for (const fulldisk::FullDisk::TKind kind : fulldisk::DiskKinds()) {
+        fulldisk::FullDisk disk(kind, Path("tmp"));
+        if (!disk.Available())
+            continue;
+        SCOPED_TRACE(disk.Name());
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(disk.Folder())));
+        qputenv("TMPDIR", QByteArray::fromStdString(disk.Folder()));
+        ASSERT_TRUE(disk.MakeFull(1000)); // the converted file would be 4044 bytes
+        messages.Shown.clear();
+        OpenThroughTheMenu(stereo);
+        restore();
+        const QStringList left = QDir(QString::fromStdString(disk.Folder())).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_EQ(left.size(), static_cast<int>(disk.Extra().size())) << left.join(' ').toStdString();
+        disk.Release();
+        ASSERT_EQ(messages.Shown.size(), 1u);
+        EXPECT_EQ(messages.Shown[0].first, "The temporary folder " + disk.Folder() +
+                                               " is full or not writable: " + stereo + " cannot be converted.");
+        EXPECT_EQ(Voice(), voice);
+        EXPECT_EQ(form->VoiceFileName, voiceFile);
+        EXPECT_EQ(Pressed(), std::vector<TQMBL_SawToothButton *>{form->FlangeButton});
+        EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
+    }
+}
+
+// Save, Save As and Export to WAVE onto a disk with no room: the message
+// names the file, the file that was there keeps every byte, nothing is
+// left beside it.
+TEST_F(FileCommands, AFullDiskLeavesTheEarlierFileByteForByte)
+{
+    OpenThroughTheMenu(voiceFile);
+    for (const fulldisk::FullDisk::TKind kind : fulldisk::DiskKinds()) {
+        fulldisk::FullDisk disk(kind, Path("disk"));
+        if (!disk.Available())
+            continue;
+        SCOPED_TRACE(disk.Name());
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(disk.Folder())));
+        // A small earlier voice at the target, then the disk is full.
+        const std::string target = disk.File("earlier.wav");
+        const int16_t few[3] = {9, 8, 7};
+        ASSERT_TRUE(WriteWaveFile(target, 22050, 16, 1, few, 6));
+        const QByteArray earlier = ReadAll(target);
+        const struct {
+            const char *Name;
+            std::function<void()> Command;
+        } commands[] = {
+            {"Save As",
+             [&] {
+                 answer = target;
+                 form->SaveAs1->trigger();
+             }},
+            {"Save",
+             [&] {
+                 form->VoiceFileName = target; // the voice is that file's
+                 form->SaveNeedsName = false;
+                 form->Save1->trigger();
+             }},
+            {"Export to WAVE",
+             [&] {
+                 answer = target;
+                 form->ExportToWaveFormat1->trigger();
+             }},
+        };
+        ASSERT_TRUE(disk.MakeFull(1000)); // the voice's file is 4980 bytes
+        for (const auto &c : commands) {
+            SCOPED_TRACE(c.Name);
+            messages.Shown.clear();
+            c.Command();
+            answer.clear();
+            ASSERT_EQ(messages.Shown.size(), 1u);
+            EXPECT_EQ(messages.Shown[0].first, "Cannot write the file " + target);
+            EXPECT_EQ(ReadAll(target), earlier);
+            QStringList expected{"earlier.wav"};
+            for (const std::string &extra : disk.Extra())
+                expected << QString::fromStdString(extra);
+            expected.sort();
+            EXPECT_EQ(QDir(QString::fromStdString(disk.Folder())).entryList(QDir::Files | QDir::Hidden), expected);
+        }
+        disk.Release();
+        form->VoiceFileName = voiceFile;
+        EXPECT_EQ(Voice(), voice);
+    }
 }
 
 } // namespace

@@ -119,9 +119,25 @@ TEST_F(HelpTest, MessagesPageExplainsEveryRecordingMessage)
                            "Unable to start recording.",
                            "Recording already in progress.",
                            "Recording file not specified.",
-                           "cannot open recorded file to read !!!",
                            "cannot allocate memory!!!",
-                           "Create final buffer failed."};
+                           "Create final buffer failed. The recording is kept in the file"};
+    for (const char *text : shown)
+        EXPECT_TRUE(html.contains(QString::fromUtf8(text))) << text;
+}
+
+TEST_F(HelpTest, MessagesPageExplainsTheFileMessages)
+{
+    QFile page(QStringLiteral(":/help/messages.html"));
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    const char *shown[] = {"File not found: ",
+                           " is full or not writable: ",
+                           "Start-up file not found: ",
+                           "It is no longer opened at start-up; Options, Preferences names another.",
+                           "Error: The Lame Encoder cannot encode this file at the selected bit-rate.",
+                           "Error: User Abort",
+                           "Error: Space Not Available",
+                           "Cannot write the file "};
     for (const char *text : shown)
         EXPECT_TRUE(html.contains(QString::fromUtf8(text))) << text;
 }

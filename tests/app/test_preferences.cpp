@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -53,7 +54,7 @@ TEST_F(Preferences, DialogHasItsControlsAndTexts)
     EXPECT_EQ(dialog.PlaySoundAtStartup->text(), QStringLiteral("Play Sound at Startup"));
     EXPECT_FALSE(dialog.PlaySoundAtStartup->isChecked());
     EXPECT_EQ(dialog.Label1->text(), QStringLiteral("Startup File Name"));
-    EXPECT_EQ(dialog.FileName->text(), QStringLiteral("FileName"));
+    EXPECT_EQ(dialog.FileName->text(), QString()) << "no start-up file until one is named";
     EXPECT_EQ(dialog.BrowseButton->text(), QStringLiteral("&Browse"));
     EXPECT_EQ(dialog.okButton->text(), QStringLiteral("&Ok"));
     EXPECT_TRUE(dialog.okButton->isDefault());
@@ -71,24 +72,91 @@ TEST_F(Preferences, OkWithAFileThatDoesNotExistSaysSoAndStaysOpen)
 {
     TStartup dialog;
     dialog.show();
-    for (const QString &name : {QStringLiteral("/no/such/voice.wav"), QString(), folder.path()}) {
+    for (const QString &name : {QStringLiteral("/no/such/voice.wav"), folder.path()}) {
         dialog.FileName->setText(name);
         QTest::mouseClick(dialog.okButton, Qt::LeftButton);
         EXPECT_TRUE(dialog.isVisible()) << name.toStdString();
         EXPECT_EQ(dialog.FileName->text(), name) << "kept for correction";
     }
-    ASSERT_EQ(messages.Shown.size(), 3u);
+    ASSERT_EQ(messages.Shown.size(), 2u);
     EXPECT_EQ(messages.Shown[0].first, "File : /no/such/voice.wav : does not exist!");
     EXPECT_EQ(messages.Shown[0].second, "File Name Error");
-    EXPECT_EQ(messages.Shown[1].first, "File :  : does not exist!");
-    EXPECT_EQ(messages.Shown[2].first, "File : " + folder.path().toStdString() + " : does not exist!")
+    EXPECT_EQ(messages.Shown[1].first, "File : " + folder.path().toStdString() + " : does not exist!")
         << "a folder is not a voice file";
 
     dialog.FileName->setText(wave);
     QTest::mouseClick(dialog.okButton, Qt::LeftButton);
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(messages.Shown.size(), 3u);
+    EXPECT_EQ(messages.Shown.size(), 2u);
+}
+
+TEST_F(Preferences, OkTakesAnEmptyNameAsNoStartUpFileAndKeepsNamesAbsolute)
+{
+    // Typed relative to the folder the program runs in, stored absolute.
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    const struct {
+        const char *Name;
+        QString Typed;
+        bool Play;
+        std::string Stored;
+    } cases[] = {
+        {"relative name", QStringLiteral("start.wav"), false, wave.toStdString()},
+        {"name with dots", QStringLiteral("./sub/../start.wav"), true, wave.toStdString()},
+        {"empty: cleared", QString(), false, ""},
+        {"blanks: cleared", QStringLiteral("   "), true, ""},
+        {"absolute name", wave, false, wave.toStdString()},
+    };
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("sub")));
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TStartup dialog;
+        dialog.show();
+        dialog.PlaySoundAtStartup->setChecked(c.Play);
+        dialog.FileName->setText(c.Typed);
+        QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+        ASSERT_EQ(dialog.result(), QDialog::Accepted);
+        dialog.SavePreferences();
+        const TStartupPreferences stored = TStartup::StoredPreferences();
+        EXPECT_EQ(stored.FileName, c.Stored);
+        EXPECT_EQ(stored.PlaySound, c.Play);
+    }
+    ASSERT_TRUE(QDir::setCurrent(before));
+    EXPECT_TRUE(messages.Shown.empty());
+
+    // Started elsewhere, the stored name still opens the file.
+    TStartup dialog;
+    dialog.FileName->setText(QStringLiteral("start.wav"));
+    ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    dialog.show();
+    QTest::mouseClick(dialog.okButton, Qt::LeftButton);
+    dialog.SavePreferences();
+    ASSERT_TRUE(QDir::setCurrent(before));
+    TMainForm form;
+    form.Timer->stop();
+    form.OpenStartupFile();
+    EXPECT_EQ(form.VoiceBytes, 8);
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+TEST_F(Preferences, OnlyTickingPlaySoundIsAcceptedAndOpensNothing)
+{
+    TMainForm form;
+    form.Timer->stop();
+    QTimer::singleShot(0, [] {
+        Startup->PlaySoundAtStartup->setChecked(true);
+        QTest::mouseClick(Startup->okButton, Qt::LeftButton);
+    });
+    form.Preferences1->trigger();
+    EXPECT_TRUE(messages.Shown.empty());
+    const TStartupPreferences stored = TStartup::StoredPreferences();
+    EXPECT_TRUE(stored.PlaySound);
+    EXPECT_TRUE(stored.FileName.empty());
+    form.OpenStartupFile();
+    EXPECT_EQ(form.VoiceBytes, 0);
+    EXPECT_FALSE(form.Playing);
+    EXPECT_TRUE(messages.Shown.empty());
 }
 
 TEST_F(Preferences, BrowseFillsTheNameAndACancelLeavesIt)
@@ -164,10 +232,16 @@ TEST_F(Preferences, StartUpOpensTheKeptFileWithoutPlayingUnlessAsked)
     EXPECT_FALSE(form.Playing);
     EXPECT_TRUE(messages.Shown.empty());
 
+    // Gone since: said once, and the setting goes with it.
     ASSERT_TRUE(QFile::remove(wave));
     form.OpenStartupFile();
     ASSERT_EQ(messages.Shown.size(), 1u);
-    EXPECT_EQ(messages.Shown[0].first, "Error: The file named " + wave.toStdString() + " does not exist.");
+    EXPECT_EQ(messages.Shown[0].first, "Start-up file not found: " + wave.toStdString() +
+                                           ". It is no longer opened at start-up; Options, Preferences names another.");
+    EXPECT_EQ(form.VoiceBytes, 8) << "the voice in memory stays";
+    EXPECT_TRUE(TStartup::StoredPreferences().FileName.empty());
+    form.OpenStartupFile();
+    EXPECT_EQ(messages.Shown.size(), 1u) << "the next start is quiet";
 }
 
 } // namespace

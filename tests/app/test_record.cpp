@@ -14,10 +14,12 @@
 #include "platform/sqwaveplayer.h"
 #include "tests/app/apptest.h"
 #include "tests/app/mainwindowtest.h"
+#include "tests/fulldisk.h"
 #include "tests/platform/soundtest.h"
 
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QTemporaryDir>
@@ -290,14 +292,16 @@ TEST_F(Recording, ATickStopsARecordingWhoseButtonWasPutUp)
     Click(form->RecordButton);
     ASSERT_TRUE(form->Recording);
     QTest::qWait(300);
-    // The button up without its click: the tick does the stop, and leaves
-    // the Save items as they were.
+    // The button up without its click: the tick does the stop, and the Save
+    // items follow the voice that is now in memory.
     form->RecordButton->SetDown(false);
     form->TimerTimer();
     EXPECT_FALSE(form->Recording);
     EXPECT_GT(form->VoiceBytes, 0);
     EXPECT_TRUE(form->Modified);
-    EXPECT_FALSE(form->Save1->isEnabled());
+    EXPECT_TRUE(form->Save1->isEnabled());
+    EXPECT_TRUE(form->SaveAs1->isEnabled());
+    EXPECT_TRUE(form->Export1->menuAction()->isEnabled());
     EXPECT_TRUE(TemporaryFiles().isEmpty());
 }
 
@@ -342,42 +346,107 @@ TEST_F(Recording, ClosingTheWindowStopsTheRecorderAndLoadsNothing)
     EXPECT_EQ(AudioStopRecord(), 0);
 }
 
-TEST_F(Recording, AFileTheRecorderStillHoldsIsGivenUpAfterSixtyOneWaits)
+TEST_F(Recording, AStrayUntitledWavInTheWorkingFolderDoesNotHoldUpTheTake)
 {
-    // "UNTITLED.WAV" in the working folder is the recorder still writing:
-    // the load waits for it in half seconds and gives up after 30.5 s.
+    // The recorder never writes "UNTITLED.WAV": a file of that name in the
+    // working folder is someone else's, and the take loads at once.
     char before[4096];
     ASSERT_NE(getcwd(before, sizeof before), nullptr);
     ASSERT_EQ(chdir(folder.path().toLocal8Bit().constData()), 0);
-    FILE *held = std::fopen("UNTITLED.WAV", "wb");
-    ASSERT_NE(held, nullptr);
-    std::fclose(held);
+    FILE *stray = std::fopen("UNTITLED.WAV", "wb");
+    ASSERT_NE(stray, nullptr);
+    std::fclose(stray);
 
     form->Timer->stop();
     Click(form->RecordButton);
     ASSERT_TRUE(form->Recording);
+    QTest::qWait(400);
     const auto start = steady_clock::now();
     Click(form->RecordButton);
     const double waited = duration<double>(steady_clock::now() - start).count();
     ASSERT_EQ(chdir(before), 0);
 
-    EXPECT_GE(waited, 30.5);
+    EXPECT_LT(waited, 5.0);
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_FALSE(form->Recording);
+    EXPECT_GT(form->VoiceBytes, 0.2 * 44100);
+    EXPECT_TRUE(form->Save1->isEnabled());
+    EXPECT_TRUE(TemporaryFiles().isEmpty());
+    EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("UNTITLED.WAV")))) << "not ours to remove";
+}
+
+TEST_F(Recording, ATakeThatCannotBeLoadedIsKeptAndItsFileNamed)
+{
+    form->Timer->stop();
+    form->Echo1->trigger(); // a voice and an effect from before the take
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    const std::string recordFile = form->RecordFileName.data();
+    ASSERT_FALSE(recordFile.empty());
+    QTest::qWait(300);
+    // The name now leads to something the reader turns away; the recorder
+    // goes on writing the file it opened.
+    ASSERT_EQ(std::remove(recordFile.c_str()), 0);
+    FILE *other = std::fopen(recordFile.c_str(), "wb");
+    ASSERT_NE(other, nullptr);
+    std::fputs("not a wave file", other);
+    std::fclose(other);
+    Click(form->RecordButton);
+
     ASSERT_EQ(messages.Shown.size(), 2u);
-    EXPECT_EQ(messages.Shown[0].first, "cannot open recorded file to read !!!");
-    EXPECT_EQ(messages.Shown[1].first, "Create final buffer failed.");
+    EXPECT_EQ(messages.Shown[0].first, "Incompatible file format of: " + recordFile);
+    EXPECT_EQ(messages.Shown[1].first,
+              "Create final buffer failed. The recording is kept in the file " + recordFile + ".");
     EXPECT_FALSE(form->Recording);
     EXPECT_EQ(form->VoiceBytes, 0);
     EXPECT_EQ(form->VoiceData, nullptr);
     EXPECT_EQ(form->WorkData, nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is taken away again";
-    EXPECT_TRUE(TemporaryFiles().isEmpty());
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(recordFile))) << "the file is kept";
     EXPECT_EQ(form->VolLED->Progress(), 0.0f);
+    // Nothing to save: the menus say so.
+    EXPECT_FALSE(form->Save1->isEnabled());
+    EXPECT_FALSE(form->SaveAs1->isEnabled());
+    EXPECT_FALSE(form->Export1->menuAction()->isEnabled());
 
     // Nothing half-loaded is played.
     Click(form->PlayButton);
     EXPECT_FALSE(form->Playing);
     EXPECT_TRUE(
         HasMessage(messages, "There is no voice in memory, either record a voice or load one from a file on disk."));
+    // The next take does not touch the kept file.
+    RecordFor(0.3);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(recordFile)));
+    std::remove(recordFile.c_str());
+}
+
+TEST_F(Recording, ATakeOntoAFullDiskKeepsWhatFittedAndSaysSo)
+{
+    fulldisk::SmallDisk disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    // Room for a little under a second of voice (44100 bytes a second).
+    ASSERT_TRUE(disk.FillLeaving(32 * 1024));
+    temporaryFolder.PointAt(disk.Folder());
+    ASSERT_EQ(QDir::tempPath().toStdString(), disk.Folder());
+
+    const Seen seen = RecordFor(2.5);
+    ASSERT_GE(seen.Seconds, 2.5);
+    EXPECT_FALSE(form->Recording);
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "The disk of the temporary folder " + disk.Folder() +
+                                           " is full: the recording stopped when it ran out of room. What fitted "
+                                           "is kept as the voice.");
+    // What fitted: about the room that was left, all of it the microphone.
+    EXPECT_GT(form->VoiceBytes, 16 * 1024);
+    EXPECT_LE(form->VoiceBytes, 32 * 1024);
+    const std::vector<int16_t> voice = Voice();
+    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
+    EXPECT_TRUE(form->Save1->isEnabled());
+    // The take's file is gone again; only the filler is left.
+    EXPECT_EQ(QDir(QString::fromStdString(disk.Folder())).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("filler")});
+    temporaryFolder.PointAt(temporary.path().toStdString());
 }
 
 TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)

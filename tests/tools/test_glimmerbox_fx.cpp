@@ -297,7 +297,7 @@ TEST_F(Tool, ConvertsAnInputAt11025HzFirst)
     EXPECT_EQ(p.samples, (std::vector<int16_t>{300, 300, -200, -200, 100, 100}));
 }
 
-TEST_F(Tool, WithSettingsStoresTheSelectionThatSettingsFromRestores)
+TEST_F(Tool, WithSettingsWritesTheUnprocessedVoiceWithTheSelectionAsSaveDoes)
 {
     std::vector<int16_t> x = {1000, 0, 0, 0, 16384};
     WriteWave(Path("in.wav"), x);
@@ -311,19 +311,58 @@ TEST_F(Tool, WithSettingsStoresTheSelectionThatSettingsFromRestores)
     // Backward, Slow Monster, Fast Squeaker, Treble Only, pitch, sweeps
     EXPECT_EQ(words, (std::vector<uint16_t>{14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 6, 0, 0}));
     EXPECT_TRUE(std::all_of(stored.settings.begin() + 15, stored.settings.end(), [](uint16_t w) { return w == 0; }));
-    EXPECT_EQ(stored.rate, 44100u);
-    EXPECT_EQ(stored.samples, (std::vector<int16_t>{16384, 0, 0, 0, 1000}));
+    // The voice itself, not reversed and at the voice's own rate: the
+    // selection beside it runs once, when the file is opened.
+    EXPECT_EQ(stored.rate, 22050u);
+    EXPECT_EQ(stored.samples, x);
 
-    // Restored, plus Fade In from the command line: reversed, then faded in.
+    // Restored, plus Fade In from the command line, stored again.
     const Outcome second = Run({"--settings-from", Path("first.wav").string(), "--fade-in", "--with-settings",
                                 Path("in.wav").string(), Path("second.wav").string()});
     ASSERT_EQ(second.status, 0) << second.err;
     const Parsed restored = ParseOutput(Slurp(Path("second.wav")));
-    EXPECT_EQ(restored.rate, 44100u);
-    EXPECT_EQ(restored.samples, (std::vector<int16_t>{0, 0, 0, 0, 2000}));
+    EXPECT_EQ(restored.rate, 22050u);
+    EXPECT_EQ(restored.samples, x);
     EXPECT_EQ(restored.settings[4], 1u); // Fade In
     EXPECT_EQ(restored.settings[8], 1u); // Backward
     EXPECT_EQ(restored.settings[10], 1u);
+
+    // Processing the stored file with its own selection gives what the
+    // first run's options give directly: reversed, then faded in, at
+    // 44100 Hz; the effects are applied once, not twice.
+    ASSERT_EQ(
+        Run({"--settings-from", Path("second.wav").string(), Path("second.wav").string(), Path("again.wav").string()})
+            .status,
+        0);
+    ASSERT_EQ(Run({"--backward", "--fast-squeaker", "--fade-in", Path("in.wav").string(), Path("direct.wav").string()})
+                  .status,
+              0);
+    const Parsed again = ParseOutput(Slurp(Path("again.wav")));
+    const Parsed direct = ParseOutput(Slurp(Path("direct.wav")));
+    EXPECT_EQ(again.rate, 44100u);
+    EXPECT_EQ(again.samples, (std::vector<int16_t>{0, 0, 0, 0, 2000}));
+    EXPECT_EQ(again.samples, direct.samples);
+    EXPECT_TRUE(again.settings.empty()) << "processed output carries no selection";
+}
+
+TEST_F(Tool, WithSettingsRoundTripKeepsTheLengthOfASlowMonster)
+{
+    // A second of signal with Slow Monster: the processed clip plays at
+    // 11025 Hz for two seconds. Stored with the selection and processed
+    // again, it must still be two seconds, not four.
+    const std::vector<int16_t> x = BusySignal(22050, 20000);
+    WriteWave(Path("in.wav"), x);
+    ASSERT_EQ(Run({"--slow-monster", "--with-settings", Path("in.wav").string(), Path("stored.wav").string()}).status,
+              0);
+    ASSERT_EQ(
+        Run({"--settings-from", Path("stored.wav").string(), Path("stored.wav").string(), Path("played.wav").string()})
+            .status,
+        0);
+    ASSERT_EQ(Run({"--slow-monster", Path("in.wav").string(), Path("direct.wav").string()}).status, 0);
+    const Parsed played = ParseOutput(Slurp(Path("played.wav")));
+    EXPECT_EQ(played.rate, 11025u);
+    EXPECT_EQ(played.samples.size(), x.size());
+    EXPECT_EQ(played.samples, ParseOutput(Slurp(Path("direct.wav"))).samples);
 }
 
 TEST_F(Tool, SettingsFromAPlainFileLeavesEverythingOff)

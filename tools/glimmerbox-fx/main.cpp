@@ -82,8 +82,12 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "                     voice file FILE, as opening it in the program\n"
                                   "                     would; the effect options given switch further\n"
                                   "                     effects on, and --pitch replaces the stored pitch\n"
-                                  "  --with-settings    store the effect selection used in OUTPUT, so that\n"
-                                  "                     opening OUTPUT restores it (.wav output only)\n"
+                                  "  --with-settings    write OUTPUT as the program's Save does: the voice\n"
+                                  "                     unprocessed (converted to 22050 Hz 16-bit mono)\n"
+                                  "                     with the effect selection stored, so that opening\n"
+                                  "                     OUTPUT (or --settings-from OUTPUT) applies the\n"
+                                  "                     effects once; without it OUTPUT is the processed\n"
+                                  "                     clip and carries no selection (.wav output only)\n"
                                   "\n"
                                   "Output:\n"
                                   "  --bitrate K        MP3 bit rate in kbit/s, default 128 (.mp3 output\n"
@@ -517,10 +521,13 @@ int Run(const Options &options)
             return FileFailure;
         written = true;
     } else if (options.withSettings) {
+        // As the program's Save: the unprocessed voice and the selection, so
+        // the effects run once, when the file is opened or played.
         TEffectSettings record;
         CaptureEffectSettings(effects, record);
-        written = WriteWaveFileWithSettings(options.output, result.SampleRate, VoiceFormat.BitsPerSample,
-                                            VoiceFormat.Channels, work.data(), bytes, record);
+        written = WriteWaveFileWithSettings(options.output, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
+                                            VoiceFormat.Channels, voice.samples.get(),
+                                            static_cast<uint32_t>(voice.bytes), record);
     } else {
         written = WriteWaveFile(options.output, result.SampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
                                 work.data(), bytes);
