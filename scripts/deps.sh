@@ -12,7 +12,10 @@ GLIMMER_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libmp3lame-dev libshine-dev
   libsndfile1-dev libsoxr-dev libmpg123-dev
+  clang libclang-rt-14-dev
 )
+# clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the
+# fuzzer for about a minute).
 # app/presets/make_presets.py, which makes the preset voices kept in the
 # repository, also needs espeak-ng and sox; the build and tests do not.
 
