@@ -264,16 +264,20 @@ void TWaveToMP3ConversionForm::ConversionThread(std::shared_ptr<TConversionJob> 
             callFailed = true;
         }
     }
-    // The report touches widgets: it runs on the user-interface thread.
+    // The report touches widgets: it runs on the user-interface thread. It
+    // carries no share of the job: a share released here, after the report
+    // has run, would remove the temporary source at an unknown moment.
+    const TConversionJob *const done = job.get();
+    job.reset();
     QMetaObject::invokeMethod(
-        this, [this, job = std::move(job), result, callFailed] { ReportConversion(job, result, callFailed); },
-        Qt::QueuedConnection);
+        this, [this, done, result, callFailed] { ReportConversion(done, result, callFailed); }, Qt::QueuedConnection);
 }
 
-void TWaveToMP3ConversionForm::ReportConversion(std::shared_ptr<TConversionJob> job, int16_t result, bool callFailed)
+void TWaveToMP3ConversionForm::ReportConversion(const TConversionJob *done, int16_t result, bool callFailed)
 {
-    if (RunningJob == job)
-        RunningJob.reset();
+    if (!RunningJob || RunningJob.get() != done)
+        return;
+    const std::shared_ptr<TConversionJob> job = std::move(RunningJob);
     if (callFailed) {
         PercentTimer->stop();
         StartButton->setEnabled(true);

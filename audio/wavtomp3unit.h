@@ -108,7 +108,10 @@ public:
 private:
     // Runs on the worker thread; hands its outcome to ReportConversion.
     void ConversionThread(std::shared_ptr<TConversionJob> job, bool lame);
-    void ReportConversion(std::shared_ptr<TConversionJob> job, int16_t result, bool callFailed);
+    // done: the job the worker converted, which RunningJob still holds, so
+    // that the job (and the temporary source it removes) always goes on the
+    // user-interface thread, before the window's caller looks again.
+    void ReportConversion(const TConversionJob *done, int16_t result, bool callFailed);
 
     std::shared_ptr<TConversionJob> ConversionJob;
     // The job a worker is converting, from Start until its report arrives.
