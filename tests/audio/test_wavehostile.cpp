@@ -403,7 +403,10 @@ TEST_F(HostileFile, TheReportSaysHowTheReadEnded)
         {"8-bit stereo", SimpleWave(2, 22050, 8, Bytes{1, 2, 3, 4}), false, ReadWaveResult::Read, true},
         {"missing", {}, false, ReadWaveResult::Missing, false},
         {"garbage", Bytes(64, 'x'), false, ReadWaveResult::Rejected, false},
-        {"48 kHz", SimpleWave(1, 48000, 16, Samples16({1})), false, ReadWaveResult::Rejected, false},
+        // Beyond the twelve layouts: converted through the sound-file reader.
+        {"48 kHz", SimpleWave(1, 48000, 16, Samples16({1, 2, 3, 4})), false, ReadWaveResult::Read, true},
+        {"not a WAVE file", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'X'}, false, ReadWaveResult::Rejected,
+         false},
         {"no temporary folder", SimpleWave(2, 22050, 16, Samples16({1, 2})), true, ReadWaveResult::NoTemporary, false},
     };
     const std::string kept = ::getenv("TMPDIR");
