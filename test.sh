@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite
-# (widgets on Qt's offscreen platform, sound through a private PulseAudio
-# server), then the Qt-free core again under AddressSanitizer and
+# (widgets on Qt's offscreen platform, sound through private PulseAudio and
+# PipeWire servers), then the Qt-free core again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the WAVE fuzzer for about a minute.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -12,7 +12,10 @@ jobs=$(nproc)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
-(cd build && ctest --output-on-failure -j "$jobs")
+# A sound test measures time against a real server: on a loaded machine one
+# may miss by a few milliseconds, so a failed test gets one more run (and
+# fails the suite if that fails too).
+(cd build && ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGLIMMER_CORE_ONLY=ON -DGLIMMER_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
