@@ -1,5 +1,6 @@
 #include "controls/qmblepnl.h"
 
+#include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
 #include "controls/qmblrbtn.h"
 
@@ -7,6 +8,7 @@
 
 TQMBL_EllipticalPanel::TQMBL_EllipticalPanel(QWidget *parent) : QWidget(parent)
 {
+    InstallQmblAccessibility();
     resize(185, 41);
     setMask(BuildRegion(width(), height()));
 }

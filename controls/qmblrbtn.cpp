@@ -1,5 +1,6 @@
 #include "controls/qmblrbtn.h"
 
+#include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
 
 #include <QMouseEvent>
@@ -7,6 +8,7 @@
 
 TQMBL_EllipticalButton::TQMBL_EllipticalButton(QWidget *parent) : QWidget(parent)
 {
+    InstallQmblAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(32, 32);
     setMask(BuildRegion(width(), height()));
@@ -29,6 +31,8 @@ void TQMBL_EllipticalButton::SetCaption(const QString &caption)
 
 void TQMBL_EllipticalButton::SetDown(bool down)
 {
+    if (down_ != down)
+        NotifyQmblStateChanged(this);
     down_ = down;
     if (raised_ == down)
         raised_ = !down;
@@ -98,6 +102,7 @@ void TQMBL_EllipticalButton::mouseReleaseEvent(QMouseEvent *event)
     if (clicked && inside)
         emit OnClick();
     down_ = !down_;
+    NotifyQmblStateChanged(this);
     if (raised_ == down_) {
         raised_ = !down_;
         repaint();

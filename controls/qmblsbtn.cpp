@@ -1,5 +1,6 @@
 #include "controls/qmblsbtn.h"
 
+#include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
 
 #include <QMouseEvent>
@@ -56,6 +57,7 @@ QPoint Horizontal(int along, int across)
 
 TQMBL_SawToothButton::TQMBL_SawToothButton(QWidget *parent) : QWidget(parent)
 {
+    InstallQmblAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(32, 32);
     RebuildShape();
@@ -182,7 +184,10 @@ void TQMBL_SawToothButton::SetToothSize(int size)
 
 void TQMBL_SawToothButton::SetDown(bool down)
 {
+    const bool changed = down_ != down;
     down_ = down;
+    if (changed)
+        NotifyQmblStateChanged(this);
     if (raised_ == down) {
         raised_ = !down;
         repaint();

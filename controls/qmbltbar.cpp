@@ -1,5 +1,7 @@
 #include "controls/qmbltbar.h"
 
+#include "controls/qmblaccess.h"
+
 #include <QEvent>
 
 namespace {
@@ -20,6 +22,7 @@ private:
 
 TQMBL_TrackBar::TQMBL_TrackBar(QWidget *parent) : QSlider(parent)
 {
+    InstallQmblAccessibility();
     DepthGuard program(programChange_);
     setRange(0, 10);
     setValue(0);

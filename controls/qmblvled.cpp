@@ -1,5 +1,6 @@
 #include "controls/qmblvled.h"
 
+#include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
 
 #include <QMouseEvent>
@@ -11,6 +12,7 @@ using qmbl::Nearest;
 
 TQMBL_VerticalLEDs::TQMBL_VerticalLEDs(QWidget *parent) : QWidget(parent)
 {
+    InstallQmblAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(185, 41);
 }
@@ -50,6 +52,7 @@ void TQMBL_VerticalLEDs::SetProgress(float progress)
         return;
     progress_ = progress;
     repaint();
+    NotifyQmblValueChanged(this, static_cast<double>(progress) * 100.0);
 }
 
 void TQMBL_VerticalLEDs::SetNumLEDs(int n)

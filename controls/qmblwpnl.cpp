@@ -1,5 +1,6 @@
 #include "controls/qmblwpnl.h"
 
+#include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
 
 #include <QPainter>
@@ -10,6 +11,7 @@ using qmbl::Nearest;
 
 TQMBL_Wave_Display::TQMBL_Wave_Display(QWidget *parent) : QWidget(parent)
 {
+    InstallQmblAccessibility();
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(185, 41);
 }
