@@ -147,3 +147,11 @@ QPixmap ProgramIconPixmap(int size)
     }
     return icon;
 }
+
+QIcon ProgramIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(ProgramIconPixmap(size));
+    return icon;
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QPixmap>
 #include <QSize>
@@ -32,3 +33,5 @@ inline constexpr QRgb LitPanelColor = 0xFF141440;
 
 // The program's icon: a singing face with sound waves.
 QPixmap ProgramIconPixmap(int size);
+// The same in every size a desktop asks for, 16 to 256 pixels: the window's icon.
+QIcon ProgramIcon();

@@ -1,9 +1,26 @@
+#include "app/commandline.h"
 #include "app/program.h"
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char **argv)
 {
     QApplication application(argc, argv);
-    return RunGlimmerbox();
+    // Wayland compositors and the desktop's task list find the menu entry
+    // and its icon by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.Glimmerbox"));
+    const TCommandLine command = ParseCommandLine(QCoreApplication::arguments());
+    switch (command.Action) {
+    case TCommandLine::TAction::ShowHelp:
+        std::fputs(command.Text.c_str(), stdout);
+        return 0;
+    case TCommandLine::TAction::Refuse:
+        std::fputs(command.Text.c_str(), stderr);
+        return 2;
+    case TCommandLine::TAction::Run:
+        break;
+    }
+    return RunGlimmerbox(command.FileName);
 }

@@ -121,7 +121,7 @@ bool TMainForm::NoVoice()
 
 void TMainForm::New1Click()
 {
-    if (IsBusy())
+    if (IsBusy() || !RecordingMayGo())
         return;
     ResetEffects();
     ClearVoice();
@@ -129,7 +129,7 @@ void TMainForm::New1Click()
 
 void TMainForm::Open1Click()
 {
-    if (IsBusy())
+    if (IsBusy() || !RecordingMayGo())
         return;
     if (!OpenFileDialog.Execute(this) || OpenFileDialog.FileName.empty())
         return;
@@ -228,6 +228,8 @@ void TMainForm::OpenPresetFile(int number)
         Messages().ShowMessage("Error: The file named " + name + " does not exist.");
         return;
     }
+    if (!RecordingMayGo())
+        return;
     // A preset voice is never written over by Save.
     if (OpenVoiceFile(name))
         SaveNeedsName = true;
@@ -425,7 +427,7 @@ void TMainForm::dropEvent(QDropEvent *event)
     if (path.empty())
         return;
     event->acceptProposedAction();
-    if (IsBusy())
+    if (IsBusy() || !RecordingMayGo())
         return;
     OpenVoiceFile(path);
 }

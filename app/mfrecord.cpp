@@ -114,6 +114,10 @@ void TMainForm::OldRecordButtonClick()
         FinishRecording();
         return;
     }
+    if (!RecordingMayGo()) {
+        RecordButton->SetDown(false);
+        return;
+    }
 
     VoiceData.reset();
     WorkData.reset();

@@ -29,6 +29,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <utility>
+
 TMainForm *MainForm = nullptr;
 
 namespace {
@@ -124,14 +126,16 @@ TMainForm::TMainForm(QWidget *parent)
                               Qt::MSWindowsFixedSizeDialogHint)
 {
     setFont(FormFont());
-    setWindowIcon(QIcon(ProgramIconPixmap(48)));
+    setWindowIcon(ProgramIcon());
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(192, 192, 192));
     setPalette(palette);
 
     BuildComponents();
     BuildMenu();
+    AssignShortcuts();
     DrawButtonArtwork();
+    SetAccessibleNames();
 
     // The client area keeps its designed size; the window is that plus its
     // menu, whatever height the menu bar has on this desktop.
@@ -539,7 +543,12 @@ void TMainForm::FormDestroy()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
-    // Closing the main window ends the program.
+    // Closing the main window ends the program, unless it would lose a
+    // recording the user wants to keep.
+    if (!std::exchange(closeAnswered, false) && !RecordingMayGo()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
@@ -634,9 +643,12 @@ bool TMainForm::event(QEvent *event)
 
 void TMainForm::Exit1Click()
 {
+    if (!RecordingMayGo())
+        return;
     // A playing device goes silent at once; the window's end releases the rest.
     if (Playing)
         waveOutReset(WaveOut);
+    closeAnswered = true;
     close();
 }
 

@@ -11,6 +11,8 @@
 //                        to the wave-out device, the time display
 //   app/mffiles.cpp      the File menu, the preset buttons, the preferences
 //                        command and files dropped on the window
+//   app/mfdesktop.cpp    keys, names for screen readers, the file named on
+//                        the command line, the unsaved-recording question
 //   effects/mfeffects.cpp the effect buttons, their menu items and the
 //                        effect pipeline run over the controls
 #pragma once
@@ -263,6 +265,22 @@ public:
     // they say so.
     void OpenStartupFile();
 
+    // --- The desktop (app/mfdesktop.cpp) ------------------------------------------
+    QAction *RecordKey = nullptr; // Ctrl+R, which clicks the Record button
+    // The menu commands' keys and the Record key.
+    void AssignShortcuts();
+    void RecordKeyPress();
+    // What a screen reader calls each control.
+    void SetAccessibleNames();
+    // A recorded voice that no file holds.
+    bool UnsavedRecording() const;
+    // Before a command drops the voice: false when an unsaved recording must
+    // stay (the user cancelled, or did not save it after all).
+    bool RecordingMayGo();
+    // The FILE of "glimmerbox FILE": opened instead of the preferences'
+    // start-up file, played only when the preferences say so.
+    void OpenFileAtStart(const std::string &fileName);
+
     // --- Playback (app/mfplay.cpp) ------------------------------------------------
     void PlayButtonClick();
     // Processes the voice and starts streaming it at rate samples per second.
@@ -364,6 +382,7 @@ private:
     void BuildMenu();
     void DrawButtonArtwork();
     bool destroyed = false;
+    bool closeAnswered = false;                        // Exit has asked about an unsaved recording already
     std::array<std::unique_ptr<char[]>, 2> playBlocks; // the data of WaveHeaders while playing
 };
 

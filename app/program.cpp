@@ -10,7 +10,7 @@
 #include <QApplication>
 #include <QTimer>
 
-int RunGlimmerbox()
+int RunGlimmerbox(const std::string &fileToOpen)
 {
     QCoreApplication::setApplicationName(QString::fromLatin1(ApplicationTitle));
 
@@ -23,9 +23,14 @@ int RunGlimmerbox()
     CreateMp3ExportForms(MainForm);
 
     MainForm->show();
-    // The voice the preferences name is opened (and maybe played) once the
-    // window is on screen.
-    QTimer::singleShot(0, MainForm, [] { MainForm->OpenStartupFile(); });
+    // The file named on the command line, or else the voice the preferences
+    // name, is opened (and maybe played) once the window is on screen.
+    QTimer::singleShot(0, MainForm, [fileToOpen] {
+        if (fileToOpen.empty())
+            MainForm->OpenStartupFile();
+        else
+            MainForm->OpenFileAtStart(fileToOpen);
+    });
     const int result = QApplication::exec();
 
     delete ProgressForm;

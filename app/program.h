@@ -2,7 +2,10 @@
 // the event loop, and the windows' end.
 #pragma once
 
+#include <string>
+
 // Runs the program in the QApplication that exists already; returns the
 // event loop's exit code. The main window's start-up may ask to quit (no
 // sound devices): the loop then ends as soon as it starts.
-int RunGlimmerbox();
+// fileToOpen, when not empty, is opened instead of the preferences' start-up file.
+int RunGlimmerbox(const std::string &fileToOpen = {});

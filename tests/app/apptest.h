@@ -3,10 +3,13 @@
 // for something the event loop has to bring about.
 #pragma once
 
+#include "app/question.h"
 #include "app/seams.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -20,7 +23,16 @@ inline QApplication &TestApp()
     static int argc = 1;
     static char name[] = "glimmerbox-test";
     static char *argv[] = {name, nullptr};
-    static QApplication *app = new QApplication(argc, argv);
+    static QApplication *app = [] {
+        auto *made = new QApplication(argc, argv);
+        // A question no test expected fails that test instead of waiting
+        // for a click that never comes; tests that expect it answer it.
+        SetSaveQuestionAnswerer([](const std::string &text, QWidget *) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return TSaveAnswer::Cancel;
+        });
+        return made;
+    }();
     return *app;
 }
 

@@ -305,8 +305,13 @@ TEST_F(Recording, ATickStopsARecordingWhoseButtonWasPutUp)
     EXPECT_TRUE(TemporaryFiles().isEmpty());
 }
 
-TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstWithoutAQuestion)
+TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstOnceTheFirstIsDiscarded)
 {
+    std::vector<std::string> questions;
+    const SaveQuestionAnswerer before = SetSaveQuestionAnswerer([&questions](const std::string &text, QWidget *) {
+        questions.push_back(text);
+        return TSaveAnswer::Discard;
+    });
     RecordFor(0.4);
     const int32_t first = form->VoiceBytes;
     ASSERT_GT(first, 0);
@@ -319,6 +324,9 @@ TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstWithoutAQuestion)
     ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Line"));
 
     const Seen second = RecordFor(1.2);
+    SetSaveQuestionAnswerer(before);
+    // The first recording was never saved: the second asks before it starts.
+    EXPECT_EQ(questions, std::vector<std::string>{"The recording has not been saved. Save it first?"});
     EXPECT_TRUE(messages.Shown.empty());
     EXPECT_NEAR(form->VoiceBytes, second.Seconds * 44100, 0.15 * 44100);
     EXPECT_GT(form->VoiceBytes, first + 0.5 * 44100);

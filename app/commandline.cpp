@@ -1,0 +1,43 @@
+#include "app/commandline.h"
+
+#include <QFileInfo>
+
+namespace {
+
+constexpr const char *Usage = "Usage: glimmerbox [FILE]\n"
+                              "Opens the Glimmerbox window; with FILE, opens that WAVE file at start\n"
+                              "instead of the start-up file of the preferences.\n";
+
+} // namespace
+
+TCommandLine ParseCommandLine(const QStringList &arguments)
+{
+    TCommandLine result;
+    bool optionsEnded = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
+            return {TCommandLine::TAction::ShowHelp, {}, Usage};
+        }
+        if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+            return {TCommandLine::TAction::Refuse,
+                    {},
+                    "glimmerbox: unknown option '" + argument.toStdString() + "'\n" + Usage};
+        }
+        if (!result.FileName.empty()) {
+            return {
+                TCommandLine::TAction::Refuse, {}, std::string("glimmerbox: only one FILE can be opened\n") + Usage};
+        }
+        if (argument.isEmpty()) {
+            return {TCommandLine::TAction::Refuse, {}, std::string("glimmerbox: the FILE name is empty\n") + Usage};
+        }
+        // The title shows the name without its folder either way; the full
+        // path keeps Save working if the folder changes.
+        result.FileName = QFileInfo(argument).absoluteFilePath().toStdString();
+    }
+    return result;
+}

@@ -1,0 +1,142 @@
+// The main window on a desktop: the keys of the menu commands, what a screen
+// reader says about each control, a file named on the command line, and the
+// question before a recording that was never saved is lost.
+//
+// A recording exists nowhere but in memory until it is saved: the voice is
+// then in VoiceData with no VoiceFileName. Every command that would replace
+// or drop that voice (New, Open, the presets, a new recording, a dropped
+// file, Exit and the close box) first calls RecordingMayGo:
+//
+//   no unsaved recording            -> go on, nothing asked
+//   "...Save it first?"  Save       -> Save As; go on only if it saved
+//                        Discard    -> go on
+//                        Cancel     -> stop, everything as it was
+//
+// A voice opened from a file is never asked about: its file still holds it.
+
+#include "app/mfunit.h"
+#include "app/question.h"
+#include "app/startupunit.h"
+#include "controls/qmblaccess.h"
+#include "controls/qmblepnl.h"
+#include "controls/qmblrbtn.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "controls/qmblvled.h"
+#include "controls/qmblwpnl.h"
+
+#include <QAction>
+#include <QKeySequence>
+#include <QLabel>
+
+void TMainForm::AssignShortcuts()
+{
+    const struct {
+        QAction *Item;
+        QKeySequence Keys;
+    } keys[] = {
+        {New1, QKeySequence(Qt::CTRL | Qt::Key_N)},
+        {Open1, QKeySequence(Qt::CTRL | Qt::Key_O)},
+        {Save1, QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {SaveAs1, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)},
+        {ExportToWaveFormat1, QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {Exit1, QKeySequence(Qt::CTRL | Qt::Key_Q)},
+        {HelpTopics1, QKeySequence(Qt::Key_F1)},
+    };
+    for (const auto &key : keys)
+        key.Item->setShortcut(key.Keys);
+
+    // Record has no menu item: its key belongs to the window.
+    RecordKey = new QAction(QStringLiteral("Record"), this);
+    RecordKey->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    addAction(RecordKey);
+    connect(RecordKey, &QAction::triggered, this, &TMainForm::RecordKeyPress);
+}
+
+void TMainForm::RecordKeyPress()
+{
+    // As a click on the button: it flips, then its handler runs.
+    RecordButton->SetDown(!RecordButton->Down());
+    OldRecordButtonClick();
+}
+
+void TMainForm::SetAccessibleNames()
+{
+    const struct {
+        QWidget *Control;
+        const char *Name;
+    } names[] = {
+        {PlayButton, "Play"},
+        {RecordButton, "Record"},
+        {RecSourceToggleButton, "Next recording input"},
+        {EchoButton, "Echo"},
+        {ChorusButton, "Chorus"},
+        {FlangeButton, "Flange"},
+        {FadeInButton, "Fade In"},
+        {fadeOutButton, "Fade Out"},
+        {BassOnlyButton, "Bass Only"},
+        {RobotvoiceButton, "Robot Voice"},
+        {BackwardButton, "Backward"},
+        {SlowMonstButton, "Slow Monster"},
+        {FastSqueakButton, "Fast Squeaker"},
+        {TrebleOnlyButton, "Treble Only"},
+        {SweepUpButton, "Sweep Up"},
+        {SweepDownButton, "Sweep Down"},
+        {SF1Button, "Preset voice 1"},
+        {SF2Button, "Preset voice 2"},
+        {SF3Button, "Preset voice 3"},
+        {MicSliderPanel, "Record"},
+        {SpkSliderPanel, "Play"},
+        {MikeSlider, "Record volume"},
+        {SpeakerSlider, "Play volume"},
+        {PitchBar, "Pitch"},
+        {VolLED, "Level"},
+        {WaveDisplay, "Waveform"},
+    };
+    for (const auto &name : names)
+        name.Control->setAccessibleName(QString::fromLatin1(name.Name));
+
+    // The input button springs back: a plain button, not a toggle.
+    RecSourceToggleButton->setProperty(QmblMomentaryProperty, true);
+    RecSourceLabel->setAccessibleDescription(QStringLiteral("Recording input"));
+    PitchBar->setAccessibleDescription(QStringLiteral("From Helium Breath at 0 to Sulphur Breath at 12; 6 keeps the "
+                                                      "voice's own pitch"));
+    VolLED->setAccessibleDescription(QStringLiteral("The sound level while recording or playing"));
+    WaveDisplay->setAccessibleDescription(
+        QStringLiteral("The waveform of the voice; while playing it scrolls with the sound"));
+    // The time display's name is its text, as for every label.
+    timeDisplay->setAccessibleDescription(QStringLiteral("Time"));
+}
+
+bool TMainForm::UnsavedRecording() const
+{
+    return VoiceBytes > 0 && VoiceFileName.empty();
+}
+
+bool TMainForm::RecordingMayGo()
+{
+    if (!UnsavedRecording())
+        return true;
+    switch (AskSaveFirst("The recording has not been saved. Save it first?", this)) {
+    case TSaveAnswer::Save:
+        SaveAs1Click();
+        return !UnsavedRecording();
+    case TSaveAnswer::Discard:
+        return true;
+    case TSaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void TMainForm::OpenFileAtStart(const std::string &fileName)
+{
+    if (IsBusy())
+        return;
+    OpenVoiceFile(fileName);
+    if (VoiceBytes > 0 && TStartup::StoredPreferences().PlaySound) {
+        // As a click on Play: the button goes down, then its handler runs.
+        PlayButton->SetDown(true);
+        PlayButtonClick();
+    }
+}
