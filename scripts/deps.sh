@@ -13,6 +13,7 @@ GLIMMER_PACKAGES=(
   libmp3lame-dev libshine-dev
   libsndfile1-dev libsoxr-dev libmpg123-dev
   clang libclang-rt-14-dev
+  desktop-file-utils appstream dpkg-dev file binutils man-db
 )
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the
 # fuzzer for about a minute).

@@ -1,0 +1,61 @@
+# Installation and the Debian package.
+#
+#   PREFIX/bin/glimmerbox, glimmerbox-fx      links into the program's folder
+#   PREFIX/lib/glimmerbox/                    the two programs, the four sound
+#                                             libraries, the preset voices
+#   PREFIX/share/applications, icons/hicolor, metainfo, man/man1
+#
+# The programs find the libraries beside them through the run path $ORIGIN
+# (the loader resolves it from the real file, not from the link in bin), and
+# the window finds its preset voices and lame_enc in the same folder.
+set(GLIMMER_PROGRAM_DIR lib/glimmerbox)
+# Installing and packaging take the build as it is (build first): the
+# package test runs cpack while the other tests run, and must not rebuild them.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)
+
+set(program_targets glimmerbox-fx)
+if(NOT GLIMMER_CORE_ONLY)
+  list(PREPEND program_targets glimmerbox)
+endif()
+set_target_properties(${program_targets} PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS ${program_targets} RUNTIME DESTINATION ${GLIMMER_PROGRAM_DIR})
+
+# Relative links, made once in the build folder and installed as links.
+set(link_folder ${CMAKE_BINARY_DIR}/install-links)
+file(MAKE_DIRECTORY ${link_folder})
+foreach(program ${program_targets})
+  file(CREATE_LINK ../${GLIMMER_PROGRAM_DIR}/${program} ${link_folder}/${program} SYMBOLIC)
+  install(FILES ${link_folder}/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endforeach()
+
+if(GLIMMER_CORE_ONLY)
+  return()
+endif()
+
+# lame_enc is not linked: the program loads it from its own folder.
+install(TARGETS sqwaveplayer tmmixlib tmwavmp3 lame_enc LIBRARY DESTINATION ${GLIMMER_PROGRAM_DIR})
+install(FILES ${GLIMMER_PRESET_VOICES} DESTINATION ${GLIMMER_PROGRAM_DIR})
+
+# cpack -G DEB: glimmerbox_<version>_<arch>.deb installing under /usr, its
+# dependencies found by dpkg-shlibdeps from the libraries the programs use.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME glimmerbox)
+set(CPACK_PACKAGE_VENDOR Tamblor)
+set(CPACK_PACKAGE_CONTACT "Glimmerbox developers <glimmerbox@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "voice recorder with funny and spooky effects")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "Record a few seconds of speech, or open a WAVE file, switch on any of\n\
+thirteen effects (echo, chorus, robot voice, flange, backward, fades,\n\
+filters and sweeps, slow monster, fast squeaker) and a pitch shift, and\n\
+play the result. The voice is saved with its effect selection; the\n\
+processed clip can be exported as WAVE or MP3. The command-line tool\n\
+glimmerbox-fx runs the same effects over WAVE files.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://glimmerbox.example.org/")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Our own libraries lie in the package, not in another one.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+set(CPACK_STRIP_FILES ON)
+include(CPack)
