@@ -98,7 +98,7 @@ TEST_F(Installed, TheDesktopEntryIsValidAndOpensWaveFiles)
         {"Type=Application"},
         {"Terminal=false"},
         {"Categories=AudioVideo;Audio;Recorder;"},
-        {"MimeType=audio/x-wav;audio/wav;audio/vnd.wave;"},
+        {"MimeType=audio/x-wav;audio/wav;audio/vnd.wave;audio/x-aiff;audio/flac;audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;audio/mpeg;"},
     };
     for (const auto &line : lines)
         EXPECT_NE(text.find(std::string("\n") + line.Line + "\n"), std::string::npos) << line.Line;
