@@ -12,6 +12,11 @@
 // A stop the recorder refuses is tried again on every tick while the button
 // is up. Closing the window during a recording stops the recorder and loads
 // nothing (FormDestroy).
+//
+// When the input or the sound server goes away, the recorder ends the
+// recording by itself with everything it captured; the next tick finds it
+// ended, loads that as the voice like a stop would, and says once why the
+// recording stopped.
 
 #include "app/mfunit.h"
 #include "app/timedisplay.h"
@@ -197,6 +202,15 @@ uint32_t TMainForm::RecordElapsedMs() const
 
 void TMainForm::RecordTickStop()
 {
+    if (Recording && AudioGetRecordState() == RECORD_STATE_ENDED) {
+        AudioStopRecord();
+        FinishRecording();
+        Save1->setEnabled(true);
+        SaveAs1->setEnabled(true);
+        Export1->menuAction()->setEnabled(true);
+        Messages().ShowMessage("Recording stopped: the sound input is no longer available.");
+        return;
+    }
     if (!RecordButton->Down() && Recording && AudioStopRecord() == 0)
         FinishRecording();
 }

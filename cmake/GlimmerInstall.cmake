@@ -33,7 +33,7 @@ if(GLIMMER_CORE_ONLY)
 endif()
 
 # lame_enc is not linked: the program loads it from its own folder.
-install(TARGETS sqwaveplayer tmmixlib tmwavmp3 lame_enc LIBRARY DESTINATION ${GLIMMER_PROGRAM_DIR})
+install(TARGETS glimmer_pulse sqwaveplayer tmmixlib tmwavmp3 lame_enc LIBRARY DESTINATION ${GLIMMER_PROGRAM_DIR})
 install(FILES ${GLIMMER_PRESET_VOICES} DESTINATION ${GLIMMER_PROGRAM_DIR})
 
 # cpack -G DEB: glimmerbox_<version>_<arch>.deb installing under /usr, its

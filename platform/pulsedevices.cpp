@@ -64,7 +64,8 @@ void SinkArrived(pa_context *, const pa_sink_info *info, int eol, void *userdata
     }
     DeviceInfo device = CommonFields(info);
     for (uint32_t i = 0; i < info->n_ports; i++) {
-        device.Ports.push_back({Text(info->ports[i]->name), Text(info->ports[i]->description), false});
+        device.Ports.push_back({Text(info->ports[i]->name), Text(info->ports[i]->description), false,
+                                info->ports[i]->available != PA_PORT_AVAILABLE_NO});
     }
     fill->Target->Sinks.push_back(std::move(device));
 }
@@ -84,7 +85,7 @@ void SourceArrived(pa_context *, const pa_source_info *info, int eol, void *user
                           MentionsMicrophone(device.Name) || MentionsMicrophone(device.Description);
     for (uint32_t i = 0; i < info->n_ports; i++) {
         const pa_source_port_info *port = info->ports[i];
-        PortInfo entry{Text(port->name), Text(port->description), false};
+        PortInfo entry{Text(port->name), Text(port->description), false, port->available != PA_PORT_AVAILABLE_NO};
         entry.IsMicrophone = port->type == PA_DEVICE_PORT_TYPE_MIC || port->type == PA_DEVICE_PORT_TYPE_HEADSET ||
                              MentionsMicrophone(entry.Name) || MentionsMicrophone(entry.Description);
         device.Ports.push_back(std::move(entry));
@@ -152,7 +153,7 @@ RecordingInputs ListRecordingInputs(const ServerSnapshot &snapshot, const std::s
             if (port.Name == device->ActivePort) {
                 inputs.Selected = static_cast<int>(inputs.Names.size());
             }
-            if (port.IsMicrophone && microphone < 0) {
+            if (port.IsMicrophone && port.Available && microphone < 0) {
                 microphone = static_cast<int>(inputs.Names.size());
             }
             inputs.Names.push_back(port.Name);
@@ -173,25 +174,14 @@ RecordingInputs ListRecordingInputs(const ServerSnapshot &snapshot, const std::s
             inputs.Descriptions.push_back(source.Description);
         }
     }
-    if (microphone >= 0) {
-        inputs.Microphone = microphone;
-    } else if (inputs.Selected >= 0) {
+    // What is in use now stays in use: choosing a microphone by its name
+    // could pick one that is not plugged in.
+    if (inputs.Selected >= 0) {
         inputs.Microphone = inputs.Selected;
+    } else if (microphone >= 0) {
+        inputs.Microphone = microphone;
     }
     return inputs;
-}
-
-bool FetchSnapshot(PulseConnection &connection, ServerSnapshot &snapshot, Clock::time_point deadline)
-{
-    snapshot = ServerSnapshot{};
-    pa_context *context = connection.Context();
-    if (!connection.IsReady()) {
-        return false;
-    }
-    Fill fill{&snapshot, nullptr, nullptr};
-    return connection.Await(pa_context_get_server_info(context, ServerInfoArrived, &fill), deadline) &&
-           connection.Await(pa_context_get_sink_info_list(context, SinkArrived, &fill), deadline) &&
-           connection.Await(pa_context_get_source_info_list(context, SourceArrived, &fill), deadline);
 }
 
 void SnapshotRequest::PartDone(void *owner)

@@ -7,11 +7,9 @@
 // order after it. The recording inputs are the ports of the current input
 // device, or the input devices themselves (in the server's order, so that
 // their numbers do not move when the default changes) when it has no ports.
-// The current input device is the one the mixer selected, else the default
+// The current input device is the one the program chose, else the default
 // source, else the first input device.
 #pragma once
-
-#include "platform/pulseconnection.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -26,6 +24,8 @@ struct PortInfo {
     std::string Name;
     std::string Description;
     bool IsMicrophone = false;
+    // False only when the server knows nothing is plugged into it.
+    bool Available = true;
 };
 
 struct DeviceInfo {
@@ -55,7 +55,9 @@ struct RecordingInputs {
     std::vector<std::string> Names;        // port or source names
     std::vector<std::string> Descriptions; // what a user reads
     int Selected = -1;                     // the active port, or the default source
-    int Microphone = 0;                    // the input to start recording from
+    // The input to start recording from: the one in use (Selected), else
+    // the first microphone that is not known to be unplugged, else 0.
+    int Microphone = 0;
 };
 
 std::vector<const DeviceInfo *> OutputDevices(const ServerSnapshot &snapshot);
@@ -64,10 +66,6 @@ std::vector<const DeviceInfo *> InputDevices(const ServerSnapshot &snapshot);
 const DeviceInfo *CurrentInputDevice(const ServerSnapshot &snapshot, const std::string &selectedDevice);
 RecordingInputs ListRecordingInputs(const ServerSnapshot &snapshot, const std::string &selectedDevice);
 const DeviceInfo *FindDevice(const std::vector<DeviceInfo> &devices, const std::string &name);
-
-// Reads the whole snapshot, waiting for the server (loop locked, not on the
-// event thread). False when the server did not answer in time.
-bool FetchSnapshot(PulseConnection &connection, ServerSnapshot &snapshot, Clock::time_point deadline);
 
 // Where the list callbacks put what they read, and whom they tell when a
 // list is complete.

@@ -4,10 +4,13 @@
 //   input (source, or a port of it) -> record stream -> read callback on the
 //   event thread -> file, header patched every half second and at the stop
 //                                    -> peaks of the last 200 ms -> level
+//
+// The stream may not move: when its source goes away, or the server does,
+// the stream ends, and the recording ends with it (the file is finished
+// with all it holds) instead of going on from another input.
 #include "platform/sqwaveplayer.h"
 
-#include "platform/pulseconnection.h"
-#include "platform/pulsedevices.h"
+#include "platform/soundserver.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -22,9 +25,9 @@
 #include <vector>
 
 using platform::Clock;
-using platform::DeadlineFromNow;
-using platform::PulseConnection;
-using platform::PulseLock;
+using platform::ModelEvent;
+using platform::ServerCall;
+using platform::SoundServer;
 
 namespace {
 
@@ -43,25 +46,33 @@ void PutLE(unsigned char *at, uint32_t value, int bytes)
 
 class Recorder {
 public:
+    Recorder();
     ~Recorder();
     int16_t Start(const char *fileName, uint32_t rate, uint16_t bits, uint16_t channels, uint16_t input);
     int16_t Stop();
     int32_t Level();
+    int16_t State();
 
 private:
     static void DataArrived(pa_stream *stream, size_t, void *userdata);
     static void StateChanged(pa_stream *stream, void *userdata);
+    void ModelChanged(const ModelEvent &event);
     void ReadAvailable();
     void Append(const void *data, size_t bytes);
     bool WriteHeader();
     void DropStream();
-    int16_t OpenStream(const std::string &source, const pa_sample_spec &spec);
+    void FinishFile();
+    void EndEarly();
+    int16_t OpenStream(ServerCall &call, const std::string &source, const pa_sample_spec &spec);
 
     std::mutex apiMutex_;
-    PulseConnection connection_{"Glimmerbox recorder"};
+    SoundServer &server_;
+    int listener_ = 0;
 
-    // Below: guarded by the connection's loop lock.
+    // Below: guarded by the loop lock.
     bool running_ = false;
+    bool endedEarly_ = false; // the input or the server went away
+    std::string source_;      // what is recorded
     pa_stream *stream_ = nullptr;
     pa_sample_spec spec_{};
     FILE *file_ = nullptr;
@@ -71,16 +82,39 @@ private:
     std::deque<std::pair<Clock::time_point, int32_t>> peaks_;
 };
 
-Recorder::~Recorder()
+Recorder::Recorder() : server_(SoundServer::Instance())
 {
-    Stop();
+    server_.Lock();
+    listener_ = server_.AddListener([this](const ModelEvent &event) { ModelChanged(event); });
+    server_.Unlock();
 }
 
-int16_t Recorder::OpenStream(const std::string &source, const pa_sample_spec &spec)
+Recorder::~Recorder()
+{
+    // A recording still running when the program ends keeps what it has.
+    Stop();
+    server_.Lock();
+    server_.RemoveListener(listener_);
+    server_.Unlock();
+}
+
+void Recorder::ModelChanged(const ModelEvent &event)
+{
+    if (!running_) {
+        return;
+    }
+    // Some servers keep a stream that may not move, but feed it nothing,
+    // once its source is gone: the model tells.
+    if (event.What != ModelEvent::Changed || !platform::FindDevice(event.After->Sources, source_)) {
+        EndEarly();
+    }
+}
+
+int16_t Recorder::OpenStream(ServerCall &call, const std::string &source, const pa_sample_spec &spec)
 {
     pa_channel_map map;
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_WAVEEX);
-    stream_ = pa_stream_new(connection_.Context(), "Glimmerbox recording", &spec, &map);
+    stream_ = pa_stream_new(call.Context(), "Glimmerbox recording", &spec, &map);
     if (!stream_) {
         return RECORD_ERROR_FORMAT;
     }
@@ -88,22 +122,21 @@ int16_t Recorder::OpenStream(const std::string &source, const pa_sample_spec &sp
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes);
     attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(FragmentUsec, &spec));
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
         DropStream();
         return RECORD_ERROR_START;
     }
     pa_stream *stream = stream_;
-    connection_.WaitUntil(
-        [stream] {
-            pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        DeadlineFromNow());
+    call.WaitUntil([stream] {
+        pa_stream_state_t state = pa_stream_get_state(stream);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
     if (pa_stream_get_state(stream_) == PA_STREAM_READY) {
         return 0;
     }
-    int error = pa_context_errno(connection_.Context());
+    int error = pa_context_errno(call.Context());
     DropStream();
     if (error == PA_ERR_NOTSUPPORTED || error == PA_ERR_INVALID) {
         return RECORD_ERROR_FORMAT;
@@ -213,9 +246,38 @@ void Recorder::DataArrived(pa_stream *, size_t, void *userdata)
     static_cast<Recorder *>(userdata)->ReadAvailable();
 }
 
-void Recorder::StateChanged(pa_stream *, void *userdata)
+void Recorder::StateChanged(pa_stream *stream, void *userdata)
 {
-    static_cast<Recorder *>(userdata)->connection_.Signal();
+    auto *self = static_cast<Recorder *>(userdata);
+    if (self->running_ && stream == self->stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        self->EndEarly();
+    }
+    self->server_.Signal();
+}
+
+// Event thread: the input or the server is gone. What arrived is in the
+// file; the file is finished now, and the caller learns of it from State.
+void Recorder::EndEarly()
+{
+    DropStream();
+    FinishFile();
+    running_ = false;
+    endedEarly_ = true;
+    peaks_.clear();
+}
+
+void Recorder::FinishFile()
+{
+    if (file_) {
+        // A file that could not be written in full still ends up a valid
+        // WAVE file holding what was written.
+        if (dataBytes_ & 1) {
+            std::fputc(0, file_);
+        }
+        WriteHeader();
+        std::fclose(file_);
+        file_ = nullptr;
+    }
 }
 
 int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint16_t channels, uint16_t input)
@@ -224,11 +286,11 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
     if (!fileName || !*fileName) {
         return RECORD_ERROR_NOFILE;
     }
-    PulseLock lock(connection_);
+    ServerCall call;
     if (running_) {
         return RECORD_ERROR_BUSY;
     }
-    if (connection_.InEventThread()) {
+    if (server_.InEventThread()) {
         return RECORD_ERROR_START;
     }
     pa_sample_spec spec{};
@@ -239,14 +301,12 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
         return RECORD_ERROR_FORMAT;
     }
     try {
-        if (!connection_.Connect(DeadlineFromNow())) {
+        if (!call.Usable()) {
             return RECORD_ERROR_DEVICE;
         }
-        platform::ServerSnapshot snapshot;
-        if (!platform::FetchSnapshot(connection_, snapshot, DeadlineFromNow())) {
-            return RECORD_ERROR_DEVICE;
-        }
-        platform::RecordingInputs inputs = platform::ListRecordingInputs(snapshot, std::string());
+        // The inputs as the mixer numbers them, of the same current device.
+        platform::ServerSnapshot snapshot = server_.Snapshot();
+        platform::RecordingInputs inputs = platform::ListRecordingInputs(snapshot, server_.PinnedInput());
         if (input >= inputs.Names.size()) {
             return RECORD_ERROR_DEVICE;
         }
@@ -254,14 +314,24 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
         if (!inputs.PortOwner.empty()) {
             // The input is a port: make it the source's active one.
             source = inputs.PortOwner;
-            if (inputs.Selected != input &&
-                !connection_.Await(pa_context_set_source_port_by_name(connection_.Context(), source.c_str(),
-                                                                      inputs.Names[input].c_str(), nullptr, nullptr),
-                                   DeadlineFromNow())) {
-                return RECORD_ERROR_DEVICE;
+            std::string port = inputs.Names[input];
+            if (inputs.Selected != input) {
+                if (!call.Await(pa_context_set_source_port_by_name(call.Context(), source.c_str(), port.c_str(),
+                                                                   nullptr, nullptr))) {
+                    return RECORD_ERROR_DEVICE;
+                }
+                server_.Patch([&source, &port](platform::ServerSnapshot &model) {
+                    for (platform::DeviceInfo &device : model.Sources) {
+                        if (device.Name == source) {
+                            device.ActivePort = port;
+                        }
+                    }
+                });
             }
         }
-        int16_t opened = OpenStream(source, spec);
+        endedEarly_ = false;
+        source_ = source;
+        int16_t opened = OpenStream(call, source, spec);
         if (opened != 0) {
             return opened;
         }
@@ -285,7 +355,7 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
             return RECORD_ERROR_FILE;
         }
         pa_stream_set_read_callback(stream_, DataArrived, this);
-        if (!connection_.Await(pa_stream_cork(stream_, 0, nullptr, nullptr), DeadlineFromNow())) {
+        if (!call.Await(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
             DropStream();
             std::fclose(file_);
             file_ = nullptr;
@@ -306,7 +376,12 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
 int16_t Recorder::Stop()
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
+    server_.Lock();
+    struct Unlock {
+        SoundServer &Server;
+        ~Unlock() { Server.Unlock(); }
+    } unlock{server_};
+    endedEarly_ = false;
     if (!running_) {
         return 0;
     }
@@ -319,23 +394,27 @@ int16_t Recorder::Stop()
     DropStream();
     running_ = false;
     peaks_.clear();
-    if (file_) {
-        // A file that could not be written in full still ends up a valid
-        // WAVE file holding what was written.
-        if (dataBytes_ & 1) {
-            std::fputc(0, file_);
-        }
-        WriteHeader();
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    FinishFile();
     return 0;
+}
+
+int16_t Recorder::State()
+{
+    std::lock_guard<std::mutex> api(apiMutex_);
+    server_.Lock();
+    int16_t state = running_ ? RECORD_STATE_RUNNING : endedEarly_ ? RECORD_STATE_ENDED : RECORD_STATE_IDLE;
+    server_.Unlock();
+    return state;
 }
 
 int32_t Recorder::Level()
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
+    server_.Lock();
+    struct Unlock {
+        SoundServer &Server;
+        ~Unlock() { Server.Unlock(); }
+    } unlock{server_};
     if (!running_) {
         return 0;
     }
@@ -369,6 +448,11 @@ GLIMMER_EXPORT int16_t AudioStartRecord(const char *fileName, uint32_t sampleRat
 GLIMMER_EXPORT int16_t AudioStopRecord(void)
 {
     return TheRecorder().Stop();
+}
+
+GLIMMER_EXPORT int16_t AudioGetRecordState(void)
+{
+    return TheRecorder().State();
 }
 
 GLIMMER_EXPORT void AudioGetRecordLevel(int32_t *level, int32_t *unused)

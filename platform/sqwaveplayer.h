@@ -11,8 +11,15 @@
  *
  * Formats: 8 or 16 bits, 1 or 2 channels, 1000 to 192000 Hz.
  *
- * All three may be called from any thread; none waits for the server for
- * more than a few seconds.
+ * The recording comes from the current input device, the same one the
+ * mixer shows. When that input or the sound server goes away, the recording
+ * ends by itself: the file is finished and holds everything captured until
+ * then (it never goes on from another input), and AudioGetRecordState
+ * answers RECORD_STATE_ENDED until AudioStopRecord (which answers 0).
+ *
+ * All may be called from any thread; none waits for the server for more
+ * than a second in all, and once the server has failed to answer in that
+ * time, starts fail at once (204) until it answers again.
  */
 #ifndef GLIMMER_PLATFORM_SQWAVEPLAYER_H
 #define GLIMMER_PLATFORM_SQWAVEPLAYER_H
@@ -38,6 +45,11 @@ GLIMMER_EXPORT int16_t AudioStartRecord(const char *fileName, uint32_t sampleRat
                                         uint16_t channels, uint16_t inputSource);
 /* 0 = stopped (also when nothing was recording). */
 GLIMMER_EXPORT int16_t AudioStopRecord(void);
+/* What the recorder is doing. */
+#define RECORD_STATE_IDLE 0
+#define RECORD_STATE_RUNNING 1
+#define RECORD_STATE_ENDED 2 /* ended by itself: the input or the server went away */
+GLIMMER_EXPORT int16_t AudioGetRecordState(void);
 /* *level: 0..100; *unused is set to 0. Either pointer may be NULL. */
 GLIMMER_EXPORT void AudioGetRecordLevel(int32_t *level, int32_t *unused);
 

@@ -1,14 +1,15 @@
-// The mixer over the sound server's sinks, sources and ports.
+// The mixer over the sound server's live model (platform/soundserver.h).
 //
-// Reads always ask the server afresh. For notifications the library keeps
-// what it last saw of the four controls; each change event from the server
-// makes it read everything again (one request at a time, repeated when more
-// events came in meanwhile) and post the controls that differ.
+// Reads come from the model and never wait. Volume and input changes go to
+// the server within the call's one bound and show in the model at once. For
+// notifications the mixer keeps what the four controls showed in the last
+// model it saw; each new model (the server's own changes, ours, a server
+// that is back after a loss) is compared with it and the controls that
+// differ are posted, from the event thread.
 #include "platform/tmmixlib.h"
 
 #include "platform/pavolume.h"
-#include "platform/pulseconnection.h"
-#include "platform/pulsedevices.h"
+#include "platform/soundserver.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,12 +18,13 @@
 #include <string>
 #include <vector>
 
-using platform::DeadlineFromNow;
 using platform::DeviceInfo;
-using platform::PulseConnection;
-using platform::PulseLock;
+using platform::ModelEvent;
 using platform::RecordingInputs;
+using platform::ServerCall;
 using platform::ServerSnapshot;
+using platform::ServerState;
+using platform::SoundServer;
 
 static_assert(sizeof(bool) == 1, "the mixer's booleans are one byte");
 
@@ -30,9 +32,8 @@ namespace {
 
 constexpr int32_t MaxChannels = 32;
 
-// What the four controls showed when the server was last read.
+// What the four controls showed in a model.
 struct Controls {
-    bool Valid = false;
     std::string OutputDevice;
     pa_cvolume OutputVolume{};
     std::string InputDevice;
@@ -49,6 +50,7 @@ bool SameVolume(const pa_cvolume &a, const pa_cvolume &b)
 
 class Mixer {
 public:
+    Mixer();
     ~Mixer();
     void SetWindow(void *window, PostMessageFn post);
 
@@ -73,78 +75,68 @@ private:
     // monitors), the server's default first.
     using DeviceList = std::vector<const DeviceInfo *> (*)(const ServerSnapshot &);
 
-    int32_t CountDevices(DeviceList list);
-    int32_t SelectDevice(DeviceList list, std::string &selected, int32_t index);
-    int32_t DeselectDevice(std::string &selected);
+    int32_t SelectDevice(DeviceList list, bool input, int32_t index);
+    int32_t DeselectDevice(bool input);
 
-    // With the loop locked: connects and reads the server.
+    // The model; false when the server is gone (the model is then empty).
     bool Read(ServerSnapshot &snapshot);
-    const DeviceInfo *OutputDevice(const ServerSnapshot &snapshot) const;
-    const DeviceInfo *RecordingSource(const ServerSnapshot &snapshot, const RecordingInputs &inputs) const;
+    RecordingInputs Inputs(const ServerSnapshot &snapshot);
+    const DeviceInfo *OutputDevice(const ServerSnapshot &snapshot);
+    const DeviceInfo *RecordingSource(const ServerSnapshot &snapshot, const RecordingInputs &inputs);
     // The device whose volume is the record volume (input) or the play volume.
-    const DeviceInfo *VolumeDevice(const ServerSnapshot &snapshot, bool input) const;
-    Controls Observe(const ServerSnapshot &snapshot) const;
+    const DeviceInfo *VolumeDevice(const ServerSnapshot &snapshot, bool input);
+    Controls Observe(const ServerSnapshot &snapshot);
 
     // Event thread.
-    void Connected(pa_context *context);
-    static void ServerChanged(pa_context *, pa_subscription_event_type_t, uint32_t, void *userdata);
-    void Refresh();
-    void Refreshed();
-    // A selection changed what the controls show: compare again.
-    void Recheck();
+    void ModelChanged(const ModelEvent &event);
     void Post(int32_t control);
 
     std::mutex apiMutex_;
-    PulseConnection connection_{"Glimmerbox mixer"};
-    bool hooked_ = false;
+    SoundServer &server_;
+    int listener_ = 0;
 
     // Below: guarded by the loop lock.
     void *window_ = nullptr;
     PostMessageFn post_ = nullptr;
-    std::string outputDevice_; // selected sink, empty: the default
-    std::string inputDevice_;  // selected source, empty: the default
-    platform::SnapshotRequest request_;
-    bool again_ = false;
     Controls seen_;
 };
 
+Mixer::Mixer() : server_(SoundServer::Instance())
+{
+    server_.Answering(); // waits for the first connection
+    server_.Lock();
+    // What is there now is the starting point; only later changes are posted.
+    seen_ = Observe(server_.Snapshot());
+    listener_ = server_.AddListener([this](const ModelEvent &event) { ModelChanged(event); });
+    server_.Unlock();
+}
+
 Mixer::~Mixer()
 {
-    PulseLock lock(connection_);
-    request_.Cancel();
+    server_.Lock();
+    server_.RemoveListener(listener_);
+    server_.Unlock();
 }
 
 bool Mixer::Read(ServerSnapshot &snapshot)
 {
-    if (connection_.InEventThread()) {
-        return false;
-    }
-    if (!hooked_) {
-        hooked_ = true;
-        connection_.OnReady = [this](pa_context *context) { Connected(context); };
-    }
-    platform::Clock::time_point deadline = DeadlineFromNow();
-    if (!connection_.Connect(deadline)) {
-        return false;
-    }
-    // Changes are told against what the server had when we connected: wait
-    // until that is known, so that no change made after this call is missed.
-    connection_.WaitUntil([this] { return seen_.Valid || !connection_.IsReady(); }, deadline);
-    return platform::FetchSnapshot(connection_, snapshot, deadline);
+    snapshot = server_.Snapshot();
+    return server_.State() == ServerState::Ready;
 }
 
-const DeviceInfo *Mixer::OutputDevice(const ServerSnapshot &snapshot) const
+RecordingInputs Mixer::Inputs(const ServerSnapshot &snapshot)
 {
-    if (const DeviceInfo *selected = platform::FindDevice(snapshot.Sinks, outputDevice_)) {
-        return selected;
-    }
-    auto outputs = platform::OutputDevices(snapshot);
-    return outputs.empty() ? nullptr : outputs.front();
+    return platform::ListRecordingInputs(snapshot, server_.PinnedInput());
+}
+
+const DeviceInfo *Mixer::OutputDevice(const ServerSnapshot &snapshot)
+{
+    return platform::FindDevice(snapshot.Sinks, server_.CurrentOutput(snapshot));
 }
 
 // The source whose volume is the record volume: the owner of the ports, or
 // the selected input.
-const DeviceInfo *Mixer::RecordingSource(const ServerSnapshot &snapshot, const RecordingInputs &inputs) const
+const DeviceInfo *Mixer::RecordingSource(const ServerSnapshot &snapshot, const RecordingInputs &inputs)
 {
     if (!inputs.PortOwner.empty()) {
         return platform::FindDevice(snapshot.Sources, inputs.PortOwner);
@@ -152,24 +144,22 @@ const DeviceInfo *Mixer::RecordingSource(const ServerSnapshot &snapshot, const R
     if (inputs.Selected >= 0) {
         return platform::FindDevice(snapshot.Sources, inputs.Names[static_cast<size_t>(inputs.Selected)]);
     }
-    return platform::CurrentInputDevice(snapshot, inputDevice_);
+    return platform::CurrentInputDevice(snapshot, server_.PinnedInput());
 }
 
-const DeviceInfo *Mixer::VolumeDevice(const ServerSnapshot &snapshot, bool input) const
+const DeviceInfo *Mixer::VolumeDevice(const ServerSnapshot &snapshot, bool input)
 {
-    return input ? RecordingSource(snapshot, platform::ListRecordingInputs(snapshot, inputDevice_))
-                 : OutputDevice(snapshot);
+    return input ? RecordingSource(snapshot, Inputs(snapshot)) : OutputDevice(snapshot);
 }
 
-Controls Mixer::Observe(const ServerSnapshot &snapshot) const
+Controls Mixer::Observe(const ServerSnapshot &snapshot)
 {
     Controls controls;
-    controls.Valid = true;
     if (const DeviceInfo *output = OutputDevice(snapshot)) {
         controls.OutputDevice = output->Name;
         controls.OutputVolume = output->Volume;
     }
-    RecordingInputs inputs = platform::ListRecordingInputs(snapshot, inputDevice_);
+    RecordingInputs inputs = Inputs(snapshot);
     if (const DeviceInfo *source = RecordingSource(snapshot, inputs)) {
         controls.InputDevice = source->Name;
         controls.InputVolume = source->Volume;
@@ -184,50 +174,6 @@ Controls Mixer::Observe(const ServerSnapshot &snapshot) const
 
 // Notifications ---------------------------------------------------------------
 
-void Mixer::Connected(pa_context *context)
-{
-    pa_context_set_subscribe_callback(context, ServerChanged, this);
-    auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SOURCE |
-                                                    PA_SUBSCRIPTION_MASK_SERVER);
-    if (pa_operation *op = pa_context_subscribe(context, mask, nullptr, nullptr)) {
-        pa_operation_unref(op);
-    }
-    // What is there now is the starting point; only later changes are posted.
-    seen_ = Controls{};
-    again_ = false;
-    request_.Cancel();
-    Refresh();
-}
-
-void Mixer::ServerChanged(pa_context *, pa_subscription_event_type_t, uint32_t, void *userdata)
-{
-    auto *self = static_cast<Mixer *>(userdata);
-    if (self->request_.Running()) {
-        self->again_ = true;
-    } else {
-        self->Refresh();
-    }
-}
-
-void Mixer::Recheck()
-{
-    if (!connection_.IsReady()) {
-        return;
-    }
-    if (request_.Running()) {
-        again_ = true;
-    } else {
-        Refresh();
-    }
-}
-
-void Mixer::Refresh()
-{
-    if (pa_context *context = connection_.Context()) {
-        request_.Start(context, [this] { Refreshed(); });
-    }
-}
-
 void Mixer::Post(int32_t control)
 {
     if (post_) {
@@ -235,34 +181,39 @@ void Mixer::Post(int32_t control)
     }
 }
 
-void Mixer::Refreshed()
+void Mixer::ModelChanged(const ModelEvent &event)
 {
+    if (event.What == ModelEvent::Shutdown) {
+        window_ = nullptr;
+        post_ = nullptr;
+        return;
+    }
+    // While the server is away the controls keep what they last showed, so
+    // that what differs once it is back is posted then.
+    if (event.What != ModelEvent::Changed) {
+        return;
+    }
     Controls now;
     try {
-        now = Observe(request_.Result);
+        now = Observe(*event.After);
     } catch (const std::bad_alloc &) {
         return;
     }
-    if (seen_.Valid) {
-        if (now.OutputDevice != seen_.OutputDevice || !SameVolume(now.OutputVolume, seen_.OutputVolume)) {
-            Post(MIXER_OUTPUT_VOLUME_ID);
-        }
-        if (now.Inputs != seen_.Inputs || now.PortOwner != seen_.PortOwner) {
-            Post(MIXER_INPUT_LINE_ID);
-        }
-        if (now.Selected != seen_.Selected) {
-            Post(MIXER_SOURCE_SELECT_ID);
-        }
-        if (now.InputDevice != seen_.InputDevice || !SameVolume(now.InputVolume, seen_.InputVolume)) {
-            Post(MIXER_INPUT_VOLUME_ID);
-        }
+    // A new default device moves the slider to its volume: the device counts
+    // as part of the volume control.
+    if (now.OutputDevice != seen_.OutputDevice || !SameVolume(now.OutputVolume, seen_.OutputVolume)) {
+        Post(MIXER_OUTPUT_VOLUME_ID);
+    }
+    if (now.Inputs != seen_.Inputs || now.PortOwner != seen_.PortOwner) {
+        Post(MIXER_INPUT_LINE_ID);
+    }
+    if (now.Selected != seen_.Selected) {
+        Post(MIXER_SOURCE_SELECT_ID);
+    }
+    if (now.InputDevice != seen_.InputDevice || !SameVolume(now.InputVolume, seen_.InputVolume)) {
+        Post(MIXER_INPUT_VOLUME_ID);
     }
     seen_ = std::move(now);
-    connection_.Signal();
-    if (again_) {
-        again_ = false;
-        Refresh();
-    }
 }
 
 // Calls ------------------------------------------------------------------------
@@ -270,26 +221,19 @@ void Mixer::Refreshed()
 void Mixer::SetWindow(void *window, PostMessageFn post)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
+    ServerCall call;
     window_ = window;
     post_ = post;
-    // Connect now, so that changes are watched from here on.
-    ServerSnapshot snapshot;
-    Read(snapshot);
+    // The window starts from what the server has now, and hears of every
+    // change from here on.
+    if (window && call.Usable()) {
+        call.Server().Sync(call.Deadline());
+    }
 }
 
-int32_t Mixer::CountDevices(DeviceList list)
+int32_t Mixer::SelectDevice(DeviceList list, bool input, int32_t index)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    return Read(snapshot) ? static_cast<int32_t>(list(snapshot).size()) : 0;
-}
-
-int32_t Mixer::SelectDevice(DeviceList list, std::string &selected, int32_t index)
-{
-    std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
     if (!Read(snapshot)) {
         return MIXER_ERROR_NOSERVER;
@@ -298,104 +242,129 @@ int32_t Mixer::SelectDevice(DeviceList list, std::string &selected, int32_t inde
     if (index < 0 || static_cast<size_t>(index) >= devices.size()) {
         return MIXER_ERROR_BADINDEX;
     }
-    selected = devices[static_cast<size_t>(index)]->Name;
-    Recheck();
+    // Device 0 is the server's default: choosing it follows the default
+    // wherever it goes. Any other is kept by name.
+    std::string name = index == 0 ? std::string() : devices[static_cast<size_t>(index)]->Name;
+    if (input) {
+        server_.PinInput(name);
+    } else {
+        server_.PinOutput(name);
+    }
+    // The controls now show another device: compare on the event thread.
+    server_.Lock();
+    server_.Reread();
+    server_.Unlock();
     return 0;
 }
 
-int32_t Mixer::DeselectDevice(std::string &selected)
+int32_t Mixer::DeselectDevice(bool input)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    selected.clear();
-    Recheck();
+    if (input) {
+        server_.PinInput(std::string());
+    } else {
+        server_.PinOutput(std::string());
+    }
+    server_.Lock();
+    server_.Reread();
+    server_.Unlock();
     return 0;
 }
 
 int32_t Mixer::CountOutputs()
 {
-    return CountDevices(platform::OutputDevices);
+    std::lock_guard<std::mutex> api(apiMutex_);
+    ServerSnapshot snapshot;
+    Read(snapshot);
+    return static_cast<int32_t>(platform::OutputDevices(snapshot).size());
 }
 
 int32_t Mixer::SelectOutput(int32_t index)
 {
-    return SelectDevice(platform::OutputDevices, outputDevice_, index);
+    return SelectDevice(platform::OutputDevices, false, index);
 }
 
 int32_t Mixer::DeselectOutput()
 {
-    return DeselectDevice(outputDevice_);
+    return DeselectDevice(false);
 }
 
 int32_t Mixer::CountInputDevices()
 {
-    return CountDevices(platform::InputDevices);
+    std::lock_guard<std::mutex> api(apiMutex_);
+    ServerSnapshot snapshot;
+    Read(snapshot);
+    return static_cast<int32_t>(platform::InputDevices(snapshot).size());
 }
 
 int32_t Mixer::SelectInputDevice(int32_t index)
 {
-    return SelectDevice(platform::InputDevices, inputDevice_, index);
+    return SelectDevice(platform::InputDevices, true, index);
 }
 
 int32_t Mixer::DeselectInputDevice()
 {
-    return DeselectDevice(inputDevice_);
+    return DeselectDevice(true);
 }
 
 int32_t Mixer::MicrophoneIndex()
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
-    return Read(snapshot) ? platform::ListRecordingInputs(snapshot, inputDevice_).Microphone : 0;
+    return Read(snapshot) ? Inputs(snapshot).Microphone : 0;
 }
 
 int32_t Mixer::CountInputs()
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
-    return Read(snapshot) ? static_cast<int32_t>(platform::ListRecordingInputs(snapshot, inputDevice_).Names.size())
-                          : 0;
+    Read(snapshot);
+    return static_cast<int32_t>(Inputs(snapshot).Names.size());
 }
 
 int32_t Mixer::SelectInput(int32_t index)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    if (!Read(snapshot)) {
+    ServerCall call;
+    if (!call.Usable()) {
         return MIXER_ERROR_NOSERVER;
     }
-    RecordingInputs inputs = platform::ListRecordingInputs(snapshot, inputDevice_);
+    ServerSnapshot snapshot = server_.Snapshot();
+    RecordingInputs inputs = Inputs(snapshot);
     if (index < 0 || static_cast<size_t>(index) >= inputs.Names.size()) {
         return MIXER_ERROR_BADINDEX;
     }
-    pa_context *context = connection_.Context();
-    const std::string &name = inputs.Names[static_cast<size_t>(index)];
-    std::string source = name;
-    if (!inputs.PortOwner.empty()) {
-        source = inputs.PortOwner;
-        if (inputs.Selected != index && !connection_.Await(pa_context_set_source_port_by_name(
-                                                               context, source.c_str(), name.c_str(), nullptr, nullptr),
-                                                           DeadlineFromNow())) {
-            return MIXER_ERROR_NOSERVER;
-        }
-    }
-    // The recording source becomes the server's default, so that recordings
-    // (ours and other programs') take it.
-    if (snapshot.DefaultSource == source) {
+    // The input in use stays as it is: nothing on the server changes.
+    if (index == inputs.Selected) {
         return 0;
     }
-    platform::Clock::time_point deadline = DeadlineFromNow();
-    if (!connection_.Await(pa_context_set_default_source(context, source.c_str(), nullptr, nullptr), deadline)) {
+    std::string name = inputs.Names[static_cast<size_t>(index)];
+    if (!inputs.PortOwner.empty()) {
+        // A port is a setting of the sound card, for every program.
+        std::string owner = inputs.PortOwner;
+        if (!call.Await(
+                pa_context_set_source_port_by_name(call.Context(), owner.c_str(), name.c_str(), nullptr, nullptr))) {
+            return MIXER_ERROR_NOSERVER;
+        }
+        server_.Patch([&owner, &name](ServerSnapshot &model) {
+            for (DeviceInfo &source : model.Sources) {
+                if (source.Name == owner) {
+                    source.ActivePort = name;
+                }
+            }
+        });
+        return 0;
+    }
+    // Without ports the inputs are the input devices: the chosen one becomes
+    // the server's default input.
+    if (!call.Await(pa_context_set_default_source(call.Context(), name.c_str(), nullptr, nullptr))) {
         return MIXER_ERROR_NOSERVER;
     }
-    // PipeWire answers before its session manager has made the change:
-    // wait until the server reports the new default.
-    while (platform::FetchSnapshot(connection_, snapshot, deadline) && snapshot.DefaultSource != source) {
-        connection_.WaitUntil([] { return false; },
-                              std::min(deadline, platform::Clock::now() + std::chrono::milliseconds(10)));
+    // Some servers (PipeWire's) answer before their session manager has made
+    // the change: read again until the server reports the new default.
+    while (server_.Sync(call.Deadline()) && server_.Snapshot().DefaultSource != name) {
+        platform::Clock::time_point pause = platform::Clock::now() + std::chrono::milliseconds(10);
+        server_.WaitUntil([] { return false; }, std::min(pause, call.Deadline()), false);
     }
     return 0;
 }
@@ -407,12 +376,11 @@ int32_t Mixer::Describe(int32_t index, char *buffer)
     }
     buffer[0] = '\0';
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
     if (!Read(snapshot)) {
         return MIXER_ERROR_NOSERVER;
     }
-    RecordingInputs inputs = platform::ListRecordingInputs(snapshot, inputDevice_);
+    RecordingInputs inputs = Inputs(snapshot);
     if (index < 0 || static_cast<size_t>(index) >= inputs.Descriptions.size()) {
         return MIXER_ERROR_BADINDEX;
     }
@@ -433,9 +401,8 @@ int32_t Mixer::Describe(int32_t index, char *buffer)
 bool Mixer::IsSelected(int32_t index)
 {
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
-    return index >= 0 && Read(snapshot) && platform::ListRecordingInputs(snapshot, inputDevice_).Selected == index;
+    return index >= 0 && Read(snapshot) && Inputs(snapshot).Selected == index;
 }
 
 int32_t Mixer::GetVolume(bool input, int32_t channels, int32_t *volumes)
@@ -444,7 +411,6 @@ int32_t Mixer::GetVolume(bool input, int32_t channels, int32_t *volumes)
         return MIXER_ERROR_PARAM;
     }
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
     ServerSnapshot snapshot;
     if (!Read(snapshot)) {
         return MIXER_ERROR_NOSERVER;
@@ -466,11 +432,11 @@ int32_t Mixer::SetVolume(bool input, int32_t channels, const int32_t *volumes)
         return MIXER_ERROR_PARAM;
     }
     std::lock_guard<std::mutex> api(apiMutex_);
-    PulseLock lock(connection_);
-    ServerSnapshot snapshot;
-    if (!Read(snapshot)) {
+    ServerCall call;
+    if (!call.Usable()) {
         return MIXER_ERROR_NOSERVER;
     }
+    ServerSnapshot snapshot = server_.Snapshot();
     const DeviceInfo *device = VolumeDevice(snapshot, input);
     if (!device || device->Volume.channels == 0) {
         return MIXER_ERROR_BADINDEX;
@@ -480,11 +446,21 @@ int32_t Mixer::SetVolume(bool input, int32_t channels, const int32_t *volumes)
     for (int i = 0; i < volume.channels; i++) {
         volume.values[i] = platform::ToServerVolume(volumes[std::min(i, given - 1)]);
     }
-    pa_context *context = connection_.Context();
-    pa_operation *op =
-        input ? pa_context_set_source_volume_by_name(context, device->Name.c_str(), &volume, nullptr, nullptr)
-              : pa_context_set_sink_volume_by_name(context, device->Name.c_str(), &volume, nullptr, nullptr);
-    return connection_.Await(op, DeadlineFromNow()) ? 0 : MIXER_ERROR_NOSERVER;
+    pa_context *context = call.Context();
+    std::string name = device->Name;
+    pa_operation *op = input ? pa_context_set_source_volume_by_name(context, name.c_str(), &volume, nullptr, nullptr)
+                             : pa_context_set_sink_volume_by_name(context, name.c_str(), &volume, nullptr, nullptr);
+    if (!call.Await(op)) {
+        return MIXER_ERROR_NOSERVER;
+    }
+    server_.Patch([input, &name, &volume](ServerSnapshot &model) {
+        for (DeviceInfo &found : input ? model.Sources : model.Sinks) {
+            if (found.Name == name) {
+                found.Volume = volume;
+            }
+        }
+    });
+    return 0;
 }
 
 Mixer &TheMixer()

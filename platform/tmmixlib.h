@@ -2,33 +2,49 @@
  * sound server, with change notification.
  *
  * Output devices are the server's sinks, input devices its sources that are
- * not monitors; both are numbered with the server's default first. The
- * recording inputs are the ports of the current input device (the selected
- * one, else the default source), or, when it has no ports, the input
- * devices themselves in the server's own order. One input records at a time
- * (IsMixerMuxType): selecting an input makes it the active port, or the
- * server's default source, so that the recorder (sqwaveplayer.h) and other
- * programs follow.
+ * not monitors; both are numbered with the server's default first. Device 0
+ * is the default wherever it goes: selecting it (or deselecting) follows the
+ * server's default output or input as it changes; selecting any other keeps
+ * that device. The selection is shared with playback (waveout.h, WAVE_MAPPER)
+ * and the recorder (sqwaveplayer.h), so all three use the same devices.
+ *
+ * The recording inputs are the ports of the current input device, or, when
+ * it has no ports, the input devices themselves in the server's own order.
+ * One input records at a time (IsMixerMuxType). Selecting an input that is
+ * not the one in use makes it the device's active port (a setting of the
+ * sound card, for every program), or the server's default input; selecting
+ * the one in use changes nothing. GetMicrophoneSourceIndex answers the input
+ * in use, so a program that starts by selecting it leaves the server as it
+ * was.
  *
  * Volumes are 0 (silent) .. 65535 (100 %), one value per channel; they read
  * back exactly as set. A read with more channels than the device has
  * repeats its last channel; a write with one value sets every channel.
  * At most 32 channel values are read or written.
  *
- * After SetCallbackWindow, every change the server reports, whoever made it,
+ * SetCallbackWindow brings what the library knows of the server up to date
+ * (waiting for the server, within the bound below) so that the calls after
+ * it start from the server as it is; from then on every change it reports,
+ * whoever made it,
  * is posted as MM_MIXM_CONTROL_CHANGE with wParam 0 and lParam the
  * identifier of the control it concerns (see GetVolumeIDs):
- *   MIXER_OUTPUT_VOLUME_ID  volume of the selected output device
+ *   MIXER_OUTPUT_VOLUME_ID  volume of the selected output device, or which
+ *                           device that is (a new default output)
  *   MIXER_INPUT_VOLUME_ID   volume of the current recording input
  *   MIXER_SOURCE_SELECT_ID  which recording input is selected
  *   MIXER_INPUT_LINE_ID     the list of recording inputs or their names
- * The post function runs on the library's audio thread and must only queue.
+ * A server that restarts is followed by itself: once it is back, whatever
+ * differs from what was last posted is posted. The post function runs on
+ * the library's audio thread and must only queue.
  *
  * Results of int32_t functions that are not counts or indices: 0 on success,
  * MIXER_ERROR_BADINDEX for an index out of range, MIXER_ERROR_NOSERVER when
  * the server cannot be reached, MIXER_ERROR_PARAM for bad arguments. With no
- * server the counts are 0. No call waits for the server for more than a few
- * seconds. Calls may come from any thread.
+ * server the counts are 0. Reads answer from what the library knows of the
+ * server and never wait (but for the first connection, at most a second);
+ * a change waits at most a second for the server, and after a server has
+ * failed to answer in that time, changes fail at once until it answers
+ * again. Calls may come from any thread.
  */
 #ifndef GLIMMER_PLATFORM_TMMIXLIB_H
 #define GLIMMER_PLATFORM_TMMIXLIB_H

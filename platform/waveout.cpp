@@ -12,12 +12,17 @@
 // reach the end of the data once the stream runs dry. The stream asks for short refills and
 // keeps the sink's own buffer short (early requests), so a reset, which
 // throws the stream away and starts a new one, is heard at once.
+//
+// All devices share the process's one connection (platform/soundserver.h).
+// WAVE_MAPPER plays on the current output: the one the mixer chose, else the
+// server's default, which the server follows when it changes. When the
+// server is lost, every queued block is returned as done and the device
+// stays broken: later writes fail, and the caller closes it.
 #include "platform/waveout.h"
 
-#include "platform/pulseconnection.h"
-#include "platform/pulsedevices.h"
+#include "platform/soundserver.h"
 
-#include <pulse/rtclock.h>
+#include <pulse/timeval.h>
 
 #include <algorithm>
 #include <atomic>
@@ -28,9 +33,9 @@
 #include <set>
 #include <string>
 
-using platform::DeadlineFromNow;
-using platform::PulseConnection;
-using platform::PulseLock;
+using platform::ModelEvent;
+using platform::ServerCall;
+using platform::SoundServer;
 
 namespace {
 
@@ -53,10 +58,11 @@ struct Block {
 } // namespace
 
 struct WaveOutDevice {
-    PulseConnection Connection{"Glimmerbox playback"};
+    SoundServer &Server = SoundServer::Instance();
+    int Listener = 0;
     pa_sample_spec Spec{};
     pa_channel_map Map{};
-    std::string SinkName; // empty: the default output
+    std::string SinkName; // empty: the current output
     void *Window = nullptr;
     PostMessageFn Post = nullptr;
 
@@ -78,6 +84,9 @@ struct WaveOutDevice {
     // stream has run dry, and the server may have moved its read index past
     // the end of the data, so the next data goes where it reads now.
     bool Dry = false;
+    // Blocks a reset hands back on the event thread.
+    std::deque<Block> Returning;
+    bool ReturnsPending = false;
 };
 
 namespace {
@@ -276,7 +285,7 @@ void ReturnPlayedBlocks(WaveOutDevice *device)
 void FreeDrainTimer(WaveOutDevice *device)
 {
     if (device->DrainTimer) {
-        pa_threaded_mainloop_get_api(device->Connection.Mainloop())->time_free(device->DrainTimer);
+        device->Server.Api()->time_free(device->DrainTimer);
         device->DrainTimer = nullptr;
     }
 }
@@ -302,8 +311,10 @@ void SinkLatencyArrived(pa_stream *stream, int success, void *userdata)
     // nor the rest of the graph's cycle: a refill period more covers them.
     const pa_timing_info *timing = success ? pa_stream_get_timing_info(stream) : nullptr;
     pa_usec_t latency = (timing ? timing->sink_usec : 0) + RefillUsec;
-    device->DrainTimer =
-        pa_context_rttime_new(device->Connection.Context(), pa_rtclock_now() + latency, DrainHeard, device);
+    struct timeval heard;
+    pa_timeval_add(pa_gettimeofday(&heard), latency);
+    pa_mainloop_api *api = device->Server.Api();
+    device->DrainTimer = api->time_new(api, &heard, DrainHeard, device);
     if (!device->DrainTimer) {
         DrainHeard(nullptr, nullptr, nullptr, device);
     }
@@ -366,27 +377,63 @@ void Poll(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void 
             pa_operation_unref(op);
         }
     }
-    pa_context_rttime_restart(device->Connection.Context(), event, pa_rtclock_now() + PollUsec);
+    struct timeval next;
+    pa_timeval_add(pa_gettimeofday(&next), PollUsec);
+    device->Server.Api()->time_restart(event, &next);
+}
+
+// Event thread: nothing queued will be heard, so every block goes back
+// rather than keep the caller waiting.
+void Break(WaveOutDevice *device)
+{
+    device->Broken = true;
+    device->Played = device->BytesWritten;
+    while (!device->Queue.empty()) {
+        ReturnBlock(device);
+    }
 }
 
 void StreamStateChanged(pa_stream *stream, void *userdata)
 {
     auto *device = static_cast<WaveOutDevice *>(userdata);
-    if (stream == device->Stream && pa_stream_get_state(stream) == PA_STREAM_FAILED) {
-        // The server is gone or took the output away: nothing queued will be
-        // heard, so hand every block back rather than keep the caller waiting.
-        device->Broken = true;
-        device->Played = device->BytesWritten;
-        while (!device->Queue.empty()) {
-            ReturnBlock(device);
-        }
+    if (stream == device->Stream && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        // The server is gone or took the output away.
+        Break(device);
     }
-    device->Connection.Signal();
+    device->Server.Signal();
+}
+
+// A stream still being made cannot be disconnected yet: it is disconnected
+// as soon as it is ready, so that it never stays behind on the server.
+void DisconnectOnceReady(pa_stream *stream, void *)
+{
+    pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
+        pa_stream_disconnect(stream);
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_unref(stream);
+    }
+}
+
+// The sink a new stream plays on: the device's own, else the current
+// output when the program chose one, else none (the server's default).
+std::string TargetSink(WaveOutDevice *device)
+{
+    if (!device->SinkName.empty()) {
+        return device->SinkName;
+    }
+    return device->Server.PinnedOutput().empty() ? std::string()
+                                                 : device->Server.CurrentOutput(device->Server.Snapshot());
 }
 
 pa_stream *NewStream(WaveOutDevice *device)
 {
-    pa_stream *stream = pa_stream_new(device->Connection.Context(), "Glimmerbox", &device->Spec, &device->Map);
+    pa_context *context = device->Server.Context();
+    if (!context) {
+        return nullptr;
+    }
+    pa_stream *stream = pa_stream_new(context, "Glimmerbox", &device->Spec, &device->Map);
     if (!stream) {
         return nullptr;
     }
@@ -400,7 +447,8 @@ pa_stream *NewStream(WaveOutDevice *device)
     attributes.fragsize = static_cast<uint32_t>(-1);
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS |
                                                 (device->Paused ? PA_STREAM_START_CORKED : PA_STREAM_NOFLAGS));
-    const char *sink = device->SinkName.empty() ? nullptr : device->SinkName.c_str();
+    std::string target = TargetSink(device);
+    const char *sink = target.empty() ? nullptr : target.c_str();
     if (pa_stream_connect_playback(stream, sink, &attributes, flags, nullptr, nullptr) < 0) {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_write_callback(stream, nullptr, nullptr);
@@ -419,12 +467,16 @@ void DropStream(WaveOutDevice *device)
     }
     FreeDrainTimer(device);
     device->Dry = false;
-    if (device->Stream) {
-        pa_stream_set_state_callback(device->Stream, nullptr, nullptr);
-        pa_stream_set_write_callback(device->Stream, nullptr, nullptr);
-        pa_stream_disconnect(device->Stream);
-        pa_stream_unref(device->Stream);
+    if (pa_stream *stream = device->Stream) {
         device->Stream = nullptr;
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        if (pa_stream_get_state(stream) == PA_STREAM_CREATING) {
+            pa_stream_set_state_callback(stream, DisconnectOnceReady, nullptr);
+        } else {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+        }
     }
     device->BytesWritten = 0;
     device->Played = 0;
@@ -432,20 +484,18 @@ void DropStream(WaveOutDevice *device)
 }
 
 // Waits for the stream to be ready or to fail; not on the event thread.
-MMRESULT AwaitStream(WaveOutDevice *device)
+MMRESULT AwaitStream(WaveOutDevice *device, ServerCall &call)
 {
     pa_stream *stream = device->Stream;
-    device->Connection.WaitUntil(
-        [stream] {
-            pa_stream_state_t state = pa_stream_get_state(stream);
-            return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
-        },
-        DeadlineFromNow());
+    call.WaitUntil([stream] {
+        pa_stream_state_t state = pa_stream_get_state(stream);
+        return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+    });
     switch (pa_stream_get_state(stream)) {
     case PA_STREAM_READY:
         return MMSYSERR_NOERROR;
     case PA_STREAM_FAILED:
-        switch (pa_context_errno(device->Connection.Context())) {
+        switch (pa_context_errno(call.Context())) {
         case PA_ERR_NOTSUPPORTED:
         case PA_ERR_INVALID:
             return WAVERR_BADFORMAT;
@@ -459,13 +509,11 @@ MMRESULT AwaitStream(WaveOutDevice *device)
     }
 }
 
-// Finds the sink that device number id names (WAVE_MAPPER: the default).
+// Finds the sink that device number id names (WAVE_MAPPER: the current
+// output, whichever it is when a stream starts).
 MMRESULT ChooseSink(WaveOutDevice *device, uint32_t id)
 {
-    platform::ServerSnapshot snapshot;
-    if (!platform::FetchSnapshot(device->Connection, snapshot, DeadlineFromNow())) {
-        return MMSYSERR_NODRIVER;
-    }
+    platform::ServerSnapshot snapshot = device->Server.Snapshot();
     auto outputs = platform::OutputDevices(snapshot);
     if (outputs.empty()) {
         return MMSYSERR_NODRIVER;
@@ -480,17 +528,67 @@ MMRESULT ChooseSink(WaveOutDevice *device, uint32_t id)
     return MMSYSERR_NOERROR;
 }
 
+void ModelChanged(WaveOutDevice *device, const ModelEvent &event)
+{
+    switch (event.What) {
+    case ModelEvent::Lost:
+        DropStream(device);
+        Break(device);
+        break;
+    case ModelEvent::Shutdown:
+        // The program ends with the device open: nothing more is posted.
+        DropStream(device);
+        device->Post = nullptr;
+        device->Broken = true;
+        break;
+    case ModelEvent::Changed:
+        break;
+    }
+}
+
+// With the loop locked.
+void ReleaseDevice(WaveOutDevice *device)
+{
+    if (device->Timer) {
+        device->Server.Api()->time_free(device->Timer);
+        device->Timer = nullptr;
+    }
+    DropStream(device);
+    if (device->Listener) {
+        device->Server.RemoveListener(device->Listener);
+        device->Listener = 0;
+    }
+}
+
 void CloseDevice(WaveOutDevice *device)
 {
-    {
-        PulseLock lock(device->Connection);
-        if (device->Timer) {
-            pa_threaded_mainloop_get_api(device->Connection.Mainloop())->time_free(device->Timer);
-            device->Timer = nullptr;
-        }
-        DropStream(device);
-    }
+    device->Server.Lock();
+    ReleaseDevice(device);
+    device->Server.Unlock();
     delete device;
+}
+
+// Event thread: hands back the blocks a reset took off the queue, in order.
+// A block the post function writes again joins the new queue, not these.
+void ReturnTakenBlocks(WaveOutDevice *device)
+{
+    std::deque<Block> taken;
+    taken.swap(device->Returning);
+    device->ReturnsPending = false;
+    for (Block &block : taken) {
+        SetFlags(block.Header, WHDR_DONE, WHDR_INQUEUE);
+        PostToWindow(device, MM_WOM_DONE, reinterpret_cast<intptr_t>(block.Header));
+    }
+    device->Server.Signal();
+}
+
+void ReturnDeferred(pa_mainloop_api *api, pa_defer_event *event, void *userdata)
+{
+    api->defer_free(event);
+    auto *device = static_cast<WaveOutDevice *>(userdata);
+    if (device->ReturnsPending) {
+        ReturnTakenBlocks(device);
+    }
 }
 
 } // namespace
@@ -532,25 +630,32 @@ GLIMMER_EXPORT MMRESULT waveOutOpen(HWAVEOUT *phwo, uint32_t uDeviceID, const WA
 
     MMRESULT result = MMSYSERR_NOERROR;
     {
-        PulseLock lock(device->Connection);
-        if (device->Connection.InEventThread()) {
+        ServerCall call;
+        if (device->Server.InEventThread()) {
             result = MMSYSERR_ERROR;
-        } else if (!device->Connection.Connect(DeadlineFromNow())) {
+        } else if (!call.Usable()) {
             result = MMSYSERR_NODRIVER;
         } else {
             result = ChooseSink(device, uDeviceID);
         }
         if (result == MMSYSERR_NOERROR) {
             device->Stream = NewStream(device);
-            result = device->Stream ? AwaitStream(device) : WAVERR_BADFORMAT;
+            result = device->Stream ? AwaitStream(device, call) : WAVERR_BADFORMAT;
         }
         if (result == MMSYSERR_NOERROR && !query) {
-            device->Timer =
-                pa_context_rttime_new(device->Connection.Context(), pa_rtclock_now() + PollUsec, Poll, device);
+            struct timeval first;
+            pa_timeval_add(pa_gettimeofday(&first), PollUsec);
+            pa_mainloop_api *api = device->Server.Api();
+            device->Timer = api->time_new(api, &first, Poll, device);
+            device->Listener =
+                device->Server.AddListener([device](const ModelEvent &event) { ModelChanged(device, event); });
+        }
+        if (result != MMSYSERR_NOERROR || query) {
+            ReleaseDevice(device);
         }
     }
     if (result != MMSYSERR_NOERROR || query) {
-        CloseDevice(device);
+        delete device;
         return result;
     }
     {
@@ -608,7 +713,11 @@ GLIMMER_EXPORT MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh)
         return WAVERR_STILLPLAYING;
     }
     WaveOutDevice *device = hwo;
-    PulseLock lock(device->Connection);
+    device->Server.Lock();
+    struct Unlock {
+        SoundServer &Server;
+        ~Unlock() { Server.Unlock(); }
+    } unlock{device->Server};
     if (device->Broken) {
         return MMSYSERR_NODRIVER;
     }
@@ -635,10 +744,14 @@ static MMRESULT Cork(HWAVEOUT hwo, bool pause)
         return MMSYSERR_INVALHANDLE;
     }
     WaveOutDevice *device = hwo;
-    PulseLock lock(device->Connection);
+    ServerCall call;
     device->Paused = pause;
     if (!device->Stream || device->Broken) {
         return MMSYSERR_NOERROR;
+    }
+    bool inEventThread = device->Server.InEventThread();
+    if (!inEventThread && !call.Usable()) {
+        return MMSYSERR_ERROR;
     }
     pa_operation *op = pa_stream_cork(device->Stream, pause ? 1 : 0, nullptr, nullptr);
     if (!op) {
@@ -653,11 +766,11 @@ static MMRESULT Cork(HWAVEOUT hwo, bool pause)
         }
     }
     AskDrain(device);
-    if (device->Connection.InEventThread()) {
+    if (inEventThread) {
         pa_operation_unref(op);
         return MMSYSERR_NOERROR;
     }
-    return device->Connection.Await(op, DeadlineFromNow()) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+    return call.Await(op) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
 GLIMMER_EXPORT MMRESULT waveOutPause(HWAVEOUT hwo)
@@ -676,14 +789,35 @@ GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
         return MMSYSERR_INVALHANDLE;
     }
     WaveOutDevice *device = hwo;
-    PulseLock lock(device->Connection);
+    ServerCall call;
+    SoundServer &server = device->Server;
     // Dropping the stream silences it at once; a new one starts from 0.
     DropStream(device);
-    while (!device->Queue.empty()) {
-        ReturnBlock(device);
-    }
     device->Paused = false;
-    if (device->Broken || !device->Connection.IsReady()) {
+    // The queued blocks go back from the event thread, each once; the
+    // queue starts empty, so a block written again while they go back is
+    // played by the new stream.
+    for (Block &block : device->Queue) {
+        device->Returning.push_back(block);
+    }
+    device->Queue.clear();
+    if (server.InEventThread()) {
+        ReturnTakenBlocks(device);
+    } else if (!device->Returning.empty()) {
+        device->ReturnsPending = true;
+        pa_mainloop_api *api = server.Api();
+        pa_defer_event *event = api->defer_new(api, ReturnDeferred, device);
+        if (!event || !call.WaitForEventThread([device] { return !device->ReturnsPending; })) {
+            // The event thread is held up (a post function that does not
+            // return): no block may stay out.
+            ReturnTakenBlocks(device);
+            if (event) {
+                api->defer_enable(event, 0);
+                api->defer_free(event);
+            }
+        }
+    }
+    if (device->Broken || !server.Context()) {
         device->Broken = true;
         return MMSYSERR_NODRIVER;
     }
@@ -692,7 +826,16 @@ GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
         device->Broken = true;
         return MMSYSERR_ERROR;
     }
-    return MMSYSERR_NOERROR;
+    if (server.InEventThread()) {
+        return MMSYSERR_NOERROR;
+    }
+    // Whatever comes next (a pause, a write) finds the new stream ready.
+    MMRESULT result = call.Usable() ? AwaitStream(device, call) : MMSYSERR_NODRIVER;
+    if (result != MMSYSERR_NOERROR) {
+        DropStream(device);
+        device->Broken = true;
+    }
+    return result;
 }
 
 GLIMMER_EXPORT MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t cbmmt)
@@ -704,13 +847,12 @@ GLIMMER_EXPORT MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t 
         return MMSYSERR_INVALPARAM;
     }
     WaveOutDevice *device = hwo;
-    uint64_t bytes;
-    {
-        PulseLock lock(device->Connection);
-        if (device->Broken) {
-            return MMSYSERR_NODRIVER;
-        }
-        bytes = PlayedBytes(device);
+    device->Server.Lock();
+    bool broken = device->Broken;
+    uint64_t bytes = PlayedBytes(device);
+    device->Server.Unlock();
+    if (broken) {
+        return MMSYSERR_NODRIVER;
     }
     const uint64_t frame = pa_frame_size(&device->Spec);
     const uint64_t frames = bytes / frame;
@@ -736,11 +878,13 @@ GLIMMER_EXPORT MMRESULT waveOutClose(HWAVEOUT hwo)
     }
     WaveOutDevice *device = hwo;
     {
-        PulseLock lock(device->Connection);
-        if (device->Connection.InEventThread()) {
+        if (device->Server.InEventThread()) {
             return MMSYSERR_ERROR;
         }
-        if (!device->Queue.empty()) {
+        device->Server.Lock();
+        bool queued = !device->Queue.empty();
+        device->Server.Unlock();
+        if (queued) {
             return WAVERR_STILLPLAYING;
         }
     }
@@ -750,9 +894,10 @@ GLIMMER_EXPORT MMRESULT waveOutClose(HWAVEOUT hwo)
     }
     void *window = device->Window;
     PostMessageFn post = device->Post;
+    const auto handle = reinterpret_cast<uintptr_t>(hwo);
     CloseDevice(device);
     if (post) {
-        post(window, MM_WOM_CLOSE, reinterpret_cast<uintptr_t>(hwo), 0);
+        post(window, MM_WOM_CLOSE, handle, 0);
     }
     return MMSYSERR_NOERROR;
 }

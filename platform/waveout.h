@@ -37,8 +37,14 @@
  * - waveOutPause holds the sound (also before the first write) until
  *   waveOutRestart.
  * - waveOutReset silences the device at once, returns every queued block as
- *   done (in order, with MM_WOM_DONE), sets the position back to 0 and
- *   leaves the device running (not paused).
+ *   done (in order, each once, with MM_WOM_DONE posted from the audio
+ *   thread) before it returns, sets the position back to 0 and leaves the
+ *   device running (not paused), with its new stream ready. A block the post
+ *   function writes again is queued anew, not returned again. It answers
+ *   MMSYSERR_NODRIVER when the output is gone (then only close is left).
+ * - WAVE_MAPPER plays on the current output: the output device the mixer
+ *   selected (tmmixlib.h), else the server's default, followed by the server
+ *   when the default changes. A numbered device keeps its output.
  * - waveOutGetPosition counts what has been played since open or the last
  *   reset: TIME_SAMPLES in sample frames, TIME_BYTES in bytes, TIME_MS in
  *   milliseconds; any other asked format is answered in bytes, with wType
@@ -54,7 +60,9 @@
  *   runs on the audio thread and must only queue; of these calls it may
  *   make none but waveOutWrite, waveOutReset and waveOutGetPosition, and
  *   never waveOutOpen or waveOutClose.
- * - No call waits for the server for more than a few seconds.
+ * - No call waits for the server for more than a second in all; once the
+ *   server has failed to answer in that time, calls that need it fail at
+ *   once until it answers again.
  */
 #ifndef GLIMMER_PLATFORM_WAVEOUT_H
 #define GLIMMER_PLATFORM_WAVEOUT_H

@@ -1,5 +1,6 @@
 // Recording against the private sound server, driven by clicks on the
-// Record button. The window starts on the microphone input, "Glimmer-Mic",
+// Record button. The window starts on the input in use, here the microphone
+// (made the server's default input before the window opens), "Glimmer-Mic",
 // a live 440 Hz sine; "Glimmer-Line" is a 1000 Hz one, both at half of full
 // scale, so what was recorded, and from where, shows in its frequency. The system's temporary folder is a private one
 // in each test, so that the recorder's file can be seen to come and go.
@@ -86,6 +87,7 @@ protected:
     {
         TestApp();
         soundtest::ResetServer();
+        ASSERT_EQ(soundtest::Pactl("set-default-source glimmer_mic"), 0);
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(temporary.isValid());
         temporaryFolder.PointAt(temporary.path().toStdString());
@@ -488,6 +490,27 @@ TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)
     for (int16_t code : {0, 1, 200, 208, -201})
         form->ShowRecordError(code);
     EXPECT_TRUE(messages.Shown.empty());
+}
+
+TEST_F(Recording, ASoundServerThatGoesAwayEndsTheRecordingWhichIsKeptWithOneMessage)
+{
+    Click(form->RecordButton);
+    ASSERT_TRUE(form->Recording);
+    ProcessEventsUntil([] { return false; }, 800);
+    ASSERT_TRUE(soundtest::RestartServer());
+    EXPECT_TRUE(ProcessEventsUntil([this] { return !form->Recording; }));
+
+    EXPECT_FALSE(form->RecordButton->Down());
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "Recording stopped: the sound input is no longer available.");
+    // What came before the loss is the new voice: the microphone's sine.
+    ASSERT_GT(form->VoiceBytes, static_cast<int32_t>(0.6 * 44100));
+    const std::vector<int16_t> voice = Voice();
+    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
+    EXPECT_TRUE(form->Save1->isEnabled());
+    EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
+    ProcessEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(messages.Shown.size(), 1u) << "said once";
 }
 
 } // namespace

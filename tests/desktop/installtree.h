@@ -35,6 +35,7 @@ inline const std::vector<TInstalledFile> &InstalledFiles()
         {"bin/glimmerbox-fx", TKind::Link, "../lib/glimmerbox/glimmerbox-fx"},
         {"lib/glimmerbox/glimmerbox", TKind::Executable},
         {"lib/glimmerbox/glimmerbox-fx", TKind::Executable},
+        {"lib/glimmerbox/libglimmer_pulse.so", TKind::File},
         {"lib/glimmerbox/libsqwaveplayer.so", TKind::File},
         {"lib/glimmerbox/libtmmixlib.so", TKind::File},
         {"lib/glimmerbox/libtmwavmp3.so", TKind::File},

@@ -67,7 +67,7 @@ TEST_F(Installed, ProgramsFindTheirLibrariesBesideThemThroughARelativeRunPath)
                                     Quote((prefix / "bin/glimmerbox").string()) + " --help");
     ASSERT_EQ(started.Status, 0) << started.Output;
     EXPECT_NE(started.Output.find("Usage: glimmerbox [FILE]"), std::string::npos) << started.Output;
-    for (const char *library : {"libsqwaveplayer.so", "libtmmixlib.so", "libtmwavmp3.so"}) {
+    for (const char *library : {"libglimmer_pulse.so", "libsqwaveplayer.so", "libtmmixlib.so", "libtmwavmp3.so"}) {
         SCOPED_TRACE(library);
         EXPECT_NE(libraries.Output.find(std::string(library) + " => " + folder + "/" + library), std::string::npos)
             << libraries.Output;

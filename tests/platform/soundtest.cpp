@@ -142,6 +142,22 @@ std::string PactlOutput(const std::string &arguments)
     return output;
 }
 
+std::vector<std::string> OurPlaybackStreams()
+{
+    std::vector<std::string> streams;
+    std::string text = PactlOutput("list short sink-inputs");
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.find("protocol-native") != std::string::npos) {
+            streams.push_back(line);
+        }
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    return streams;
+}
+
 void ResetServer()
 {
     EXPECT_EQ(Pactl("set-default-sink glimmer_speaker"), 0);
@@ -211,6 +227,57 @@ bool OnPipeWire()
 double RecordingStartLoss()
 {
     return OnPipeWire() ? 0.3 : 0.0;
+}
+
+bool RestartServer()
+{
+    const char *source = std::getenv("GLIMMER_SOURCE_DIR");
+    const char *dir = std::getenv("GLIMMER_PULSE_DIR");
+    if (!source || !dir) {
+        ADD_FAILURE() << "GLIMMER_SOURCE_DIR and GLIMMER_PULSE_DIR name the server";
+        return false;
+    }
+    const char *script = OnPipeWire() ? "pipewire-server.sh" : "pulse-server.sh";
+    std::string command =
+        std::string("bash '") + source + "/tests/" + script + "' start '" + dir + "' >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+pid_t ServerPid()
+{
+    const char *dir = std::getenv("GLIMMER_PULSE_DIR");
+    if (!dir) {
+        return 0;
+    }
+    if (!OnPipeWire()) {
+        std::ifstream in(std::string(dir) + "/runtime/pulse/pid");
+        pid_t pid = 0;
+        in >> pid;
+        return pid;
+    }
+    // The pids of everything tests/pipewire-server.sh started: the one that
+    // serves the PulseAudio protocol.
+    std::ifstream pids(std::string(dir) + "/pids");
+    for (pid_t pid = 0; pids >> pid;) {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (comm >> name && name == "pipewire-pulse") {
+            return pid;
+        }
+    }
+    return 0;
+}
+
+bool Eventually(const std::function<bool()> &done, std::chrono::milliseconds timeout)
+{
+    Clock::time_point giveUp = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() >= giveUp) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
 }
 
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from)

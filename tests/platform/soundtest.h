@@ -3,6 +3,8 @@
 
 #include <pulse/simple.h>
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -74,6 +76,10 @@ bool WaitUntilListed(const std::string &list, const std::string &device, bool pr
 // Has the server throw out a playback stream, as its kill command does (pactl
 // has none): true when the server did.
 bool KillSinkInput(uint32_t index);
+// The playback streams our clients have on the server (not the tone
+// generators or loopbacks of the test server itself), one line each of
+// `pactl list short sink-inputs`: "index sink-index client driver format".
+std::vector<std::string> OurPlaybackStreams();
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.
 void ResetServer();
@@ -87,6 +93,17 @@ bool OnPipeWire();
 // the stream is made, so the first 0.2 s of a recording never arrive there;
 // PulseAudio delivers within a few milliseconds.
 double RecordingStartLoss();
+// Starts the test server again (tests/pulse-server.sh start), as a crash
+// and restart of the desktop's sound system would; true when it is back.
+bool RestartServer();
+// The test server's process that serves the clients (pulseaudio, or
+// pipewire-pulse), 0 when it cannot be found.
+pid_t ServerPid();
+
+// Polls done() every 10 ms until it holds or the timeout passes: for what
+// the libraries learn from the server's own reports, a moment after a
+// change made with pactl.
+bool Eventually(const std::function<bool()> &done, std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
 // Index of the first sample whose magnitude exceeds threshold, or -1.
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from = 0);

@@ -68,7 +68,9 @@ TEST(DevicesTest, InputsAreThePortsOfTheCurrentDevice)
               (std::vector<std::string>{"analog-input-linein", "analog-input-front-mic", "analog-input-rear-mic"}));
     EXPECT_EQ(inputs.Descriptions, (std::vector<std::string>{"Line In", "Front Microphone", "Rear Microphone"}));
     EXPECT_EQ(inputs.Selected, 0);
-    EXPECT_EQ(inputs.Microphone, 1); // the first microphone port, not the active line
+    // The input to start from is the one in use, microphone or not: starting
+    // the program must not switch the card's input.
+    EXPECT_EQ(inputs.Microphone, 0);
 }
 
 TEST(DevicesTest, ASelectedDeviceWithoutPortsListsTheInputDevicesInServerOrder)
@@ -88,7 +90,7 @@ TEST(DevicesTest, ASelectedDeviceWithoutPortsListsTheInputDevicesInServerOrder)
     EXPECT_EQ(inputs.Selected, 1);
 }
 
-TEST(DevicesTest, MicrophoneFallsBackToTheSelectedInput)
+TEST(DevicesTest, TheInputToStartFromIsTheSelectedOneEvenBesideAMicrophone)
 {
     ServerSnapshot snapshot;
     snapshot.Sources = {Source("line-a", "Line A"), Source("line-b", "Line B"), Source("line-c", "Line C")};
@@ -98,6 +100,9 @@ TEST(DevicesTest, MicrophoneFallsBackToTheSelectedInput)
     EXPECT_EQ(inputs.Microphone, 2);
 
     snapshot.Sources[1].IsMicrophone = true;
+    EXPECT_EQ(platform::ListRecordingInputs(snapshot, "").Microphone, 2);
+    // Only with nothing selected does a microphone come first.
+    snapshot.DefaultSource = "";
     EXPECT_EQ(platform::ListRecordingInputs(snapshot, "").Microphone, 1);
 }
 
@@ -143,6 +148,56 @@ TEST(VolumeTest, EndsAndMiddleMapAsComputedByHand)
     EXPECT_EQ(platform::FromServerVolume(PA_VOLUME_NORM * 3 / 2), 65535);
     EXPECT_EQ(platform::ToServerVolume(70000), PA_VOLUME_NORM);
     EXPECT_EQ(platform::ToServerVolume(-5), 0u);
+}
+
+// A desktop's built-in card as PulseAudio lists it (`pactl list sources`,
+// an HDA codec with front and rear jacks): one analog input with four ports,
+// whose availability follows what is plugged in.
+ServerSnapshot DesktopCard(const std::string &activePort, std::vector<bool> plugged)
+{
+    ServerSnapshot snapshot;
+    DeviceInfo analog = Source("alsa_input.pci-0000_00_1f.3.analog-stereo", "Built-in Audio Analog Stereo");
+    analog.Ports = {{"analog-input-front-mic", "Front Microphone", true, plugged[0]},
+                    {"analog-input-rear-mic", "Rear Microphone", true, plugged[1]},
+                    {"analog-input-linein", "Line In", false, plugged[2]},
+                    {"analog-input-headset-mic", "Headset Microphone", true, plugged[3]}};
+    analog.ActivePort = activePort;
+    snapshot.Sources = {
+        Source("alsa_output.pci-0000_00_1f.3.analog-stereo.monitor", "Monitor of Built-in Audio Analog Stereo", true),
+        analog};
+    snapshot.DefaultSource = analog.Name;
+    return snapshot;
+}
+
+TEST(DevicesTest, OnARealCardTheInputToStartFromIsTheActivePortAndNeverAnUnpluggedOne)
+{
+    const struct {
+        const char *What;
+        const char *ActivePort;
+        std::vector<bool> Plugged; // front mic, rear mic, line, headset
+        int Selected;
+        int Microphone;
+    } cases[] = {
+        // The user records from the rear jack; the front one is empty.
+        {"rear microphone in use", "analog-input-rear-mic", {false, true, false, false}, 1, 1},
+        // A headset: its microphone stays, though front and rear come first.
+        {"headset in use", "analog-input-headset-mic", {false, false, false, true}, 3, 3},
+        // Line in use with a microphone plugged in: still the line.
+        {"line in use", "analog-input-linein", {true, false, true, false}, 2, 2},
+        // No active port known: the first microphone that is plugged in.
+        {"no active port", "", {false, true, false, true}, -1, 1},
+        // Nothing plugged, nothing active: the first input.
+        {"nothing plugged", "", {false, false, false, false}, -1, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        platform::RecordingInputs inputs = platform::ListRecordingInputs(DesktopCard(c.ActivePort, c.Plugged), "");
+        EXPECT_EQ(inputs.PortOwner, "alsa_input.pci-0000_00_1f.3.analog-stereo");
+        ASSERT_EQ(inputs.Names.size(), 4u);
+        EXPECT_EQ(inputs.Descriptions[3], "Headset Microphone");
+        EXPECT_EQ(inputs.Selected, c.Selected);
+        EXPECT_EQ(inputs.Microphone, c.Microphone);
+    }
 }
 
 } // namespace

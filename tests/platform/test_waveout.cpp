@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -525,6 +527,144 @@ TEST_F(WaveOutTest, HeadersAreCheckedBeforeTheyAreQueued)
     EXPECT_EQ(waveOutReset(device), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(waveOutClose(nullptr), MMSYSERR_INVALHANDLE);
+}
+
+// Resets ---------------------------------------------------------------------
+
+// Opens the default output and queues a clip of `blocks` program blocks.
+struct Playing {
+    explicit Playing(MessageQueue *queue, size_t blocks = 6, PostMessageFn post = MessageQueue::Post)
+        : Samples(Clip(blocks * BlockSamples, 71)), Blocks(Headers(Samples))
+    {
+        WAVEFORMATEX format = Format(22050);
+        EXPECT_EQ(waveOutOpen(&Device, WAVE_MAPPER, &format, queue, post, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    }
+    void WriteAll()
+    {
+        for (WAVEHDR &header : Blocks) {
+            waveOutPrepareHeader(Device, &header, sizeof header);
+            EXPECT_EQ(waveOutWrite(Device, &header, sizeof header), MMSYSERR_NOERROR);
+        }
+    }
+    ~Playing()
+    {
+        if (Device) {
+            waveOutReset(Device);
+            for (WAVEHDR &header : Blocks) {
+                waveOutUnprepareHeader(Device, &header, sizeof header);
+            }
+            EXPECT_EQ(waveOutClose(Device), MMSYSERR_NOERROR);
+        }
+    }
+    std::vector<int16_t> Samples;
+    std::vector<WAVEHDR> Blocks;
+    HWAVEOUT Device = nullptr;
+};
+
+TEST_F(WaveOutTest, APauseRightAfterAResetHoldsTheSound)
+{
+    Playing playing(&queue);
+    playing.WriteAll();
+    std::this_thread::sleep_for(200ms);
+    ASSERT_EQ(waveOutReset(playing.Device), MMSYSERR_NOERROR);
+    // Play again from the start and pause at once, as a stop and a new
+    // play-then-pause would.
+    queue.Clear();
+    playing.WriteAll();
+    ASSERT_EQ(waveOutPause(playing.Device), MMSYSERR_NOERROR);
+    uint32_t atPause = Position(playing.Device, TIME_SAMPLES);
+    std::this_thread::sleep_for(600ms);
+    // Nothing plays on while paused (at most what was already on its way,
+    // 100 ms).
+    EXPECT_LE(Position(playing.Device, TIME_SAMPLES), atPause + 2205u);
+    EXPECT_TRUE(queue.All(MM_WOM_DONE).empty());
+    ASSERT_EQ(waveOutRestart(playing.Device), MMSYSERR_NOERROR);
+    EXPECT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 2s));
+}
+
+TEST_F(WaveOutTest, QuickResetsLeaveOneStreamOnTheServer)
+{
+    {
+        // Play and stop clicked in quick turns: write, reset, three times,
+        // then three resets in a row.
+        Playing playing(&queue);
+        for (int turn = 0; turn < 3; turn++) {
+            playing.WriteAll();
+            ASSERT_EQ(waveOutReset(playing.Device), MMSYSERR_NOERROR);
+        }
+        for (int reset = 0; reset < 3; reset++) {
+            ASSERT_EQ(waveOutReset(playing.Device), MMSYSERR_NOERROR);
+        }
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(soundtest::OurPlaybackStreams().size(), 1u);
+        // Every block came back once per write.
+        EXPECT_EQ(queue.All(MM_WOM_DONE).size(), 3 * playing.Blocks.size());
+    }
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(soundtest::OurPlaybackStreams().empty());
+}
+
+// A post function that writes every returned block again, as the program's
+// refill does, and notes the thread it runs on.
+std::atomic<bool> requeue{false};
+std::atomic<int> returned{0};
+std::atomic<bool> postedOnCallerThread{false};
+std::thread::id callerThread;
+HWAVEOUT requeueDevice = nullptr;
+
+void PostAndRequeue(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam)
+{
+    MessageQueue::Post(window, message, wParam, lParam);
+    if (message != MM_WOM_DONE) {
+        return;
+    }
+    returned++;
+    if (std::this_thread::get_id() == callerThread) {
+        postedOnCallerThread = true;
+    }
+    if (requeue) {
+        auto *header = reinterpret_cast<WAVEHDR *>(lParam);
+        waveOutWrite(requeueDevice, header, sizeof *header);
+    }
+}
+
+TEST_F(WaveOutTest, AResetReturnsEachBlockOnceFromTheAudioThreadThoughThePostFunctionWritesItAgain)
+{
+    callerThread = std::this_thread::get_id();
+    Playing playing(&queue, 4, PostAndRequeue);
+    requeueDevice = playing.Device;
+    playing.WriteAll();
+    requeue = true;
+    std::this_thread::sleep_for(100ms);
+    returned = 0;
+    Clock::time_point start = Clock::now();
+    ASSERT_EQ(waveOutReset(playing.Device), MMSYSERR_NOERROR);
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_EQ(returned.load(), 4);
+    EXPECT_FALSE(postedOnCallerThread.load());
+    // They were queued again and play on the new stream.
+    for (const WAVEHDR &header : playing.Blocks) {
+        EXPECT_TRUE(header.dwFlags & WHDR_INQUEUE);
+    }
+    requeue = false;
+}
+
+TEST_F(WaveOutTest, AResetOfADeviceWhoseOutputIsGoneSaysSo)
+{
+    std::string module = soundtest::PactlOutput(
+        "load-module module-null-sink sink_name=glimmer_spare format=s16le rate=22050 channels=1");
+    module = module.substr(0, module.find_first_not_of("0123456789"));
+    ASSERT_FALSE(module.empty());
+    // The new sink is the last output: the default first, then the server's order.
+    std::this_thread::sleep_for(300ms);
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, 4, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
+    ASSERT_EQ(soundtest::OurPlaybackStreams().size(), 1u);
+    ASSERT_EQ(soundtest::Pactl("unload-module " + module), 0);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_NE(waveOutReset(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
 } // namespace
