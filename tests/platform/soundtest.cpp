@@ -238,8 +238,7 @@ bool RestartServer()
         return false;
     }
     const char *script = OnPipeWire() ? "pipewire-server.sh" : "pulse-server.sh";
-    std::string command =
-        std::string("bash '") + source + "/tests/" + script + "' start '" + dir + "' >/dev/null 2>&1";
+    std::string command = std::string("bash '") + source + "/tests/" + script + "' start '" + dir + "' >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
