@@ -5,9 +5,9 @@
 //   event thread -> file, header patched every half second and at the stop
 //                                    -> peaks of the last 200 ms -> level
 //
-// The stream may not move: when its source goes away, or the server does,
-// the stream ends, and the recording ends with it (the file is finished
-// with all it holds) instead of going on from another input.
+// When the source goes away (the server moves the stream elsewhere, or the
+// model no longer lists it) or the server does, the recording ends (the file
+// is finished with all it holds) instead of going on from another input.
 #include "platform/sqwaveplayer.h"
 
 #include "platform/soundserver.h"
@@ -56,6 +56,7 @@ public:
 private:
     static void DataArrived(pa_stream *stream, size_t, void *userdata);
     static void StateChanged(pa_stream *stream, void *userdata);
+    static void Moved(pa_stream *stream, void *userdata);
     void ModelChanged(const ModelEvent &event);
     void ReadAvailable();
     void Append(const void *data, size_t bytes);
@@ -122,8 +123,8 @@ int16_t Recorder::OpenStream(ServerCall &call, const std::string &source, const 
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes);
     attributes.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(FragmentUsec, &spec));
-    auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+    pa_stream_set_moved_callback(stream_, Moved, this);
     if (pa_stream_connect_record(stream_, source.c_str(), &attributes, flags) < 0) {
         DropStream();
         return RECORD_ERROR_START;
@@ -149,6 +150,7 @@ void Recorder::DropStream()
     if (stream_) {
         pa_stream_set_state_callback(stream_, nullptr, nullptr);
         pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        pa_stream_set_moved_callback(stream_, nullptr, nullptr);
         pa_stream_disconnect(stream_);
         pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -253,6 +255,17 @@ void Recorder::StateChanged(pa_stream *stream, void *userdata)
         self->EndEarly();
     }
     self->server_.Signal();
+}
+
+// The server moved the stream to another source: its own went away (or
+// someone moved it). Nothing from another input goes into the file.
+void Recorder::Moved(pa_stream *stream, void *userdata)
+{
+    auto *self = static_cast<Recorder *>(userdata);
+    const char *now = pa_stream_get_device_name(stream);
+    if (self->running_ && stream == self->stream_ && (!now || self->source_ != now)) {
+        self->EndEarly();
+    }
 }
 
 // Event thread: the input or the server is gone. What arrived is in the

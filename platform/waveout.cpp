@@ -817,7 +817,10 @@ GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
             }
         }
     }
-    if (device->Broken || !server.Context()) {
+    // A device opened by number whose output has gone has nothing to play on
+    // (some servers would take a new stream for it all the same).
+    bool outputGone = !device->SinkName.empty() && !platform::FindDevice(server.Snapshot().Sinks, device->SinkName);
+    if (device->Broken || !server.Context() || outputGone) {
         device->Broken = true;
         return MMSYSERR_NODRIVER;
     }

@@ -144,18 +144,22 @@ std::string PactlOutput(const std::string &arguments)
 
 std::vector<std::string> OurPlaybackStreams()
 {
-    std::vector<std::string> streams;
-    std::string text = PactlOutput("list short sink-inputs");
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        if (line.find("protocol-native") != std::string::npos) {
-            streams.push_back(line);
+    // Each stream's entry of `pactl list sink-inputs`: its sink ("Sink: 3")
+    // and, among its properties, the name our libraries give their streams.
+    std::vector<std::string> sinks;
+    const std::string text = PactlOutput("list sink-inputs");
+    const std::string header = "Sink Input #";
+    for (size_t at = text.find(header); at != std::string::npos;) {
+        size_t next = text.find(header, at + header.size());
+        const std::string entry = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        size_t sink = entry.find("\tSink: ");
+        if (entry.find("media.name = \"Glimmerbox\"") != std::string::npos && sink != std::string::npos) {
+            sink += 7;
+            sinks.push_back(entry.substr(sink, entry.find('\n', sink) - sink));
         }
-        at = end == std::string::npos ? text.size() : end + 1;
+        at = next;
     }
-    return streams;
+    return sinks;
 }
 
 void ResetServer()

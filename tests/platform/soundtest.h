@@ -76,9 +76,9 @@ bool WaitUntilListed(const std::string &list, const std::string &device, bool pr
 // Has the server throw out a playback stream, as its kill command does (pactl
 // has none): true when the server did.
 bool KillSinkInput(uint32_t index);
-// The playback streams our clients have on the server (not the tone
-// generators or loopbacks of the test server itself), one line each of
-// `pactl list short sink-inputs`: "index sink-index client driver format".
+// The playback streams our libraries have on the server (not the tone
+// generators or loopbacks of the test server itself): the index of the sink
+// each plays on, as `pactl list sink-inputs` shows them.
 std::vector<std::string> OurPlaybackStreams();
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.

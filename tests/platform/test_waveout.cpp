@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -655,13 +656,19 @@ TEST_F(WaveOutTest, AResetOfADeviceWhoseOutputIsGoneSaysSo)
         "load-module module-null-sink sink_name=glimmer_spare format=s16le rate=22050 channels=1");
     module = module.substr(0, module.find_first_not_of("0123456789"));
     ASSERT_FALSE(module.empty());
-    // The new sink is the last output: the default first, then the server's order.
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(soundtest::WaitUntilListed("sinks", "glimmer_spare"));
+    // The newest sink is the last output: the default first, then the
+    // server's order.
+    std::string sinks = soundtest::PactlOutput("list short sinks");
+    uint32_t last = static_cast<uint32_t>(std::count(sinks.begin(), sinks.end(), '\n')) - 1;
     HWAVEOUT device = nullptr;
     WAVEFORMATEX format = Format(22050);
-    ASSERT_EQ(waveOutOpen(&device, 4, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW), MMSYSERR_NOERROR);
-    ASSERT_EQ(soundtest::OurPlaybackStreams().size(), 1u);
-    ASSERT_EQ(soundtest::Pactl("unload-module " + module), 0);
+    MMRESULT opened = waveOutOpen(&device, last, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW);
+    std::vector<std::string> streams = soundtest::OurPlaybackStreams();
+    EXPECT_EQ(soundtest::Pactl("unload-module " + module), 0);
+    ASSERT_EQ(opened, MMSYSERR_NOERROR);
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_TRUE(soundtest::WaitUntilListed("sinks", "glimmer_spare", false));
     std::this_thread::sleep_for(300ms);
     EXPECT_NE(waveOutReset(device), static_cast<MMRESULT>(MMSYSERR_NOERROR));
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
