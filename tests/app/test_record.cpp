@@ -88,6 +88,9 @@ protected:
         TestApp();
         soundtest::ResetServer();
         ASSERT_EQ(soundtest::Pactl("set-default-source glimmer_mic"), 0);
+        // PipeWire's session manager makes the change after pactl returns.
+        ASSERT_TRUE(soundtest::Eventually(
+            [] { return soundtest::PactlOutput("get-default-source") == "glimmer_mic\n"; }, std::chrono::seconds(5)));
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(temporary.isValid());
         temporaryFolder.PointAt(temporary.path().toStdString());
@@ -494,6 +497,7 @@ TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)
 
 TEST_F(Recording, ASoundServerThatGoesAwayEndsTheRecordingWhichIsKeptWithOneMessage)
 {
+    ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Mic"));
     Click(form->RecordButton);
     ASSERT_TRUE(form->Recording);
     ProcessEventsUntil([] { return false; }, 800);

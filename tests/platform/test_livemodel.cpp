@@ -179,7 +179,8 @@ TEST_F(LiveModelTest, StartingLikeTheProgramChangesNothingOnTheServer)
         SCOPED_TRACE(c.Source);
         ASSERT_EQ(Pactl("set-default-sink glimmer_headphones"), 0);
         ASSERT_EQ(Pactl(std::string("set-default-source ") + c.Source), 0);
-        std::this_thread::sleep_for(200ms); // the libraries hear of it
+        // PipeWire's session manager makes the change after pactl returns.
+        ASSERT_TRUE(soundtest::Eventually([&c] { return DefaultSource() == c.Source; }, 5s));
         EXPECT_EQ(StartLikeTheProgram(queue), c.Input);
         EXPECT_TRUE(IsCurrentInputSourceSelected(c.Input));
         std::this_thread::sleep_for(200ms);
