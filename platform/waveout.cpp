@@ -43,6 +43,7 @@ namespace {
 constexpr pa_usec_t TargetBufferUsec = 250 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t RefillUsec = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t DrainMarginUsec = 20 * PA_USEC_PER_MSEC;
 
 constexpr uint32_t LegacyHeaderSize = 32;
 static_assert(sizeof(MMTIME) == 12, "callers pass 12 as the size of a position record");
@@ -269,7 +270,11 @@ uint64_t PlayedBytes(WaveOutDevice *device)
     // since then sits behind our last bytes.
     uint64_t waiting = timing->playing ? std::min(inSink, since) : (inSink > since ? inSink - since : 0);
     uint64_t played = taken > waiting ? taken - waiting : 0;
-    played = std::min(played, device->BytesWritten);
+    // The timing info never counts the last frame written as heard: PipeWire
+    // reports a resampled stream's end a few milliseconds before it is heard.
+    // The drain's answer counts it (see Drained).
+    const uint64_t frame = pa_frame_size(&device->Spec);
+    played = std::min(played, device->BytesWritten >= frame ? device->BytesWritten - frame : 0);
     device->Played = std::max(device->Played, played);
     return device->Played;
 }
@@ -308,9 +313,9 @@ void SinkLatencyArrived(pa_stream *stream, int success, void *userdata)
         return;
     }
     // PipeWire counts in the sink's latency neither what its resampler holds
-    // nor the rest of the graph's cycle: a refill period more covers them.
+    // nor the rest of the graph's cycle: DrainMarginUsec more covers them.
     const pa_timing_info *timing = success ? pa_stream_get_timing_info(stream) : nullptr;
-    pa_usec_t latency = (timing ? timing->sink_usec : 0) + RefillUsec;
+    pa_usec_t latency = (timing ? timing->sink_usec : 0) + DrainMarginUsec;
     struct timeval heard;
     pa_timeval_add(pa_gettimeofday(&heard), latency);
     pa_mainloop_api *api = device->Server.Api();

@@ -41,6 +41,8 @@ TEST(ExitTest, ACallerThatReturnsWithoutCleaningUpEndsCleanlyEveryTime)
         }
     }
     std::filesystem::remove(file);
+    // The caller moves the volumes: leave the server as the next tests expect it.
+    soundtest::ResetServer();
 }
 
 } // namespace

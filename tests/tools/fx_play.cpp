@@ -56,6 +56,8 @@ class FxPlay : public testing::Test {
 protected:
     void SetUp() override
     {
+        // Other sound tests leave the volumes where they set them.
+        soundtest::ResetServer();
         dir = fs::temp_directory_path() / ("fx-play-" + std::to_string(::getpid()));
         fs::create_directories(dir);
         // A second of a rising ramp that never repeats a value pattern:
