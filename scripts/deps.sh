@@ -14,6 +14,7 @@ GLIMMER_PACKAGES=(
   libsndfile1-dev libsoxr-dev libmpg123-dev
   clang libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev file binutils man-db
+  libavformat-dev libavcodec-dev libswresample-dev
 )
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the
 # fuzzer for about a minute).
