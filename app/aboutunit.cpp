@@ -12,6 +12,9 @@
 #ifndef GLIMMER_VERSION
 #define GLIMMER_VERSION ""
 #endif
+#ifndef GLIMMER_HOME_PAGE
+#define GLIMMER_HOME_PAGE ""
+#endif
 
 TAboutBox *AboutBox = nullptr;
 
@@ -25,6 +28,19 @@ std::string FileVersionFrom(const char *embedded)
 std::string GetFileVersionString()
 {
     return FileVersionFrom(GLIMMER_VERSION);
+}
+
+QUrl WebSiteAddressFrom(const char *configured)
+{
+    const QString address = QString::fromUtf8(configured == nullptr ? "" : configured).trimmed();
+    if (address.isEmpty())
+        return QUrl(QString::fromLatin1(AboutHelpPage));
+    return QUrl(address);
+}
+
+QUrl WebSiteAddress()
+{
+    return WebSiteAddressFrom(GLIMMER_HOME_PAGE);
 }
 
 namespace {
@@ -78,6 +94,7 @@ TAboutBox::TAboutBox(QWidget *owner)
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &TAboutBox::OKButtonClick);
 
+    WebAddress = WebSiteAddress();
     FormCreate();
 }
 
@@ -88,7 +105,10 @@ void TAboutBox::FormCreate()
 
 void TAboutBox::WebButtonClick()
 {
-    QDesktopServices::openUrl(QUrl(QString::fromLatin1(VendorWebAddress)));
+    if (WebAddress.scheme() == QStringLiteral("qrc"))
+        emit HelpPageWanted(WebAddress);
+    else
+        QDesktopServices::openUrl(WebAddress);
     close();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QUrl>
 
 #include <string>
 
@@ -12,13 +13,22 @@ class QLabel;
 class QPushButton;
 
 inline constexpr const char *NoVersionInformation = "No Version Information Found";
-inline constexpr const char *VendorWebAddress = "https://glimmerbox.example.org/";
+// The help page about the program, which the web button opens in the help
+// window when the build names no home page.
+inline constexpr const char *AboutHelpPage = "qrc:/help/about.html";
 
 // The program's own version as compiled in, or "No Version Information
 // Found" when the build gave none.
 std::string GetFileVersionString();
 // The same over a given compiled-in text (null or empty: no version).
 std::string FileVersionFrom(const char *embedded);
+
+// Where "Visit the Web Site" leads: the home page the build was given
+// (GLIMMER_HOME_PAGE), or the help page about the program when it was given
+// none.
+QUrl WebSiteAddress();
+// The same over a given configured address (null or blank: the help page).
+QUrl WebSiteAddressFrom(const char *configured);
 
 class TAboutBox : public QDialog {
     Q_OBJECT
@@ -31,6 +41,8 @@ public:
     // Sets the Version caption from GetFileVersionString.
     void FormCreate();
 
+    // Opens WebAddress: a help page in the program's help window (through
+    // HelpPageWanted), anything else in the desktop's browser; then closes.
     void WebButtonClick();
     void OKButtonClick();
 
@@ -40,6 +52,11 @@ public:
     QLabel *Version;
     QPushButton *WebButton;
     QPushButton *OKButton;
+    QUrl WebAddress; // WebSiteAddress() unless changed
+
+signals:
+    // A page of the program's own help is to be shown.
+    void HelpPageWanted(const QUrl &page);
 
 protected:
     void showEvent(QShowEvent *event) override;

@@ -53,17 +53,17 @@ THelpWindow::THelpWindow(QWidget *owner) : QWidget(owner, Qt::Window)
 
 void THelpWindow::ShowContents()
 {
-    ShowPage(HelpContentsPage);
+    ShowPage(QUrl(QString::fromLatin1(HelpContentsPage)));
 }
 
 void THelpWindow::ShowHelpOnHelp()
 {
-    ShowPage(HelpOnHelpPage);
+    ShowPage(QUrl(QString::fromLatin1(HelpOnHelpPage)));
 }
 
-void THelpWindow::ShowPage(const char *page)
+void THelpWindow::ShowPage(const QUrl &page)
 {
-    Browser->setSource(QUrl(QString::fromLatin1(page)));
+    Browser->setSource(page);
     show();
     raise();
     activateWindow();

@@ -6,6 +6,7 @@
 
 class QTextBrowser;
 class QToolButton;
+class QUrl;
 
 inline constexpr const char *HelpContentsPage = "qrc:/help/index.html";
 inline constexpr const char *HelpOnHelpPage = "qrc:/help/usinghelp.html";
@@ -19,12 +20,11 @@ public:
     void ShowContents();
     // The page on using the help window, as How To Use Help opens it.
     void ShowHelpOnHelp();
+    // Any page of the help, shown and brought to the front.
+    void ShowPage(const QUrl &page);
 
     QTextBrowser *Browser;
     QToolButton *ContentsButton;
     QToolButton *BackButton;
     QToolButton *ForwardButton;
-
-private:
-    void ShowPage(const char *page);
 };

@@ -432,6 +432,7 @@ void TMainForm::FormCreate()
 {
     // The about box doubles as the splash: no OK button, its row cut off.
     AboutBox = new TAboutBox(this);
+    connect(AboutBox, &TAboutBox::HelpPageWanted, this, &TMainForm::ShowHelpPage);
     AboutBox->OKButton->hide();
     AboutBox->setFixedHeight(AboutBox->OKButton->y());
     AboutBox->show();
@@ -670,6 +671,13 @@ void TMainForm::HowToUseHelp1Click()
     if (!HelpWindow)
         HelpWindow = new THelpWindow(this);
     HelpWindow->ShowHelpOnHelp();
+}
+
+void TMainForm::ShowHelpPage(const QUrl &page)
+{
+    if (!HelpWindow)
+        HelpWindow = new THelpWindow(this);
+    HelpWindow->ShowPage(page);
 }
 
 // ---------------------------------------------------------------------------

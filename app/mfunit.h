@@ -24,6 +24,7 @@
 
 #include <QEvent>
 #include <QMainWindow>
+#include <QUrl>
 
 #include <array>
 #include <cstdint>
@@ -210,6 +211,8 @@ public:
     void About1Click();
     void HelpTopics1Click();
     void HowToUseHelp1Click();
+    // A page of the help window, as the about box's web button asks for.
+    void ShowHelpPage(const QUrl &page);
 
     // --- Recording (app/mfrecord.cpp) ----------------------------------------------
     // The Record button: starts a recording when idle, stops it when running.

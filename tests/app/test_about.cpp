@@ -1,9 +1,13 @@
 // The about box and the version it shows.
 #include "app/aboutunit.h"
+#include "app/helpunit.h"
 #include "tests/app/apptest.h"
 
+#include <QDesktopServices>
+#include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +16,27 @@ namespace {
 class AboutBoxTest : public ::testing::Test {
 protected:
     void SetUp() override { TestApp(); }
+};
+
+// Stands in for the desktop's browser: records the addresses it is asked to
+// open while it is registered for http and https.
+class BrowserRecorder : public QObject {
+    Q_OBJECT
+public:
+    BrowserRecorder()
+    {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "Open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "Open");
+    }
+    ~BrowserRecorder() override
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+    QList<QUrl> Opened;
+
+public slots:
+    void Open(const QUrl &address) { Opened.append(address); }
 };
 
 TEST(FileVersion, CompiledInVersionIsReturnedAsIs)
@@ -55,4 +80,60 @@ TEST_F(AboutBoxTest, OkClosesTheBoxWithAcceptance)
     EXPECT_EQ(box.result(), QDialog::Accepted);
 }
 
+TEST(WebSiteAddress, ConfiguredHomePageIsUsedAsGiven)
+{
+    EXPECT_EQ(WebSiteAddressFrom("https://voices.example.net/glimmerbox/"),
+              QUrl(QStringLiteral("https://voices.example.net/glimmerbox/")));
+    EXPECT_EQ(WebSiteAddressFrom(" http://host.example/a "), QUrl(QStringLiteral("http://host.example/a")));
+}
+
+TEST(WebSiteAddress, WithoutHomePageTheHelpPageAboutTheProgramIsUsed)
+{
+    for (const char *configured : {static_cast<const char *>(nullptr), "", "   "})
+        EXPECT_EQ(WebSiteAddressFrom(configured), QUrl(QStringLiteral("qrc:/help/about.html")));
+}
+
+TEST_F(AboutBoxTest, DefaultBuildLeadsToAnExistingHelpPage)
+{
+    // EXPECTED_HOME_PAGE is the build's GLIMMER_HOME_PAGE, empty by default.
+    TAboutBox box(nullptr);
+    EXPECT_EQ(box.WebAddress, WebSiteAddressFrom(EXPECTED_HOME_PAGE));
+    if (QString::fromUtf8(EXPECTED_HOME_PAGE).trimmed().isEmpty()) {
+        const THelpWindow help(nullptr); // registers the help pages
+        QFile page(QStringLiteral(":/help/about.html"));
+        ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QString::fromUtf8(page.readAll()).contains(QStringLiteral("Visit the Web Site")));
+    }
+}
+
+TEST_F(AboutBoxTest, WebButtonWithoutHomePageAsksForTheHelpPageAndOpensNoBrowser)
+{
+    BrowserRecorder browser;
+    TAboutBox box(nullptr);
+    box.WebAddress = WebSiteAddressFrom("");
+    QSignalSpy wanted(&box, &TAboutBox::HelpPageWanted);
+    box.show();
+    box.WebButton->click();
+    ASSERT_EQ(wanted.count(), 1);
+    EXPECT_EQ(wanted.at(0).at(0).toUrl(), QUrl(QStringLiteral("qrc:/help/about.html")));
+    EXPECT_TRUE(browser.Opened.isEmpty());
+    EXPECT_FALSE(box.isVisible());
+}
+
+TEST_F(AboutBoxTest, WebButtonWithHomePageOpensItInTheBrowser)
+{
+    BrowserRecorder browser;
+    TAboutBox box(nullptr);
+    box.WebAddress = WebSiteAddressFrom("https://voices.example.net/");
+    QSignalSpy wanted(&box, &TAboutBox::HelpPageWanted);
+    box.show();
+    box.WebButton->click();
+    EXPECT_EQ(wanted.count(), 0);
+    ASSERT_EQ(browser.Opened.size(), 1);
+    EXPECT_EQ(browser.Opened[0], QUrl(QStringLiteral("https://voices.example.net/")));
+    EXPECT_FALSE(box.isVisible());
+}
+
 } // namespace
+
+#include "test_about.moc"

@@ -1,6 +1,8 @@
 // With no sound server to reach, the program says there is no output device
 // and ends as soon as start-up is over, Play says the device cannot be
 // opened, and Record says the recording device is unavailable.
+#include "app/aboutunit.h"
+#include "app/helpunit.h"
 #include "app/mfunit.h"
 #include "app/program.h"
 #include "audio/wavefile.h"
@@ -12,9 +14,11 @@
 #include <QAction>
 #include <QDir>
 #include <QMenu>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -86,6 +90,26 @@ TEST(NoSoundServer, PlaySaysTheDeviceCannotBeOpenedAndPutsTheButtonUp)
     EXPECT_EQ(form.WaveOut, nullptr);
     EXPECT_EQ(form.WaveHeaders[0].lpData, nullptr) << "nothing is allocated";
     EXPECT_EQ(form.WorkBytes, 200) << "the voice was processed first";
+}
+
+TEST(NoSoundServer, AboutBoxWebButtonOpensTheHelpPageAboutTheProgram)
+{
+    QTemporaryDir nowhere;
+    ASSERT_TRUE(nowhere.isValid());
+    PointSoundServerAtNothingIn(nowhere);
+
+    TestApp();
+    RecordedMessages messages;
+    TMainForm form;
+    form.Timer->stop();
+    form.FormCreate();
+    ASSERT_NE(AboutBox, nullptr);
+    AboutBox->WebAddress = QUrl(QStringLiteral("qrc:/help/about.html"));
+    AboutBox->WebButton->click();
+    ASSERT_NE(form.HelpWindow, nullptr);
+    EXPECT_TRUE(form.HelpWindow->isVisible());
+    EXPECT_EQ(form.HelpWindow->Browser->source(), QUrl(QStringLiteral("qrc:/help/about.html")));
+    EXPECT_TRUE(form.HelpWindow->Browser->toPlainText().contains(QStringLiteral("About Glimmerbox")));
 }
 
 // Points the sound server and the system's temporary folder somewhere of
