@@ -12,6 +12,7 @@
 #include "app/startupunit.h"
 #include "app/waitcursor.h"
 #include "audio/lameconvert.h"
+#include "audio/realaudio.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
@@ -28,6 +29,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <cctype>
@@ -315,7 +317,40 @@ void TMainForm::ExportToRealAudioFormat1Click()
 {
     if (IsBusy())
         return;
-    Messages().ShowMessage("Export to RealAudio files is not available. Please use Export, to WAVE File... instead.");
+    if (NoVoice())
+        return;
+    TFileDialog dialog = {
+        TFileDialog::TKind::Save, "Export to RealAudio File", "RealAudio Files", "*.ra", "ra", "", true, true, false};
+    if (!dialog.Execute(this) || dialog.FileName.empty())
+        return;
+    uint32_t sampleRate = 0;
+    try {
+        sampleRate = ApplyEffects("");
+    } catch (const std::bad_alloc &) {
+        Messages().ShowMessage("There is not enough memory to process the voice.");
+        return;
+    }
+    // The processed clip, now in the working buffer, is encoded with the
+    // progress window up and the timer at rest.
+    std::string error;
+    bool written = false;
+    {
+        const bool timerWasActive = Timer->isActive();
+        Timer->stop();
+        ProgressGauge *gauge = nullptr;
+        if (ProgressForm) {
+            ProgressForm->ShowAndWaitUntilOnScreen();
+            gauge = ProgressForm->ProgressGauge;
+        }
+        written = WriteRealAudioFile(dialog.FileName, WorkData.get(), static_cast<std::size_t>(WorkBytes / 2),
+                                     sampleRate, gauge, error);
+        if (ProgressForm)
+            ProgressForm->hide();
+        if (timerWasActive)
+            Timer->start();
+    }
+    if (!written)
+        Messages().ShowMessage("Cannot write the file " + dialog.FileName + ": " + error);
 }
 
 void TMainForm::ExportToMP3FileClick()

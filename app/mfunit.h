@@ -368,7 +368,8 @@ public:
     void ResetEffects();
     // Runs the selected effects over a fresh copy of the voice, shows the
     // result in WaveDisplay and, with a file name, writes it as a WAVE file.
-    void ApplyEffects(const std::string &fileName);
+    // Returns the sample rate the processed clip plays at.
+    uint32_t ApplyEffects(const std::string &fileName);
 
 protected:
     bool event(QEvent *event) override;

@@ -259,17 +259,19 @@ void TMainForm::ResetEffects()
     ApplyEffectSettings(rest);
 }
 
-void TMainForm::ApplyEffects(const std::string &fileName)
+uint32_t TMainForm::ApplyEffects(const std::string &fileName)
 {
     const TEffectSet effects = CurrentEffectSet();
     const bool anyEffect = CountEffects(effects) > 0;
     bool written = true;
+    uint32_t sampleRate = VoiceFormat.SamplesPerSec;
     {
         ProgressShown progress(anyEffect, Timer);
         const PipelineResult result =
             RunEffectPipeline(VoiceData.get(), VoiceBytes, WorkData.get(), WorkCapacity, WorkAltered, effects,
                               VoiceFormat.SamplesPerSec, anyEffect ? ProgressForm->ProgressGauge : nullptr);
         WorkBytes = result.WorkBytes;
+        sampleRate = result.SampleRate;
         WaveDisplay->SetSampleData(WorkData.get(), WorkBytes);
         WaveDisplay->SetStartingPosition(0);
 
@@ -280,4 +282,5 @@ void TMainForm::ApplyEffects(const std::string &fileName)
     // A file that could not be written is never passed over in silence.
     if (!written)
         Messages().ShowMessage("Cannot write the file " + fileName);
+    return sampleRate;
 }

@@ -10,6 +10,7 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblwpnl.h"
 #include "tests/app/apptest.h"
+#include "tests/audio/ffdecode.h"
 #include "tests/fulldisk.h"
 
 #include <QAction>
@@ -426,24 +427,77 @@ TEST_F(FileCommands, ExportWritesTheProcessedClipAtTheChosenRateWithoutSettings)
 TEST_F(FileCommands, WithoutAVoiceSaveAndExportSaySoAndWriteNothing)
 {
     answer = Path("nothing.wav");
-    for (QAction *item : {form->Save1, form->SaveAs1, form->ExportToWaveFormat1}) {
+    for (QAction *item : {form->Save1, form->SaveAs1, form->ExportToWaveFormat1, form->ExportToRealAudioFormat1}) {
         item->setEnabled(true);
         item->trigger();
     }
-    ASSERT_EQ(messages.Shown.size(), 3u);
+    ASSERT_EQ(messages.Shown.size(), 4u);
     for (const auto &shown : messages.Shown)
         EXPECT_EQ(shown.first, "There is no voice in memory, either record a voice or load one from a file on disk.");
     EXPECT_TRUE(asked.empty());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
 }
 
-TEST_F(FileCommands, RealAudioExportPointsToWaveExport)
+TEST_F(FileCommands, RealAudioExportWritesTheProcessedClipAt8000HzMono)
 {
+    OpenThroughTheMenu(voiceFile);
+    form->Backward1->trigger();
+    form->SlowMonster1->trigger();
+    const std::string name = Path("export.ra");
+    TFileDialog seen;
+    SetFileDialogAnswerer([&](TFileDialog &dialog, QWidget *) {
+        seen = dialog;
+        dialog.FileName = name;
+        return true;
+    });
+    form->ExportToRealAudioFormat1->trigger();
+
+    EXPECT_TRUE(messages.Shown.empty());
+    EXPECT_EQ(seen.Kind, TFileDialog::TKind::Save);
+    EXPECT_EQ(seen.Title, "Export to RealAudio File");
+    EXPECT_EQ(seen.FilterName, "RealAudio Files");
+    EXPECT_EQ(seen.FilterPattern, "*.ra");
+    EXPECT_EQ(seen.DefaultExt, "ra");
+    EXPECT_TRUE(seen.OverwritePrompt);
+    // The effects ran into the working buffer, as for the other exports.
+    const std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
+    ASSERT_EQ(form->WorkBytes, 4410);
+    EXPECT_EQ(std::memcmp(form->WorkData.get(), reversed.data(), 4410), 0);
+    EXPECT_EQ(Voice(), voice);
+    EXPECT_EQ(form->VoiceFileName, voiceFile) << "exporting does not rename the voice";
+    // Slow Monster plays the 2205 samples at 11025 Hz: 0.2 s, 1600 samples
+    // at 8000 Hz, ten whole frames.
+    const fftesting::Decoded decoded = fftesting::Decode(name);
+    EXPECT_EQ(decoded.Container, "rm");
+    EXPECT_EQ(decoded.Codec, AV_CODEC_ID_RA_144);
+    EXPECT_EQ(decoded.SampleRate, 8000);
+    EXPECT_EQ(decoded.Channels, 1);
+    EXPECT_GT(decoded.Samples.size(), 1440u);
+    EXPECT_LE(decoded.Samples.size(), 1600u);
+    EXPECT_EQ(ReadAll(name).left(4), QByteArray(".RMF"));
+    // The progress window ran to the end and is gone again.
+    EXPECT_EQ(ProgressForm->ProgressGauge->MaxValue(), 100);
+    EXPECT_EQ(ProgressForm->ProgressGauge->Progress(), 100);
+    EXPECT_FALSE(ProgressForm->isVisible());
+}
+
+TEST_F(FileCommands, RealAudioExportThatCannotWriteSaysWhyAndMakesNothing)
+{
+    OpenThroughTheMenu(voiceFile);
+    const std::string name = Path("missing/export.ra");
+    answer = name;
     form->ExportToRealAudioFormat1->trigger();
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first,
-              "Export to RealAudio files is not available. Please use Export, to WAVE File... instead.");
-    EXPECT_TRUE(asked.empty());
+              "Cannot write the file " + name + ": The file cannot be created in that folder.");
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("missing"))));
+    EXPECT_FALSE(ProgressForm->isVisible());
+
+    // Cancelled: nothing asked of the writer, nothing said.
+    answer.clear();
+    form->ExportToRealAudioFormat1->trigger();
+    EXPECT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(asked.back(), "Export to RealAudio File");
 }
 
 TEST_F(FileCommands, OnlyASingleLocalSoundFileIsTakenWhenDropped)
