@@ -127,6 +127,10 @@ TMainForm::TMainForm(QWidget *parent)
 {
     setFont(FormFont());
     setWindowIcon(ProgramIcon());
+    // Where the mask only shapes input, the window paints its own shape on
+    // a transparent surface; this must be known before the window exists.
+    if (ShapeIsPainted(QGuiApplication::platformName()))
+        setAttribute(Qt::WA_TranslucentBackground);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, QColor(192, 192, 192));
     setPalette(palette);
@@ -476,6 +480,11 @@ QRegion TMainForm::WindowShape(int width, int height)
     return rounded.united(QRegion(0, 0, right, height - 150));
 }
 
+bool TMainForm::ShapeIsPainted(const QString &platformName)
+{
+    return platformName.startsWith(QStringLiteral("wayland"));
+}
+
 void TMainForm::FormShow()
 {
     setMask(WindowShape(width(), height()));
@@ -498,12 +507,19 @@ void TMainForm::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
 
-    // A bevel along the two rounded corners: grey and black outside on the
-    // right, white and light grey inside on the left. Arcs are given by their
-    // bounding box and run counter-clockwise between two directions.
     const int w = width();
     const int h = height();
     QPainter painter(this);
+    // On a transparent surface the window's face is painted inside its
+    // shape only; outside it, what lies behind the window shows.
+    if (testAttribute(Qt::WA_TranslucentBackground)) {
+        painter.setClipRegion(WindowShape(w, h));
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+        painter.setClipping(false);
+    }
+    // A bevel along the two rounded corners: grey and black outside on the
+    // right, white and light grey inside on the left. Arcs are given by their
+    // bounding box and run counter-clockwise between two directions.
     auto arc = [&painter](QRgb color, int left, int top, int right, int bottom, int fromDegrees, int spanDegrees) {
         painter.setPen(QPen(QColor::fromRgb(color), 2));
         painter.drawArc(QRectF(left, top, right - left - 1, bottom - top - 1), fromDegrees * 16, spanDegrees * 16);

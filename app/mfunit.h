@@ -203,6 +203,10 @@ public:
     // The window's shape for an outer size of width x height: square top
     // corners, bottom corners rounded on 150 x 150 ellipses.
     static QRegion WindowShape(int width, int height);
+    // Whether the window must paint its shape itself, on a transparent
+    // surface: on platforms (Wayland) where a top-level mask shapes only the
+    // input, not what is seen. Elsewhere (X11) the mask alone shapes it.
+    static bool ShapeIsPainted(const QString &platformName);
 
     // --- Timer, keyboard, menus -------------------------------------------------
     void TimerTimer();

@@ -15,6 +15,7 @@ GLIMMER_PACKAGES=(
   clang libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev file binutils man-db
   libavformat-dev libavcodec-dev libswresample-dev
+  weston qt6-wayland
 )
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the
 # fuzzer for about a minute).
