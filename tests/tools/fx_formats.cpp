@@ -2,6 +2,8 @@
 // process. Outputs are judged by other decoders than the ones that wrote
 // them where there is one: MP3 through libmpg123, FLAC and Ogg through
 // libsndfile against the tool's own WAVE output of the same clip.
+#include "tests/audio/ffdecode.h"
+
 #include <gtest/gtest.h>
 
 #include <mpg123.h>
@@ -231,7 +233,8 @@ TEST_F(ToolFormats, TheExtensionChoosesWhatIsWritten)
         std::string Magic;
     };
     const Case cases[] = {
-        {"out.wav", "RIFF"}, {"out.flac", "fLaC"}, {"out.FLAC", "fLaC"}, {"out.ogg", "OggS"},
+        {"out.wav", "RIFF"}, {"out.flac", "fLaC"}, {"out.FLAC", "fLaC"},
+        {"out.ogg", "OggS"}, {"out.ra", ".RMF"},   {"OUT.RA", ".RMF"},
 #ifdef GLIMMER_FX_MP3
         {"out.mp3", "\xFF"}, {"OUT.MP3", "\xFF"},
 #endif
@@ -287,6 +290,39 @@ TEST_F(ToolFormats, OggHoldsTheClipAtItsRate)
     EXPECT_EQ(info.samplerate, 44100);
     ASSERT_EQ(back.size(), clip.size());
     EXPECT_NEAR(Rms(back, 1000, 21000), Rms(clip, 1000, 21000), Rms(clip, 1000, 21000) * 0.1);
+}
+
+TEST_F(ToolFormats, RealAudioHoldsTheProcessedClipAt8000Hz)
+{
+    // One second at 22050 Hz; Slow Monster writes it at 11025 Hz, two seconds.
+    WriteVoice("in.wav", Sine(22050, 440, 0.5));
+    for (const bool slow : {false, true}) {
+        SCOPED_TRACE(slow);
+        std::vector<std::string> args;
+        if (slow)
+            args.push_back("--slow-monster");
+        args.push_back(Name("in.wav"));
+        args.push_back(Name("out.ra"));
+        const Outcome o = Run(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        const fftesting::Decoded decoded = fftesting::Decode(Path("out.ra").string());
+        EXPECT_EQ(decoded.Codec, AV_CODEC_ID_RA_144);
+        EXPECT_EQ(decoded.SampleRate, 8000);
+        const std::size_t expected = slow ? 16000 : 8000;
+        EXPECT_GT(decoded.Samples.size(), expected - 160);
+        EXPECT_LE(decoded.Samples.size(), expected);
+    }
+}
+
+TEST_F(ToolFormats, RealAudioThatCannotBeWrittenSaysWhy)
+{
+    WriteVoice("in.wav", Sine(2205, 440, 0.5));
+    const Outcome o = Run({Name("in.wav"), Name("missing/out.ra")});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(
+        Contains(o.err, "cannot write " + Name("missing/out.ra") + ": The file cannot be created in that folder."))
+        << o.err;
+    EXPECT_FALSE(fs::exists(Path("missing")));
 }
 
 #ifdef GLIMMER_FX_MP3
@@ -379,7 +415,7 @@ TEST_F(ToolFormats, OutputsTheToolCannotWriteAreUsageErrors)
         std::string Says;
     };
     const Case cases[] = {
-        {{in, Name("out.txt")}, "OUTPUT must end in .wav, .mp3, .flac or .ogg"},
+        {{in, Name("out.txt")}, "OUTPUT must end in .wav, .mp3, .flac, .ogg or .ra"},
         {{in, Name("out")}, "OUTPUT must end in"},
         {{in, Name("out.wav.mp4")}, "OUTPUT must end in"},
         {{in, Name("dir.mp3/out")}, "OUTPUT must end in"},
@@ -391,7 +427,7 @@ TEST_F(ToolFormats, OutputsTheToolCannotWriteAreUsageErrors)
         {{"--format", "flac", in, Name("out.wav")}, "belong to batch work with --out-dir"},
         {{"-j", "2", in, Name("out.wav")}, "belong to batch work"},
         {{"--force", in, Name("out.wav")}, "belong to batch work"},
-        {{"--out-dir", Name("o"), "--format", "aac", in}, "--format wants wav, mp3, flac or ogg"},
+        {{"--out-dir", Name("o"), "--format", "aac", in}, "--format wants wav, mp3, flac, ogg or ra"},
         {{"--out-dir", Name("o"), "-j", "0", in}, "-j wants"},
         {{"--out-dir", Name("o"), "-jx", in}, "-j wants"},
         {{"--out-dir", Name("o")}, "--out-dir needs at least one INPUT"},

@@ -1,6 +1,6 @@
 // glimmerbox-fx: runs the voice effects over a sound file from the command
 // line, through the same reader, effect pipeline and writers as the program,
-// and writes WAVE, MP3, FLAC or Ogg by the output's extension; with
+// and writes WAVE, MP3, FLAC, Ogg or RealAudio by the output's extension; with
 // --out-dir, over many files at once (tools/glimmerbox-fx/batch.h).
 //
 // Exit status: 0 when OUTPUT was written; 1 when INPUT (or the settings
@@ -56,7 +56,8 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "\n"
                                   "OUTPUT's extension chooses what is written: .wav (16-bit WAVE), .mp3\n"
                                   "(through the converter of the program's MP3 export), .flac (16-bit\n"
-                                  "FLAC) or .ogg (Ogg Vorbis); any other extension is a usage error.\n"
+                                  "FLAC), .ogg (Ogg Vorbis) or .ra (RealAudio 1.0 at 8000 Hz, as the\n"
+                                  "program's RealAudio export); any other extension is a usage error.\n"
                                   "\n"
                                   "Effects:\n"
                                   "  --echo             Echo\n"
@@ -99,7 +100,7 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "Batch:\n"
                                   "  --out-dir DIR      process every INPUT into DIR (made when missing)\n"
                                   "                     under its own name with the extension of FORMAT\n"
-                                  "  --format FORMAT    wav (the default), mp3, flac or ogg\n"
+                                  "  --format FORMAT    wav (the default), mp3, flac, ogg or ra\n"
                                   "  -j N, --jobs N     work on N files at a time, each in a worker process\n"
                                   "                     (default: the number of processors)\n"
                                   "  --force            replace files already in DIR; without it such a\n"
@@ -257,7 +258,7 @@ std::optional<std::string> ParseOutputOption(std::string_view name, std::string_
     } else if (name == "--format") {
         options.format = OutputKindNamed(value);
         if (!options.format)
-            return "--format wants wav, mp3, flac or ogg, not '" + std::string(value) + "'";
+            return "--format wants wav, mp3, flac, ogg or ra, not '" + std::string(value) + "'";
     } else {
         int32_t jobs = 0;
         if (!ParseCount(value, 256, jobs))
@@ -277,7 +278,7 @@ std::optional<std::string> CheckOutputs(const Options &options)
     std::optional<OutputKind> kind =
         options.outDir ? options.format.value_or(OutputKind::Wave) : OutputKindOf(options.output);
     if (!kind)
-        return "OUTPUT must end in .wav, .mp3, .flac or .ogg: '" + options.output + "'";
+        return "OUTPUT must end in .wav, .mp3, .flac, .ogg or .ra: '" + options.output + "'";
     if (options.withSettings && *kind != OutputKind::Wave)
         return std::string("--with-settings stores the selection in a .wav output only");
     if (options.bitRate && *kind != OutputKind::Mp3)
@@ -515,7 +516,7 @@ int Run(const Options &options)
     const auto bytes = static_cast<uint32_t>(result.WorkBytes);
     bool written = false;
     if (const std::optional<OutputKind> kind = OutputKindOf(options.output); kind && *kind != OutputKind::Wave) {
-        // MP3, FLAC and Ogg say themselves why they failed.
+        // MP3, FLAC, Ogg and RealAudio say themselves why they failed.
         if (!WriteEncodedOutput(*kind, options.output, result.SampleRate, work.data(), bytes,
                                 options.bitRate.value_or(DefaultMp3BitRate)))
             return FileFailure;

@@ -3,12 +3,14 @@
 //   MP3:  clip --WriteWaveFile--> temporary WAVE (system's temporary folder)
 //             --ConvertWaveFileToMp3--> hidden file beside OUTPUT --rename--> OUTPUT
 //   FLAC, Ogg: clip --WriteSoundFile (beside OUTPUT, renamed when complete)--> OUTPUT
+//   RealAudio: clip --WriteRealAudioFile (8000 Hz, beside OUTPUT, renamed)--> OUTPUT
 //
 // The MP3 path is the one the program's export takes with its first codec:
 // the processed clip as a WAVE file, converted by the conversion library at
 // the chosen bit rate.
 #include "tools/glimmerbox-fx/outputs.h"
 
+#include "audio/realaudio.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
@@ -35,10 +37,8 @@ struct KindName {
     OutputKind kind;
 };
 constexpr KindName KindNames[] = {
-    {"wav", OutputKind::Wave},
-    {"mp3", OutputKind::Mp3},
-    {"flac", OutputKind::Flac},
-    {"ogg", OutputKind::Ogg},
+    {"wav", OutputKind::Wave}, {"mp3", OutputKind::Mp3},      {"flac", OutputKind::Flac},
+    {"ogg", OutputKind::Ogg},  {"ra", OutputKind::RealAudio},
 };
 
 bool SameLetters(std::string_view a, std::string_view b)
@@ -204,6 +204,13 @@ bool WriteEncodedOutput(OutputKind kind, const std::string &fileName, uint32_t s
         written = WriteSoundFile(fileName, kind == OutputKind::Flac ? SoundFileKind::Flac : SoundFileKind::Ogg,
                                  sampleRate, samples, byteCount / 2);
         break;
+    case OutputKind::RealAudio: {
+        std::string error;
+        if (WriteRealAudioFile(fileName, samples, byteCount / 2, sampleRate, nullptr, error))
+            return true;
+        std::fprintf(stderr, "%s: cannot write %s: %s\n", ProgramName, fileName.c_str(), error.c_str());
+        return false;
+    }
     }
     if (!written)
         std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, fileName.c_str());

@@ -1,6 +1,7 @@
 // What glimmerbox-fx writes, chosen by the output's extension: WAVE as the
 // program writes it, MP3 through the conversion library the program's MP3
-// export uses, FLAC and Ogg Vorbis through libsndfile.
+// export uses, FLAC and Ogg Vorbis through libsndfile, RealAudio as the
+// program's RealAudio export writes it.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +9,14 @@
 #include <string>
 #include <string_view>
 
-enum class OutputKind { Wave, Mp3, Flac, Ogg };
+enum class OutputKind { Wave, Mp3, Flac, Ogg, RealAudio };
 
 inline constexpr int32_t DefaultMp3BitRate = 128; // kbit/s
 
 // The kind a file name's extension asks for (".wav", ".mp3", ".flac",
-// ".ogg", in any case); none for any other name.
+// ".ogg", ".ra", in any case); none for any other name.
 std::optional<OutputKind> OutputKindOf(std::string_view fileName);
-// The kind --format names ("wav", "mp3", "flac", "ogg"); none otherwise.
+// The kind --format names ("wav", "mp3", "flac", "ogg", "ra"); none otherwise.
 std::optional<OutputKind> OutputKindNamed(std::string_view name);
 // The extension written for a kind, without the dot: "wav", "mp3"...
 const char *ExtensionOf(OutputKind kind);
@@ -23,7 +24,7 @@ const char *ExtensionOf(OutputKind kind);
 bool OutputKindAvailable(OutputKind kind);
 
 // Writes 16-bit mono samples at sampleRate as an MP3 (bitRate in kbit/s),
-// FLAC or Ogg file. Written beside fileName and renamed over it when
+// FLAC, Ogg or RealAudio (8000 Hz) file. Written beside fileName and renamed over it when
 // complete, so a failure leaves a file that was there as it was. On failure
 // prints why to standard error (the encoder's refusal of a bit rate, a file
 // that cannot be written) and returns false.
