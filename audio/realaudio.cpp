@@ -12,6 +12,8 @@
 // writer frees them; the temporary file is removed on every failure.
 #include "audio/realaudio.h"
 
+#include "audio/replacefile.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -65,34 +67,16 @@ std::string WriteTarget(const std::string &fileName)
     return error ? fileName : resolved.string();
 }
 
-std::filesystem::path FolderOf(const std::string &target)
+// Creates a new, empty file beside target and returns its name, or "" when
+// none can be made there.
+std::string CreateEmptyBeside(const std::string &target)
 {
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    return folder.empty() ? std::filesystem::path(".") : folder;
-}
-
-// Creates a new, empty file beside target (same folder, so that renaming
-// over the target is atomic) and returns its name, or "" when none can be
-// made there.
-std::string CreateBeside(const std::string &target)
-{
-    thread_local std::mt19937 random{std::random_device{}()};
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string leaf = ".gbx";
-        for (int i = 0; i < 8; ++i)
-            leaf += Letters[pick(random)];
-        const std::string name = (FolderOf(target) / (leaf + ".tmp")).string();
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return name;
-        }
-        if (errno != EEXIST)
-            return {};
-    }
-    return {};
+    std::string name;
+    const int fd = CreateBeside(target, name);
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return name;
 }
 
 bool SyncFile(const std::string &name)
@@ -102,15 +86,6 @@ bool SyncFile(const std::string &name)
         return false;
     const bool synced = ::fsync(fd) == 0;
     return ::close(fd) == 0 && synced;
-}
-
-void SyncFolderOf(const std::string &target)
-{
-    const int fd = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
 }
 
 // The clip at 8000 Hz: everything the resampler gives for the input and its
@@ -283,7 +258,7 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
     }
 
     const std::string target = WriteTarget(fileName);
-    const std::string temporaryName = CreateBeside(target);
+    const std::string temporaryName = CreateEmptyBeside(target);
     if (temporaryName.empty()) {
         error = "The file cannot be created in that folder.";
         return false;

@@ -15,8 +15,8 @@ std::filesystem::path FolderOf(const std::string &target)
     return folder.empty() ? std::filesystem::path(".") : folder;
 }
 
-// Opens a new file beside target under a hidden name that nothing else
-// uses; its name goes to name.
+} // namespace
+
 int CreateBeside(const std::string &target, std::string &name)
 {
     const std::filesystem::path folder = FolderOf(target);
@@ -43,8 +43,6 @@ void SyncFolderOf(const std::string &target)
         ::close(fd);
     }
 }
-
-} // namespace
 
 std::string ReplacementTarget(const std::string &fileName)
 {

@@ -23,6 +23,14 @@
 // gives fileName back, and the write then fails or replaces the link).
 std::string ReplacementTarget(const std::string &fileName);
 
+// Creates a new, empty file under a hidden name (".gbx" and eight letters)
+// beside target, in its folder so that a rename over target is atomic: its
+// descriptor, open for reading and writing, with its name in name; -1 when
+// the folder cannot take a new file.
+int CreateBeside(const std::string &target, std::string &name);
+// Flushes target's folder to disk, so that a rename into it lasts.
+void SyncFolderOf(const std::string &target);
+
 class TFileReplacement {
 public:
     // Nothing is created until Open.

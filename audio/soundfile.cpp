@@ -18,6 +18,8 @@
 // for its own conversions.
 #include "audio/soundfile.h"
 
+#include "audio/replacefile.h"
+
 #include "audio/riff.h"
 #include "audio/voiceformat.h"
 
@@ -321,27 +323,6 @@ std::string Lower(std::string text)
     for (char &c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
-}
-
-// Opens a new file beside target with the usual permissions.
-int CreateBeside(const std::string &target, std::string &name)
-{
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    if (folder.empty())
-        folder = ".";
-    thread_local std::mt19937 random{std::random_device{}()};
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof Letters - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string leaf = ".gbx";
-        for (int i = 0; i < 8; ++i)
-            leaf += Letters[pick(random)];
-        name = (folder / (leaf + ".tmp")).string();
-        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
 }
 
 } // namespace
