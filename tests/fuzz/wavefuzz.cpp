@@ -136,7 +136,7 @@ void FuzzWaveInput(const uint8_t *data, std::size_t size)
     ExpectNoTemporaryFiles();
     if (!voice)
         return;
-    if (bytes < 0 || bytes % 2 != 0 || (InKnownLayout(data, size) && static_cast<std::size_t>(bytes) > size * 4 + 8))
+    if (bytes < 0 || (InKnownLayout(data, size) && static_cast<std::size_t>(bytes) > size * 4 + 8))
         Fail("more samples than the file can give");
 
     // Write then read: the very same samples and record.
