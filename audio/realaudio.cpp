@@ -21,15 +21,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
 
 namespace {
@@ -55,38 +48,6 @@ struct OutputFree {
         avformat_free_context(output);
     }
 };
-
-// The file that fileName leads to: a symbolic link's target, so that the
-// link stays and the file it names is the one replaced.
-std::string WriteTarget(const std::string &fileName)
-{
-    std::error_code error;
-    if (!std::filesystem::is_symlink(fileName, error))
-        return fileName;
-    const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName, error);
-    return error ? fileName : resolved.string();
-}
-
-// Creates a new, empty file beside target and returns its name, or "" when
-// none can be made there.
-std::string CreateEmptyBeside(const std::string &target)
-{
-    std::string name;
-    const int fd = CreateBeside(target, name);
-    if (fd < 0)
-        return {};
-    ::close(fd);
-    return name;
-}
-
-bool SyncFile(const std::string &name)
-{
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
-}
 
 // The clip at 8000 Hz: everything the resampler gives for the input and its
 // flush.
@@ -257,28 +218,18 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
         return false;
     }
 
-    const std::string target = WriteTarget(fileName);
-    const std::string temporaryName = CreateEmptyBeside(target);
-    if (temporaryName.empty()) {
+    // Written beside the file it replaces (following a symbolic link), with
+    // that file's permissions, and put in its place only when complete.
+    TFileReplacement file(fileName);
+    if (!file.Open()) {
         error = "The file cannot be created in that folder.";
         return false;
     }
-    bool written = Encode(temporaryName, clip, gauge, error);
-    if (written) {
-        // A file being replaced keeps its permissions.
-        struct stat existing {};
-        if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-            ::chmod(temporaryName.c_str(), existing.st_mode & 07777);
-        written = SyncFile(temporaryName);
-        if (!written)
-            error = "The file cannot be written.";
+    if (!Encode(file.TemporaryName(), clip, gauge, error))
+        return false;
+    if (!file.Commit()) {
+        error = "The file cannot be written.";
+        return false;
     }
-    if (written && ::rename(temporaryName.c_str(), target.c_str()) == 0) {
-        SyncFolderOf(target);
-        return true;
-    }
-    if (written)
-        error = "The finished file cannot replace the one of that name.";
-    ::unlink(temporaryName.c_str());
-    return false;
+    return true;
 }
