@@ -28,13 +28,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -438,21 +436,11 @@ bool WriteSoundFile(const std::string &fileName, SoundFileKind kind, uint32_t sa
 {
     if (sampleRate == 0 || sampleRate > INT32_MAX || (count > 0 && !samples))
         return false;
-    // A symbolic link stays; the file it leads to is replaced.
-    std::string target = fileName;
-    std::error_code error;
-    if (std::filesystem::is_symlink(fileName, error)) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName, error);
-        if (!error)
-            target = resolved.string();
-    }
-    std::string temporaryName;
-    const int fd = CreateBeside(target, temporaryName);
-    if (fd < 0)
+    // Written beside the file it replaces (following a symbolic link), with
+    // that file's permissions, and put in its place only when complete.
+    TFileReplacement replacement(fileName);
+    if (!replacement.Open())
         return false;
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::fchmod(fd, existing.st_mode & 07777);
 
     SF_INFO format{};
     format.samplerate = static_cast<int>(sampleRate);
@@ -460,7 +448,7 @@ bool WriteSoundFile(const std::string &fileName, SoundFileKind kind, uint32_t sa
     format.format =
         kind == SoundFileKind::Flac ? (SF_FORMAT_FLAC | SF_FORMAT_PCM_16) : (SF_FORMAT_OGG | SF_FORMAT_VORBIS);
     bool written = false;
-    if (SNDFILE *file = sf_open_fd(fd, SFM_WRITE, &format, SF_FALSE)) {
+    if (SNDFILE *file = sf_open_fd(replacement.Descriptor(), SFM_WRITE, &format, SF_FALSE)) {
         // Vorbis quality 0.5 of 0..1: a small file that still sounds like the clip.
         if (kind == SoundFileKind::Ogg) {
             double quality = 0.5;
@@ -475,10 +463,5 @@ bool WriteSoundFile(const std::string &fileName, SoundFileKind kind, uint32_t sa
         }
         written = sf_close(file) == 0 && written;
     }
-    written = ::fsync(fd) == 0 && written;
-    written = ::close(fd) == 0 && written;
-    if (written && ::rename(temporaryName.c_str(), target.c_str()) == 0)
-        return true;
-    ::unlink(temporaryName.c_str());
-    return false;
+    return written && replacement.Commit();
 }
