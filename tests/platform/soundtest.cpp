@@ -175,18 +175,12 @@ void ResetServer()
 
 bool WaitUntilListed(const std::string &list, const std::string &device, bool present)
 {
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    for (;;) {
-        const std::string text = PactlOutput("list short " + list);
-        const bool listed = text.find("\t" + device + "\t") != std::string::npos;
-        if (listed == present) {
-            return true;
-        }
-        if (Clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return Eventually(
+        [&] {
+            const std::string text = PactlOutput("list short " + list);
+            return (text.find("\t" + device + "\t") != std::string::npos) == present;
+        },
+        std::chrono::seconds(5));
 }
 
 bool KillSinkInput(uint32_t index)
