@@ -54,6 +54,7 @@ client_env() {
   export XDG_RUNTIME_DIR="$runtime"
   export XDG_CONFIG_HOME="$dir/config"
   export HOME="$dir/home"
+  export XDG_STATE_HOME="$dir/state"
   export PULSE_SERVER="unix:$socket"
   export PULSE_CLIENTCONFIG="$dir/client.conf"
   export DBUS_SESSION_BUS_ADDRESS="unix:path=$bus"
@@ -95,10 +96,11 @@ sine_second() {
 }
 
 # Plays FILE into SINK over and over, until pacat ends (then cat fails on
-# the closed pipe and the loop ends too).
+# the closed pipe and the loop ends too). A quarter of a second queued keeps
+# the tone whole on a busy machine.
 feed_tone() {
   local sink=$1 file=$2
-  launch "tone-$sink" bash -c "while cat '$file'; do :; done | pacat --raw --format=s16le --rate=22050 --channels=1 --latency-msec=30 -d $sink"
+  launch "tone-$sink" bash -c "while cat '$file'; do :; done | pacat --raw --format=s16le --rate=22050 --channels=1 --latency-msec=250 -d $sink"
 }
 
 case "$cmd" in
@@ -107,7 +109,10 @@ start)
     command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 1; }
   done
   stop_all
-  mkdir -p "$runtime" "$dir/home" "$dir/config/pipewire/pipewire.conf.d"
+  # Every start is a fresh server: wireplumber would otherwise give the
+  # devices the volumes and defaults it saved before a restart.
+  rm -rf "$dir/home" "$dir/state"
+  mkdir -p "$runtime" "$dir/home" "$dir/state" "$dir/config/pipewire/pipewire.conf.d"
   chmod 700 "$runtime"
   echo "autospawn = no" >"$dir/client.conf"
   cat >"$dir/config/pipewire/pipewire.conf.d/glimmer.conf" <<'EOF'

@@ -299,11 +299,35 @@ long LastAbove(const std::vector<int16_t> &samples, int threshold)
 
 double Frequency(const std::vector<int16_t> &samples, size_t from, size_t count, double rate)
 {
-    size_t changes = 0;
+    // Where the wave rises through zero, to a fraction of a sample.
+    std::vector<double> rises;
     for (size_t i = from + 1; i < from + count && i < samples.size(); i++) {
-        changes += (samples[i - 1] >= 0) != (samples[i] >= 0);
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            rises.push_back(static_cast<double>(i - 1) +
+                            -samples[i - 1] / static_cast<double>(samples[i] - samples[i - 1]));
+        }
     }
-    return changes / 2.0 / (count / rate);
+    if (rises.size() < 3) {
+        return 0;
+    }
+    std::vector<double> periods;
+    for (size_t i = 1; i < rises.size(); i++) {
+        periods.push_back(rises[i] - rises[i - 1]);
+    }
+    std::vector<double> sorted = periods;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    // A gap in the tone (a server that fell behind for a moment) makes one
+    // long period: only periods near the usual one count.
+    double sum = 0;
+    size_t kept = 0;
+    for (double period : periods) {
+        if (period > median * 0.75 && period < median * 1.25) {
+            sum += period;
+            kept++;
+        }
+    }
+    return kept * rate / sum;
 }
 
 std::vector<unsigned char> ReadFile(const std::string &path)

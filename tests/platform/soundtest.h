@@ -108,7 +108,8 @@ bool Eventually(const std::function<bool()> &done, std::chrono::milliseconds tim
 // Index of the first sample whose magnitude exceeds threshold, or -1.
 long FirstAbove(const std::vector<int16_t> &samples, int threshold, size_t from = 0);
 long LastAbove(const std::vector<int16_t> &samples, int threshold);
-// Sign changes per second of a stretch of a sine: twice its frequency.
+// The frequency of a stretch of a sine, from the periods between its rises
+// through zero; a gap in the tone does not count.
 double Frequency(const std::vector<int16_t> &samples, size_t from, size_t count, double rate);
 
 std::vector<unsigned char> ReadFile(const std::string &path);
