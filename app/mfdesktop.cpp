@@ -24,6 +24,7 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblvled.h"
 #include "controls/qmblwpnl.h"
+#include "platform/sqwaveplayer.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -115,6 +116,14 @@ bool TMainForm::UnsavedRecording() const
 
 bool TMainForm::RecordingMayGo()
 {
+    // A take still being recorded when the window closes ends here, so that
+    // it can be kept like any other (a stop refused now is tried again by
+    // the timer, and the window stays).
+    if (Recording) {
+        if (AudioStopRecord() != 0)
+            return false;
+        FinishRecording();
+    }
     if (!UnsavedRecording())
         return true;
     switch (AskSaveFirst("The recording has not been saved. Save it first?", this)) {

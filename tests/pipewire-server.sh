@@ -35,6 +35,7 @@
 #   glimmer_sine       660 Hz sine, peak 16384
 # Recording inputs in the server's order: 0 line, 1 mic, 2 sine.
 set -euo pipefail
+trap 'echo "$0: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 cmd=${1:-}
 dir=${2:-}
@@ -155,6 +156,12 @@ EOF
   # Wait until wireplumber has seen the devices, then make them the defaults.
   for _ in $(seq 50); do
     pactl list short sinks | grep -q glimmer_speaker && pactl list short sources | grep -q glimmer_sine && break
+    sleep 0.1
+  done
+  # (Until wireplumber has put up its metadata, setting a default answers
+  # "Not supported".)
+  for _ in $(seq 50); do
+    pactl set-default-sink glimmer_speaker 2>/dev/null && pactl set-default-source glimmer_line 2>/dev/null && break
     sleep 0.1
   done
   pactl set-default-sink glimmer_speaker

@@ -29,6 +29,7 @@
 # like a real microphone. The loopbacks read the monitors, not line and mic:
 # streams on the default source move along when the default changes.
 set -euo pipefail
+trap 'echo "$0: line $LINENO failed: $BASH_COMMAND" >&2' ERR
 
 cmd=${1:-}
 dir=${2:-}
