@@ -8,7 +8,8 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-inline constexpr const char *EncoderPageAddress = "https://glimmerbox.example.org/";
+// The LAME project's own pages, where its encoder is downloaded.
+inline constexpr const char *EncoderPageAddress = "https://lame.sourceforge.io/";
 
 class TCodecMessageForm : public QDialog {
     Q_OBJECT

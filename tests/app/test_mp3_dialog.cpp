@@ -293,7 +293,7 @@ TEST(CodecMessageWindow, ShowsItsTextsAndOkCloses)
               "You have a version of the Fraunhofer MP3 converter installed on your computer that will only convert "
               "from MP3 to wave, not from wave to MP3.  There are two ways to correct this problem.");
     EXPECT_EQ(form.Message1Label1->text(), "1. Go to");
-    EXPECT_EQ(form.WMP7WebLabel->text(), "https://glimmerbox.example.org/");
+    EXPECT_EQ(form.WMP7WebLabel->text(), "https://lame.sourceforge.io/");
     EXPECT_TRUE(form.WMP7WebLabel->font().bold());
     EXPECT_TRUE(form.WMP7WebLabel->font().underline());
     EXPECT_EQ(form.Message1Label2->text(), "Follow the links to download and");
