@@ -201,14 +201,19 @@ TEST_F(MixerTest, ChangesMadeByAnotherProgramArePostedWithTheirControl)
     since = Clock::now();
     ASSERT_EQ(soundtest::Pactl("set-default-source glimmer_mic"), 0);
     EXPECT_TRUE(Changed(MIXER_SOURCE_SELECT_ID, since));
+    // The new input's volume is posted with it: wait for that notice, so
+    // that the next one is the volume change's own.
+    EXPECT_TRUE(Changed(MIXER_INPUT_VOLUME_ID, since));
     EXPECT_TRUE(IsCurrentInputSourceSelected(MicInput));
 
     since = Clock::now();
     ASSERT_EQ(soundtest::Pactl("set-source-volume glimmer_mic 19661"), 0);
     EXPECT_TRUE(Changed(MIXER_INPUT_VOLUME_ID, since));
-    int32_t input;
-    GetCurrentInputVolSetting(1, &input);
-    EXPECT_EQ(input, 19661);
+    int32_t input = 0;
+    EXPECT_TRUE(soundtest::Eventually([&] {
+        GetCurrentInputVolSetting(1, &input);
+        return input == 19661;
+    })) << input;
 
     since = Clock::now();
     std::string module = PactlOutput(
