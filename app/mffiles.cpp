@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -424,8 +425,10 @@ void TMainForm::Preferences1Click()
     if (!Startup)
         Startup = new TStartup(this);
     Startup->LoadPreferences();
-    if (Startup->exec() == QDialog::Accepted)
+    if (Startup->exec() == QDialog::Accepted) {
         Startup->SavePreferences();
+        HearChangesWhilePlaying = Startup->HearEffectChanges->isChecked();
+    }
 }
 
 void TMainForm::OpenStartupFile()

@@ -18,12 +18,22 @@
 // the device refuses the next block or its position: the next tick closes it
 // as a stop would, puts Play up, shows the voice's length and says so once.
 // The next Play opens a new device, which works once the server is back.
+//
+// What the device plays is kept as segments: from device byte D on, clip C
+// from its byte S. A playback starts with one segment (D = S = 0, the
+// processed clip), so the device's position is the clip's position. The
+// loop adds a segment (S = 0) each time the last block of a pass is queued;
+// an effect changed while playing adds one where the newly processed clip
+// takes over (app/mflive.cpp). The ticks map the device's position through
+// the segment it is in: the time display, the waveform display and the end
+// are always those of the clip being heard.
 
 #include "app/mfunit.h"
 #include "app/timedisplay.h"
 #include "audio/voiceformat.h"
 #include "controls/qmblsbtn.h"
 #include "controls/qmblwpnl.h"
+#include "effects/liveswitch.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -50,6 +60,11 @@ void PostWaveOutMessage(void *window, uint32_t message, uintptr_t wParam, intptr
 }
 
 } // namespace
+
+PostMessageFn TMainForm::WaveOutPost()
+{
+    return PostWaveOutMessage;
+}
 
 uint32_t TMainForm::PlaybackRate() const
 {
@@ -82,6 +97,7 @@ void TMainForm::PlayVoice(uint32_t rate)
         return;
     }
     try {
+        PlayingEffects = CurrentEffectSet();
         ApplyEffects("");
     } catch (const std::bad_alloc &) {
         Messages().ShowMessage("There is not enough memory to process the voice.");
@@ -98,7 +114,7 @@ void TMainForm::PlayVoice(uint32_t rate)
     format.wBitsPerSample = VoiceFormat.BitsPerSample;
     format.cbSize = 0;
 
-    const MMRESULT opened = waveOutOpen(&WaveOut, WAVE_MAPPER, &format, this, PostWaveOutMessage, 0, CALLBACK_WINDOW);
+    const MMRESULT opened = waveOutOpen(&WaveOut, WAVE_MAPPER, &format, this, WaveOutPost(), 0, CALLBACK_WINDOW);
     if (opened != MMSYSERR_NOERROR) {
         WaveOut = nullptr;
         if (opened == WAVERR_BADFORMAT)
@@ -111,12 +127,16 @@ void TMainForm::PlayVoice(uint32_t rate)
         return;
     }
 
+    PlayingRate = rate;
+    DeviceBytesQueued = 0;
+    FadeFrom.clear();
+    PlaySegments.assign(1, TPlaySegment{0, 0, WorkBytes, WorkData.get(), PlayingEffects.Backward});
     PrepareWaveHeader(0);
     PrepareWaveHeader(1);
     // Both blocks are queued before the sound starts.
     waveOutPause(WaveOut);
     QueueNextBlock(0);
-    QueueNextBlock(1);
+    QueueFollowingBlock(1);
     waveOutRestart(WaveOut);
 
     PlayViewPosition = 0;
@@ -150,8 +170,15 @@ void TMainForm::QueueNextBlock(int index)
     const int32_t n = std::min(WorkBytes - BytesQueued, PlayBlockBytes);
     WAVEHDR &header = WaveHeaders[index];
     std::memcpy(header.lpData, reinterpret_cast<const char *>(WorkData.get()) + BytesQueued, n);
+    if (!FadeFrom.empty()) {
+        // The first block of a newly processed clip fades in over the old.
+        CrossfadeFrom(reinterpret_cast<int16_t *>(header.lpData), n / 2, FadeFrom.data(),
+                      static_cast<int32_t>(FadeFrom.size()), CrossfadeLength(PlayingRate));
+        FadeFrom.clear();
+    }
     header.dwBufferLength = static_cast<uint32_t>(n);
     BytesQueued += n;
+    DeviceBytesQueued += n;
     if (waveOutWrite(WaveOut, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
         OutputLost = true;
     ++HeadersQueued;
@@ -172,10 +199,13 @@ void TMainForm::WaveOutDone(HWAVEOUT device, WAVEHDR *header)
     if (!Playing || PlayFinished || device != WaveOut)
         return;
     DoneHeader = 1 - DoneHeader;
+    // A newly processed clip takes over at this block.
+    if (LiveClipWaiting())
+        TakeWaitingClip();
 
-    if (BytesQueued < WorkBytes) {
+    if (BytesQueued < WorkBytes || LoopPlayback) {
         DoneHeader = header == &WaveHeaders[1] ? 1 : 0;
-        QueueNextBlock(DoneHeader);
+        QueueFollowingBlock(DoneHeader);
         return;
     }
 
@@ -202,8 +232,13 @@ void TMainForm::CloseWaveOut()
     // Reports the closed device left in the queue must not reach the next
     // playback, whose device may be given the same address.
     QCoreApplication::removePostedEvents(this, TWaveOutDoneEvent::EventType);
+    StopLiveRun();
     PlayViewPosition = 0;
     ShowVoice();
+    PlaySegments.clear();
+    PruneRetiredClips();
+    FadeFrom.clear();
+    DeviceBytesQueued = 0;
     WaveOut = nullptr;
     Playing = false;
     OutputLost = false;
@@ -226,21 +261,36 @@ void TMainForm::PlayTickProgress()
         PlaybackLost();
         return;
     }
-    ShowPosition(PositionFromPlayedSamples(position.u.sample));
+    // Counted in the clip being heard.
+    const int64_t heard = 2 * static_cast<int64_t>(position.u.sample);
+    const TPlaySegment &heardSegment = SegmentAt(heard);
+    const int64_t heardSample = std::max<int64_t>(0, heardSegment.ClipStart + heard - heardSegment.DeviceStart) / 2;
+    ShowPosition(PositionFromPlayedSamples(static_cast<uint32_t>(heardSample)));
 
     position = MMTIME{};
     position.wType = TIME_BYTES;
     position.u.cb = 0;
     waveOutGetPosition(WaveOut, &position, sizeof(MMTIME));
     const auto bytes = static_cast<int64_t>(position.u.cb);
-    if (bytes >= WorkBytes) {
+    const TPlaySegment segment = SegmentAt(bytes);
+    const int64_t clipBytes = std::max<int64_t>(0, segment.ClipStart + bytes - segment.DeviceStart);
+    const bool lastSegment = segment.DeviceStart == PlaySegments.back().DeviceStart;
+    if (lastSegment && clipBytes >= segment.ClipBytes && !LoopPlayback) {
         // The device hands every block back as done; the next tick closes it.
         waveOutReset(WaveOut);
         return;
     }
+    // Segments the sound has left are forgotten; the display shows the clip
+    // being heard.
+    while (PlaySegments.size() > 1 && PlaySegments[1].DeviceStart <= bytes)
+        PlaySegments.erase(PlaySegments.begin());
+    if (WaveDisplay->SampleData() != segment.Data)
+        WaveDisplay->SetSampleData(segment.Data, segment.ClipBytes);
+    PruneRetiredClips();
     // The display follows the sound one tick late, on whole samples.
     WaveDisplay->SetStartingPosition(PlayViewPosition);
-    PlayViewPosition = static_cast<int32_t>(bytes) / VoiceFormat.BlockAlign * VoiceFormat.BlockAlign;
+    PlayViewPosition = static_cast<int32_t>(std::min<int64_t>(clipBytes, segment.ClipBytes)) /
+                       VoiceFormat.BlockAlign * VoiceFormat.BlockAlign;
     if (PlayFinished)
         CloseWaveOut();
 }

@@ -3,6 +3,7 @@
 #include "app/aboutunit.h"
 #include "app/artwork.h"
 #include "app/helpunit.h"
+#include "app/startupunit.h"
 #include "audio/soundfile.h"
 #include "controls/qmblepnl.h"
 #include "controls/qmblrbtn.h"
@@ -349,6 +350,8 @@ void TMainForm::BuildMenu()
     for (QAction *item : Options1->actions())
         item->setCheckable(true);
     Options1->addSeparator();
+    Loop1 = Options1->addAction(QStringLiteral("Loop"));
+    Loop1->setCheckable(true);
     Preferences1 = Options1->addAction(QStringLiteral("&Preferences..."));
 
     Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
@@ -378,6 +381,7 @@ void TMainForm::BuildMenu()
     ConnectMenuClick(TrebleOnly1, this, &TMainForm::TrebleOnly1Click);
     ConnectMenuClick(SweepUp1, this, &TMainForm::SweepUp1Click);
     ConnectMenuClick(SweepDown1, this, &TMainForm::SweepDown1Click);
+    ConnectMenuClick(Loop1, this, &TMainForm::Loop1Click);
     ConnectMenuClick(Preferences1, this, &TMainForm::Preferences1Click);
     ConnectMenuClick(HelpTopics1, this, &TMainForm::HelpTopics1Click);
     ConnectMenuClick(HowToUseHelp1, this, &TMainForm::HowToUseHelp1Click);
@@ -454,6 +458,11 @@ void TMainForm::FormCreate()
     WorkBytes = 0;
     WorkAltered = false;
     VolLED->SetProgress(0);
+    // The playback choices kept with the preferences.
+    const TStartupPreferences preferences = TStartup::StoredPreferences();
+    LoopPlayback = preferences.Loop;
+    Loop1->setChecked(LoopPlayback);
+    HearChangesWhilePlaying = preferences.HearChanges;
 
     if (StartingUp) {
         AboutBox->hide();
@@ -537,6 +546,7 @@ void TMainForm::FormDestroy()
     if (destroyed)
         return;
     destroyed = true;
+    StopLiveRun();
     CloseMixer();
     // A device still playing (the window closed by its close box) is closed
     // here: it must not report to a window that is gone.

@@ -9,6 +9,7 @@
 //                        temporary file, the level meter and the elapsed time
 //   app/mfplay.cpp       playback: the Play button, the two blocks streamed
 //                        to the wave-out device, the time display
+//   app/mflive.cpp       effect changes heard while playing, and the loop
 //   app/mffiles.cpp      the File menu, the preset buttons, the preferences
 //                        command and files dropped on the window
 //   app/mfdesktop.cpp    keys, names for screen readers, the file named on
@@ -27,9 +28,12 @@
 #include <QUrl>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -184,6 +188,7 @@ public:
     QAction *TrebleOnly1;
     QAction *SweepUp1;
     QAction *SweepDown1;
+    QAction *Loop1;
     QAction *Preferences1;
     QMenu *Help1;
     QAction *HelpTopics1;
@@ -294,6 +299,9 @@ public:
     void PlayVoice(uint32_t rate);
     void PrepareWaveHeader(int index);
     void QueueNextBlock(int index);
+    // QueueNextBlock, after starting the next pass when the loop is on and
+    // everything of this pass is queued.
+    void QueueFollowingBlock(int index);
     void ReleaseWaveHeaders();
     // MM_WOM_DONE: device has finished the block at header.
     void WaveOutDone(HWAVEOUT device, WAVEHDR *header);
@@ -312,6 +320,40 @@ public:
     // The time display: position in 32 units per second.
     void ShowPosition(int32_t position);
     void ShowVoiceLength();
+
+    // --- Live changes and the loop (app/mflive.cpp) ---------------------------------
+    // A stretch of the sound written to the device: from device byte
+    // DeviceStart on, the clip Data (ClipBytes long, reversed when Backward)
+    // plays from its byte ClipStart. A playback starts with one; every pass
+    // of the loop and every switch to a newly processed clip adds one.
+    struct TPlaySegment {
+        int64_t DeviceStart = 0;
+        int32_t ClipStart = 0;
+        int32_t ClipBytes = 0;
+        const int16_t *Data = nullptr;
+        bool Backward = false;
+    };
+    bool LoopPlayback = false;           // Options, Loop: the voice plays again from its start
+    bool HearChangesWhilePlaying = true; // the preference: effect changes are heard at once
+    TEffectSet PlayingEffects;           // the selection WorkData was processed with while playing
+    uint32_t PlayingRate = 0;            // the open device's rate
+    int64_t DeviceBytesQueued = 0;       // bytes written to the open device
+    std::vector<TPlaySegment> PlaySegments;
+    std::vector<int16_t> FadeFrom; // what the old clip would have played next; the next block fades from it
+    // The Options menu's Loop item: remembered with the preferences.
+    void Loop1Click();
+    // Every effect control calls this after changing the selection: while
+    // playing (and when the preference allows) the voice is processed again
+    // in the background and the sound goes over to the new clip.
+    void EffectSelectionChanged();
+    // The segment the device plays at byte position (the last one started).
+    const TPlaySegment &SegmentAt(int64_t deviceBytes) const;
+    // The processed clip the live run made, waiting for the next block.
+    bool LiveClipWaiting() const { return pendingClip != nullptr; }
+    // Cancels a background run and forgets a waiting clip.
+    void StopLiveRun();
+    // How the wave-out device's reports reach this window.
+    static PostMessageFn WaveOutPost();
 
     // --- Shared voice operations ------------------------------------------------
     // Refuses (with a message) while recording or playing.
@@ -392,6 +434,29 @@ private:
     bool destroyed = false;
     bool closeAnswered = false;                        // Exit has asked about an unsaved recording already
     std::array<std::unique_ptr<char[]>, 2> playBlocks; // the data of WaveHeaders while playing
+
+    // Live changes: the background run, the clip it made and the clips that
+    // segments still play or the waveform display still shows.
+    std::thread liveWorker;
+    std::shared_ptr<std::atomic<bool>> liveCancel;
+    uint64_t liveGeneration = 0; // a finished run counts only if no newer one started
+    std::unique_ptr<int16_t[]> pendingClip;
+    int32_t pendingBytes = 0;
+    TEffectSet pendingEffects;
+    std::vector<std::unique_ptr<int16_t[]>> retiredClips;
+    void StartLiveRun(const TEffectSet &effects);
+    void LiveRunFinished(uint64_t generation, std::unique_ptr<int16_t[]> clip, int32_t bytes,
+                         const TEffectSet &effects);
+    // At a block boundary: goes on in the waiting clip from the same point.
+    void TakeWaitingClip();
+    // A waiting clip at another rate: the device is opened again at that
+    // rate and plays on from the point heard now.
+    void ReopenForWaitingClip(uint32_t rate);
+    // Makes the waiting clip WorkData, played from byte clipStart on, with
+    // its first block fading from the old clip at from.
+    void AdoptWaitingClip(int32_t clipStart, const int16_t *from, int32_t fromCount);
+    void StartNextPass();
+    void PruneRetiredClips();
 };
 
 extern TMainForm *MainForm;

@@ -16,6 +16,8 @@ namespace {
 
 const char *const PlaySoundKey = "Startup/PlaySound";
 const char *const FileNameKey = "Startup/FileName";
+const char *const HearChangesKey = "Playback/HearChanges";
+const char *const LoopKey = "Playback/Loop";
 
 const char *const Organisation = "Tamblor";
 const char *const Application = "Glimmerbox";
@@ -36,11 +38,14 @@ TStartup::TStartup(QWidget *parent) : QDialog(parent)
     FileName->setGeometry(16, 62, 240, 24);
     BrowseButton = new QPushButton(QStringLiteral("&Browse"), this);
     BrowseButton->setGeometry(264, 62, 75, 24);
+    HearEffectChanges = new QCheckBox(QStringLiteral("Hear effect changes while playing"), this);
+    HearEffectChanges->setGeometry(16, 94, 320, 22);
+    HearEffectChanges->setChecked(true);
     okButton = new QPushButton(QStringLiteral("&Ok"), this);
-    okButton->setGeometry(184, 98, 75, 25);
+    okButton->setGeometry(184, 122, 75, 25);
     okButton->setDefault(true);
     cancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
-    cancelButton->setGeometry(264, 98, 75, 25);
+    cancelButton->setGeometry(264, 122, 75, 25);
     BrowseButton->setAutoDefault(false);
     cancelButton->setAutoDefault(false);
 
@@ -101,6 +106,7 @@ void TStartup::LoadPreferences()
 {
     const TStartupPreferences stored = StoredPreferences();
     PlaySoundAtStartup->setChecked(stored.PlaySound);
+    HearEffectChanges->setChecked(stored.HearChanges);
     FileName->setText(QString::fromStdString(stored.FileName));
 }
 
@@ -109,6 +115,7 @@ void TStartup::SavePreferences() const
     QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
     settings.setValue(QLatin1String(PlaySoundKey), PlaySoundAtStartup->isChecked());
     settings.setValue(QLatin1String(FileNameKey), FileName->text());
+    settings.setValue(QLatin1String(HearChangesKey), HearEffectChanges->isChecked());
     settings.sync();
 }
 
@@ -118,6 +125,8 @@ TStartupPreferences TStartup::StoredPreferences()
     TStartupPreferences stored;
     stored.FileName = settings.value(QLatin1String(FileNameKey)).toString().toStdString();
     stored.PlaySound = settings.value(QLatin1String(PlaySoundKey), false).toBool();
+    stored.HearChanges = settings.value(QLatin1String(HearChangesKey), true).toBool();
+    stored.Loop = settings.value(QLatin1String(LoopKey), false).toBool();
     return stored;
 }
 
@@ -125,5 +134,12 @@ void TStartup::ForgetStartupFile()
 {
     QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
     settings.setValue(QLatin1String(FileNameKey), QString());
+    settings.sync();
+}
+
+void TStartup::StoreLoop(bool loop)
+{
+    QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    settings.setValue(QLatin1String(LoopKey), loop);
     settings.sync();
 }

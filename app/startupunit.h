@@ -1,6 +1,8 @@
 // The preferences dialog TStartup: a voice file to open when the program
-// starts, and whether to play it then. Both are kept between runs in the
-// user's settings (organisation "Tamblor", application "Glimmerbox").
+// starts, whether to play it then, and whether effect changes are heard
+// while the voice plays. All are kept between runs in the user's settings
+// (organisation "Tamblor", application "Glimmerbox"), with the Options
+// menu's Loop.
 #pragma once
 
 #include "app/seams.h"
@@ -18,18 +20,21 @@ class QPushButton;
 struct TStartupPreferences {
     std::string FileName; // absolute; empty: no start-up file
     bool PlaySound = false;
+    bool HearChanges = true; // effect changes are heard while playing
+    bool Loop = false;       // the voice plays again from its start until Play
 };
 
 class TStartup : public QDialog {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 351;
-    static constexpr int ClientHeight = 132;
+    static constexpr int ClientHeight = 156;
 
     explicit TStartup(QWidget *parent = nullptr);
     ~TStartup() override;
 
     QCheckBox *PlaySoundAtStartup;
+    QCheckBox *HearEffectChanges;
     QLabel *Label1;
     QLineEdit *FileName;
     QPushButton *BrowseButton;
@@ -50,6 +55,8 @@ public:
     static TStartupPreferences StoredPreferences();
     // Stores "no start-up file"; the play choice stays.
     static void ForgetStartupFile();
+    // Stores the Options menu's Loop.
+    static void StoreLoop(bool loop);
 };
 
 extern TStartup *Startup;

@@ -19,18 +19,20 @@
 namespace {
 
 // The button has flipped itself: the menu item follows by flipping too.
-void ButtonClicked(bool &modified, QAction *item)
+void ButtonClicked(TMainForm &form, QAction *item)
 {
-    modified = true;
+    form.Modified = true;
     item->setChecked(!item->isChecked());
+    form.EffectSelectionChanged();
 }
 
 // The menu item flips the button, then shows the button's new state.
-void MenuItemClicked(bool &modified, TQMBL_SawToothButton *button, QAction *item)
+void MenuItemClicked(TMainForm &form, TQMBL_SawToothButton *button, QAction *item)
 {
-    modified = true;
+    form.Modified = true;
     button->SetDown(!button->Down());
     item->setChecked(button->Down());
+    form.EffectSelectionChanged();
 }
 
 // Shows the progress window for the length of a run and hides it however
@@ -67,92 +69,92 @@ private:
 
 void TMainForm::EchoButtonClick()
 {
-    ButtonClicked(Modified, Echo1);
+    ButtonClicked(*this, Echo1);
 }
 void TMainForm::ChorusButtonClick()
 {
-    ButtonClicked(Modified, Chorus1);
+    ButtonClicked(*this, Chorus1);
 }
 void TMainForm::FlangeButtonClick()
 {
-    ButtonClicked(Modified, Flange1);
+    ButtonClicked(*this, Flange1);
 }
 void TMainForm::FadeInButtonClick()
 {
-    ButtonClicked(Modified, FadeIn1);
+    ButtonClicked(*this, FadeIn1);
 }
 void TMainForm::fadeOutButtonClick()
 {
-    ButtonClicked(Modified, FadeOut1);
+    ButtonClicked(*this, FadeOut1);
 }
 void TMainForm::BassOnlyButtonClick()
 {
-    ButtonClicked(Modified, BassOnly1);
+    ButtonClicked(*this, BassOnly1);
 }
 void TMainForm::RobotvoiceButtonClick()
 {
-    ButtonClicked(Modified, Robotvoice1);
+    ButtonClicked(*this, Robotvoice1);
 }
 void TMainForm::BackwardButtonClick()
 {
-    ButtonClicked(Modified, Backward1);
+    ButtonClicked(*this, Backward1);
 }
 void TMainForm::TrebleOnlyButtonClick()
 {
-    ButtonClicked(Modified, TrebleOnly1);
+    ButtonClicked(*this, TrebleOnly1);
 }
 void TMainForm::SweepUpButtonClick()
 {
-    ButtonClicked(Modified, SweepUp1);
+    ButtonClicked(*this, SweepUp1);
 }
 void TMainForm::SweepDownButtonClick()
 {
-    ButtonClicked(Modified, SweepDown1);
+    ButtonClicked(*this, SweepDown1);
 }
 
 void TMainForm::Echo1Click()
 {
-    MenuItemClicked(Modified, EchoButton, Echo1);
+    MenuItemClicked(*this, EchoButton, Echo1);
 }
 void TMainForm::Chorus1Click()
 {
-    MenuItemClicked(Modified, ChorusButton, Chorus1);
+    MenuItemClicked(*this, ChorusButton, Chorus1);
 }
 void TMainForm::Flange1Click()
 {
-    MenuItemClicked(Modified, FlangeButton, Flange1);
+    MenuItemClicked(*this, FlangeButton, Flange1);
 }
 void TMainForm::FadeIn1Click()
 {
-    MenuItemClicked(Modified, FadeInButton, FadeIn1);
+    MenuItemClicked(*this, FadeInButton, FadeIn1);
 }
 void TMainForm::FadeOut1Click()
 {
-    MenuItemClicked(Modified, fadeOutButton, FadeOut1);
+    MenuItemClicked(*this, fadeOutButton, FadeOut1);
 }
 void TMainForm::BassOnly1Click()
 {
-    MenuItemClicked(Modified, BassOnlyButton, BassOnly1);
+    MenuItemClicked(*this, BassOnlyButton, BassOnly1);
 }
 void TMainForm::Robotvoice1Click()
 {
-    MenuItemClicked(Modified, RobotvoiceButton, Robotvoice1);
+    MenuItemClicked(*this, RobotvoiceButton, Robotvoice1);
 }
 void TMainForm::Backward1Click()
 {
-    MenuItemClicked(Modified, BackwardButton, Backward1);
+    MenuItemClicked(*this, BackwardButton, Backward1);
 }
 void TMainForm::TrebleOnly1Click()
 {
-    MenuItemClicked(Modified, TrebleOnlyButton, TrebleOnly1);
+    MenuItemClicked(*this, TrebleOnlyButton, TrebleOnly1);
 }
 void TMainForm::SweepUp1Click()
 {
-    MenuItemClicked(Modified, SweepUpButton, SweepUp1);
+    MenuItemClicked(*this, SweepUpButton, SweepUp1);
 }
 void TMainForm::SweepDown1Click()
 {
-    MenuItemClicked(Modified, SweepDownButton, SweepDown1);
+    MenuItemClicked(*this, SweepDownButton, SweepDown1);
 }
 
 // Slow Monster and Fast Squeaker choose the playback rate, so at most one of
@@ -164,6 +166,7 @@ void TMainForm::SlowMonstButtonClick()
         FastSqueakButton->SetDown(false);
     SlowMonster1->setChecked(!SlowMonster1->isChecked());
     FastSqeaker1->setChecked(FastSqueakButton->Down());
+    EffectSelectionChanged();
 }
 
 void TMainForm::FastSqueakButtonClick()
@@ -173,6 +176,7 @@ void TMainForm::FastSqueakButtonClick()
         SlowMonstButton->SetDown(false);
     FastSqeaker1->setChecked(!FastSqeaker1->isChecked());
     SlowMonster1->setChecked(SlowMonstButton->Down());
+    EffectSelectionChanged();
 }
 
 void TMainForm::SlowMonster1Click()
@@ -192,6 +196,7 @@ void TMainForm::FastSqeaker1Click()
 void TMainForm::PitchBarChange()
 {
     Modified = true;
+    EffectSelectionChanged();
 }
 
 TEffectSet TMainForm::CurrentEffectSet() const

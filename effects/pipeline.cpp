@@ -60,10 +60,12 @@ constexpr int32_t TwoThreadMinimum = 1 << 16;
 // samples are those of the steps run one after the other. Only the gauge's
 // advances interleave; this thread makes all of them, so a gauge that
 // draws is only ever touched from the caller's thread.
-void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge *gauge)
+void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge *gauge,
+               const std::atomic<bool> *cancel)
 {
     if (stages.empty())
         return;
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     int32_t length = 0;
     for (const Stage &stage : stages)
         length = std::max(length, stage.length);
@@ -103,7 +105,8 @@ void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge
         try {
             worker = std::thread([&] {
                 for (int32_t b = 0; b < blocks; ++b) {
-                    workerUnits[static_cast<std::size_t>(b)] = runBlock(0, split, b);
+                    if (!cancelled())
+                        workerUnits[static_cast<std::size_t>(b)] = runBlock(0, split, b);
                     workerDone.store(b + 1, std::memory_order_release);
                     workerDone.notify_one();
                 }
@@ -118,6 +121,8 @@ void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge
         // One step after the other over the whole clip.
         for (std::size_t j = 0; j < stages.size(); ++j) {
             for (int32_t b = 0; b < blocks; ++b) {
+                if (cancelled())
+                    return;
                 const int32_t units = runBlock(j, j + 1, b);
                 if (units > 0)
                     AdvanceProgress(gauge, units);
@@ -129,6 +134,8 @@ void RunStages(int16_t *samples, const std::vector<Stage> &stages, ProgressGauge
         for (int32_t done = workerDone.load(std::memory_order_acquire); done <= b;
              done = workerDone.load(std::memory_order_acquire))
             workerDone.wait(done, std::memory_order_acquire);
+        if (cancelled())
+            continue; // the second thread still has to finish its blocks
         const int32_t units = workerUnits[static_cast<std::size_t>(b)] + runBlock(split, stages.size(), b);
         if (units > 0)
             AdvanceProgress(gauge, units);
@@ -155,8 +162,10 @@ constexpr int32_t ResonatorWeight = 170;
 } // namespace
 
 PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, int16_t *workData, int32_t workCapacity,
-                                 bool &workAltered, const TEffectSet &effects, uint32_t voiceRate, ProgressGauge *gauge)
+                                 bool &workAltered, const TEffectSet &effects, uint32_t voiceRate, ProgressGauge *gauge,
+                                 const std::atomic<bool> *cancel)
 {
+    auto cancelled = [cancel] { return cancel && cancel->load(std::memory_order_relaxed); };
     // A working buffer smaller than the voice could not take the copy: only
     // as much of the voice as fits is used.
     workCapacity = std::max(workCapacity, 0);
@@ -192,14 +201,15 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
             workAltered = true;
         };
         auto runStages = [&] {
-            RunStages(workData, stages, gauge);
+            RunStages(workData, stages, gauge, cancel);
             stages.clear();
         };
         auto wholeClip = [&](bool selected, auto &&step) {
             if (!selected)
                 return;
             runStages();
-            step(workData, n);
+            if (!cancelled())
+                step(workData, n);
             workAltered = true;
         };
 

@@ -6,6 +6,7 @@
 #include "audio/progress.h"
 #include "effects/effectset.h"
 
+#include <atomic>
 #include <cstdint>
 
 struct PipelineResult {
@@ -16,7 +17,10 @@ struct PipelineResult {
 // voiceData/voiceBytes: the voice, only read. workData/workCapacity: the
 // working buffer (workCapacity bytes, at least voiceBytes). workAltered is
 // read and set as the run alters the buffer. gauge (optional) is reset to
-// 0..120 when any effect is selected and advanced by the routines.
+// 0..120 when any effect is selected and advanced by the routines. cancel
+// (optional) is looked at before every block of every step: once it is set
+// the run stops early and leaves the working buffer half done, for the
+// caller to throw away.
 PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, int16_t *workData, int32_t workCapacity,
                                  bool &workAltered, const TEffectSet &effects, uint32_t voiceRate,
-                                 ProgressGauge *gauge = nullptr);
+                                 ProgressGauge *gauge = nullptr, const std::atomic<bool> *cancel = nullptr);

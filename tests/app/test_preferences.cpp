@@ -50,8 +50,9 @@ TEST_F(Preferences, DialogHasItsControlsAndTexts)
 {
     TStartup dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Preferences"));
-    EXPECT_EQ(dialog.size(), QSize(351, 132));
+    EXPECT_EQ(dialog.size(), QSize(351, 156)); // a row taller for the playback choice
     EXPECT_EQ(dialog.PlaySoundAtStartup->text(), QStringLiteral("Play Sound at Startup"));
+    EXPECT_EQ(dialog.HearEffectChanges->text(), QStringLiteral("Hear effect changes while playing"));
     EXPECT_FALSE(dialog.PlaySoundAtStartup->isChecked());
     EXPECT_EQ(dialog.Label1->text(), QStringLiteral("Startup File Name"));
     EXPECT_EQ(dialog.FileName->text(), QString()) << "no start-up file until one is named";
@@ -245,3 +246,31 @@ TEST_F(Preferences, StartUpOpensTheKeptFileWithoutPlayingUnlessAsked)
 }
 
 } // namespace
+
+TEST_F(Preferences, HearingEffectChangesWhilePlayingIsOnUntilOkStoresItOff)
+{
+    TMainForm form;
+    form.Timer->stop();
+    EXPECT_TRUE(TStartup::StoredPreferences().HearChanges) << "on by default";
+    EXPECT_TRUE(form.HearChangesWhilePlaying);
+    const struct {
+        const char *Name;
+        QPushButton *TStartup::*Button;
+        bool Expected;
+    } cases[] = {
+        {"Cancel keeps it on", &TStartup::cancelButton, true},
+        {"Ok stores it off", &TStartup::okButton, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        QTimer::singleShot(0, [&c] {
+            EXPECT_TRUE(Startup->HearEffectChanges->isChecked());
+            Startup->HearEffectChanges->setChecked(false);
+            QTest::mouseClick(Startup->*c.Button, Qt::LeftButton);
+        });
+        form.Preferences1->trigger();
+        EXPECT_EQ(form.HearChangesWhilePlaying, c.Expected);
+        EXPECT_EQ(TStartup::StoredPreferences().HearChanges, c.Expected);
+    }
+    EXPECT_TRUE(messages.Shown.empty());
+}

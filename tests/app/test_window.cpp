@@ -180,8 +180,9 @@ TEST_F(MainWindow, MenusCarryTheirItemsInOrder)
     EXPECT_EQ(Captions(form->Options1),
               (QStringList{"&Echo", "&Chorus", "&Flange", "Fade &In", "Fade &Out", "&Bass Only", "&Robotvoice",
                            "Back&ward", "Slow &Monster", "Fast S&queaker", "&Treble Only", "Sweep &Up", "Sweep &Down",
-                           "-", "&Preferences..."}));
+                           "-", "Loop", "&Preferences..."}));
     EXPECT_FALSE(form->Preferences1->isCheckable());
+    EXPECT_TRUE(form->Loop1->isCheckable());
     EXPECT_EQ(Captions(form->Help1), (QStringList{"Help &Topics", "How To Use &Help", "-", "&About"}));
     EXPECT_FALSE(form->Save1->isEnabled());
     EXPECT_FALSE(form->SaveAs1->isEnabled());

@@ -1,0 +1,399 @@
+// Effects changed while the voice plays, and the loop, against the private
+// sound server. What the window plays is recorded from the null sink's
+// monitor and lined up with the known voice by its content, never by the
+// clock: before the change the monitor holds the unprocessed voice sample
+// for sample, from a block boundary on the newly processed clip at the same
+// point of the voice, with only the 10 ms crossfade between them.
+#include "app/mfunit.h"
+#include "app/progressunit.h"
+#include "app/startupunit.h"
+#include "audio/wavefile.h"
+#include "controls/qmblsbtn.h"
+#include "controls/qmbltbar.h"
+#include "controls/qmblwpnl.h"
+#include "effects/liveswitch.h"
+#include "effects/pipeline.h"
+#include "tests/app/apptest.h"
+#include "tests/app/mainwindowtest.h"
+#include "tests/platform/soundtest.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono;
+
+constexpr int32_t BlockSamples = 8096 / 2; // one playback block
+constexpr int32_t FadeSamples = 220;       // 10 ms at 22050 Hz
+
+// A tone gliding from 200 Hz up to 400 Hz over six seconds: no stretch of it
+// repeats, and its pitch tells where in the voice a sound comes from.
+double GlideFrequency(double seconds)
+{
+    return 200 + 200 * seconds / 6;
+}
+
+std::vector<int16_t> Glide(size_t count)
+{
+    std::vector<int16_t> clip(count);
+    double phase = 0;
+    for (size_t i = 0; i < count; ++i) {
+        clip[i] = static_cast<int16_t>(std::lround(9000 * std::sin(phase)));
+        phase += 2 * M_PI * GlideFrequency(static_cast<double>(i) / 22050) / 22050;
+    }
+    return clip;
+}
+
+// The position the device has played, in samples.
+int64_t DevicePosition(HWAVEOUT device)
+{
+    MMTIME position{};
+    position.wType = TIME_SAMPLES;
+    if (!device || waveOutGetPosition(device, &position, sizeof(MMTIME)) != MMSYSERR_NOERROR)
+        return -1;
+    return position.u.sample;
+}
+
+class LivePlay : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApp();
+        soundtest::ResetServer();
+        ASSERT_TRUE(folder.isValid());
+        ASSERT_TRUE(settingsFolder.isValid());
+        // Loop and the preference are read from these settings at start.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
+    }
+
+    void TearDown() override { CloseMainWindow(form); }
+
+    void Start() { StartMainWindow(form, TimerTicks::Running); }
+
+    void OpenClip(const std::vector<int16_t> &clip)
+    {
+        const std::string name = folder.filePath(QStringLiteral("voice.wav")).toStdString();
+        ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
+        form->OpenVoiceFile(name);
+        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(clip.size() * 2));
+    }
+
+    static void Click(QWidget *button)
+    {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(button->width() / 2, button->height() / 2));
+    }
+
+    // The clip the window would play for the selection the controls show.
+    std::vector<int16_t> Processed(const std::vector<int16_t> &voice)
+    {
+        std::vector<int16_t> work(static_cast<size_t>(form->WorkCapacity / 2));
+        bool altered = true;
+        const PipelineResult result =
+            RunEffectPipeline(voice.data(), static_cast<int32_t>(voice.size() * 2), work.data(), form->WorkCapacity,
+                              altered, form->CurrentEffectSet(), 22050);
+        work.resize(static_cast<size_t>(result.WorkBytes / 2));
+        return work;
+    }
+
+    // Plays, waits until the device has played `at` samples, makes the
+    // change; answers the device position at the change. Play stays down
+    // and the sound plays on until the end.
+    int64_t PlayAndChangeAt(int64_t at, const std::function<void()> &change)
+    {
+        Click(form->PlayButton);
+        EXPECT_TRUE(form->Playing);
+        EXPECT_TRUE(ProcessEventsUntil([&] { return DevicePosition(form->WaveOut) >= at; }, 20000));
+        const int64_t changedAt = DevicePosition(form->WaveOut);
+        change();
+        return changedAt;
+    }
+
+    void WaitUntilPlayIsUp()
+    {
+        EXPECT_TRUE(ProcessEventsUntil([this] { return !form->Playing && !form->PlayButton->Down(); }, 30000));
+    }
+
+    std::vector<int16_t> Played(soundtest::Capture &capture)
+    {
+        QTest::qWait(300);
+        return capture.Stop();
+    }
+
+    QTemporaryDir folder;
+    QTemporaryDir settingsFolder;
+    RecordedMessages messages;
+    std::unique_ptr<TMainForm> form;
+};
+
+// Where old's first sample above 500 was heard.
+long Offset(const std::vector<int16_t> &heard, const std::vector<int16_t> &old)
+{
+    const long clipStart = soundtest::FirstAbove(old, 500);
+    const long heardStart = soundtest::FirstAbove(heard, 500);
+    if (clipStart < 0 || heardStart < clipStart)
+        return -1;
+    return heardStart - clipStart;
+}
+
+// What the seam holds: the old clip fading out over 220 samples while the
+// new one fades in.
+int16_t Blend(int16_t from, int16_t to, int32_t i)
+{
+    const double mixed = (static_cast<double>(from) * (FadeSamples - i) + static_cast<double>(to) * i) / FadeSamples;
+    return static_cast<int16_t>(std::nearbyint(mixed));
+}
+
+// heard holds old up to a block boundary at or after changedAt, then fresh
+// from the same point of the voice (mirrored when backward), with the
+// crossfade between, then nothing.
+void ExpectSwitchedAtABlock(const std::vector<int16_t> &heard, const std::vector<int16_t> &old,
+                            const std::vector<int16_t> &fresh, bool backward, int64_t changedAt)
+{
+    const long offset = Offset(heard, old);
+    ASSERT_GE(offset, 0) << "nothing reached the output";
+    size_t firstDifference = 0;
+    while (firstDifference < old.size() && offset + firstDifference < heard.size() &&
+           heard[offset + firstDifference] == old[firstDifference])
+        ++firstDifference;
+    ASSERT_LT(firstDifference, old.size()) << "the change was never heard";
+    // The seam starts at the block boundary before the first difference.
+    const auto seam = static_cast<int32_t>(firstDifference / BlockSamples * BlockSamples);
+    ASSERT_LT(firstDifference - seam, static_cast<size_t>(FadeSamples)) << "a difference before any seam";
+    EXPECT_GE(seam, changedAt) << "the sound changed before the change was made";
+    std::cout << "change at sample " << changedAt << ", heard from " << seam << " ("
+              << (seam - changedAt) * 1000 / 22050 << " ms later)\n";
+
+    const int32_t start =
+        MapClipIndex(seam, static_cast<int32_t>(old.size()), false, static_cast<int32_t>(fresh.size()), backward);
+    const size_t rest = fresh.size() - static_cast<size_t>(start);
+    ASSERT_GE(heard.size(), offset + seam + rest);
+    for (int32_t i = 0; i < FadeSamples && static_cast<size_t>(i) < rest; ++i)
+        ASSERT_EQ(heard[offset + seam + i], Blend(old[seam + i], fresh[start + i], i)) << "crossfade sample " << i;
+    for (size_t i = FadeSamples; i < rest; ++i)
+        ASSERT_EQ(heard[offset + seam + i], fresh[start + i]) << "new clip sample " << start + i;
+    EXPECT_LE(soundtest::LastAbove(heard, 0), static_cast<long>(offset + seam + rest) - 1) << "sound after the end";
+}
+
+TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardFromTheNextBlockOnAtTheSamePointOfTheVoice)
+{
+    const struct {
+        const char *Name;
+        std::function<void(TMainForm &)> Change;
+        bool Backward;
+    } cases[] = {
+        {"Echo button", [](TMainForm &form) { Click(form.EchoButton); }, false},
+        {"Backward menu item", [](TMainForm &form) { form.Backward1->trigger(); }, true},
+        {"pitch bar", [](TMainForm &form) { QTest::keyClick(form.PitchBar, Qt::Key_End); }, false},
+    };
+    Start();
+    const std::vector<int16_t> voice = Glide(6 * 22050);
+    OpenClip(voice);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Name);
+        form->ResetEffects();
+        soundtest::Capture capture("glimmer_speaker.monitor");
+        ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+        const int64_t changedAt = PlayAndChangeAt(2 * 22050, [&] { c.Change(*form); });
+        const std::vector<int16_t> fresh = Processed(voice);
+        ASSERT_NE(fresh, voice) << "the change changes nothing";
+        // The time display and the waveform follow the new clip.
+        ASSERT_TRUE(ProcessEventsUntil([&] { return form->WaveDisplay->SampleData() == form->WorkData.get(); }));
+        EXPECT_TRUE(form->Playing);
+        EXPECT_TRUE(form->PlayButton->Down());
+        const std::vector<int16_t> work(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
+        EXPECT_EQ(work, fresh) << "WorkData holds the newly processed clip";
+        WaitUntilPlayIsUp();
+        ExpectSwitchedAtABlock(Played(capture), voice, fresh, c.Backward, changedAt);
+    }
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+TEST_F(LivePlay, SlowMonsterMidPlayPlaysTheRestAtHalfTheRateFromTheSamePoint)
+{
+    Start();
+    const std::vector<int16_t> voice = Glide(6 * 22050);
+    OpenClip(voice);
+    soundtest::Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+    const int64_t changedAt = PlayAndChangeAt(2 * 22050, [this] { Click(form->SlowMonstButton); });
+    ASSERT_TRUE(ProcessEventsUntil([this] { return form->PlayingRate == 11025; }));
+    EXPECT_TRUE(form->Playing);
+    WaitUntilPlayIsUp();
+    const std::vector<int16_t> heard = Played(capture);
+
+    const long offset = Offset(heard, voice);
+    ASSERT_GE(offset, 0);
+    size_t same = 0;
+    while (same < voice.size() && offset + same < heard.size() && heard[offset + same] == voice[same])
+        ++same;
+    EXPECT_GE(static_cast<int64_t>(same), changedAt) << "changed before the change";
+    ASSERT_LT(same, voice.size());
+    // Heard at 22050 Hz, the rest of the voice at 11025 Hz lasts twice its
+    // length; the restart of the device costs a few milliseconds either way.
+    const long end = soundtest::LastAbove(heard, 500);
+    const long rest = static_cast<long>(voice.size() - same);
+    EXPECT_NEAR(end - (offset + static_cast<long>(same)), 2 * rest, 0.25 * 22050);
+    // And it goes on from the same point of the glide, an octave down.
+    const double expected = GlideFrequency(static_cast<double>(same) / 22050) / 2;
+    const double measured = soundtest::Frequency(heard, offset + same + 2205, 4410, 22050);
+    EXPECT_NEAR(measured, expected, 6) << "started again from elsewhere";
+    // Shows the time of the clip itself (rest at 11025 Hz).
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+TEST_F(LivePlay, ABurstOfTenChangesNeverStopsTheSoundAndTheLastOneWins)
+{
+    Start();
+    const std::vector<int16_t> voice = Glide(6 * 22050);
+    OpenClip(voice);
+    soundtest::Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+    const std::function<void()> changes[] = {
+        [this] { Click(form->EchoButton); },
+        [this] { QTest::keyClick(form->PitchBar, Qt::Key_End); },
+        [this] { Click(form->BackwardButton); },
+        [this] { form->Backward1->trigger(); },
+        [this] { QTest::keyClick(form->PitchBar, Qt::Key_Home); },
+        [this] { Click(form->ChorusButton); },
+        [this] { form->Chorus1->trigger(); },
+        [this] { QTest::keyClick(form->PitchBar, Qt::Key_End); },
+        [this] { Click(form->FlangeButton); },
+        [this] { form->Echo1->trigger(); },
+    };
+    bool alwaysPlaying = true;
+    PlayAndChangeAt(2 * 22050, [&] {
+        for (const auto &change : changes) {
+            change();
+            QTest::qWait(10);
+            alwaysPlaying = alwaysPlaying && form->Playing && form->PlayButton->Down();
+        }
+    });
+    TEffectSet last;
+    last.Flange = true;
+    last.PitchPosition = 12;
+    ASSERT_EQ(form->CurrentEffectSet(), last);
+    const std::vector<int16_t> fresh = Processed(voice);
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        alwaysPlaying = alwaysPlaying && form->Playing && form->PlayButton->Down();
+        return form->WorkBytes == static_cast<int32_t>(fresh.size() * 2) &&
+               std::equal(fresh.begin(), fresh.end(), form->WorkData.get()) && !form->LiveClipWaiting();
+    }));
+    EXPECT_TRUE(alwaysPlaying);
+    WaitUntilPlayIsUp();
+    const std::vector<int16_t> heard = Played(capture);
+
+    // The voice until the first change, then without a gap to the end, which
+    // is the last selection's clip sample for sample.
+    const long offset = Offset(heard, voice);
+    ASSERT_GE(offset, 0);
+    const long end = soundtest::LastAbove(heard, 0);
+    const long freshEnd = soundtest::LastAbove(fresh, 0);
+    ASSERT_GT(end, offset + 2 * 22050);
+    ASSERT_GT(freshEnd, 22050);
+    long tail = 0;
+    while (tail <= freshEnd && heard[end - tail] == fresh[freshEnd - tail])
+        ++tail;
+    EXPECT_GE(tail, 22050) << "the last selection was not heard to the end";
+    for (long i = offset; i + 441 <= end; i += 441) {
+        bool quiet = true;
+        for (long j = i; j < i + 441 && quiet; ++j)
+            quiet = std::abs(heard[j]) < 200;
+        ASSERT_FALSE(quiet) << "the sound stopped at " << i - offset;
+    }
+}
+
+TEST_F(LivePlay, LoopPlaysThePassesBackToBackUntilPlayIsPressed)
+{
+    Start();
+    EXPECT_TRUE(form->Loop1->isCheckable());
+    EXPECT_FALSE(form->Loop1->isChecked());
+    form->Loop1->trigger();
+    EXPECT_TRUE(form->Loop1->isChecked());
+    EXPECT_TRUE(TStartup::StoredPreferences().Loop) << "remembered with the preferences";
+
+    const std::vector<int16_t> voice = Glide(22050 + 3000); // a pass that ends in the middle of a block
+    OpenClip(voice);
+    soundtest::Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+    Click(form->PlayButton);
+    ASSERT_TRUE(form->Playing);
+    bool downThroughout = true;
+    // Two passes and a half, by what the monitor has heard.
+    const long wanted = static_cast<long>(5 * voice.size() / 2);
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] {
+            downThroughout = downThroughout && form->Playing && form->PlayButton->Down();
+            return static_cast<long>(capture.Count()) > wanted + 22050;
+        },
+        30000));
+    EXPECT_TRUE(downThroughout);
+    Click(form->PlayButton);
+    WaitUntilPlayIsUp();
+    const std::vector<int16_t> heard = Played(capture);
+
+    const long offset = Offset(heard, voice);
+    ASSERT_GE(offset, 0);
+    ASSERT_GE(heard.size(), offset + 2 * voice.size());
+    for (size_t i = 0; i < 2 * voice.size(); ++i)
+        ASSERT_EQ(heard[offset + i], voice[i % voice.size()]) << "pass " << i / voice.size() << " sample "
+                                                               << i % voice.size();
+    EXPECT_LT(soundtest::LastAbove(heard, 0), offset + static_cast<long>(5 * voice.size())) << "Play did not stop it";
+
+    // The next window starts with Loop on.
+    CloseMainWindow(form);
+    Start();
+    EXPECT_TRUE(form->Loop1->isChecked());
+    EXPECT_TRUE(form->LoopPlayback);
+}
+
+TEST_F(LivePlay, WithThePreferenceOffAChangeWaitsForTheNextPlay)
+{
+    TStartup preferences;
+    EXPECT_TRUE(preferences.HearEffectChanges->isChecked()) << "on by default";
+    preferences.HearEffectChanges->setChecked(false);
+    preferences.SavePreferences();
+    Start();
+    EXPECT_FALSE(form->HearChangesWhilePlaying);
+
+    const std::vector<int16_t> voice = Glide(3 * 22050);
+    OpenClip(voice);
+    soundtest::Capture capture("glimmer_speaker.monitor");
+    ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+    PlayAndChangeAt(22050, [this] { Click(form->EchoButton); });
+    WaitUntilPlayIsUp();
+    std::vector<int16_t> heard = Played(capture);
+    long offset = Offset(heard, voice);
+    ASSERT_GE(offset, 0);
+    ASSERT_GE(heard.size(), offset + voice.size());
+    for (size_t i = 0; i < voice.size(); ++i)
+        ASSERT_EQ(heard[offset + i], voice[i]) << "at sample " << i;
+    EXPECT_LE(soundtest::LastAbove(heard, 0), offset + static_cast<long>(voice.size()) - 1);
+
+    // The next Play has the echo.
+    const std::vector<int16_t> echoed = Processed(voice);
+    soundtest::Capture again("glimmer_speaker.monitor");
+    ASSERT_TRUE(again.WaitUntilRunning(seconds(5)));
+    Click(form->PlayButton);
+    WaitUntilPlayIsUp();
+    heard = Played(again);
+    offset = Offset(heard, echoed);
+    ASSERT_GE(offset, 0);
+    ASSERT_GE(heard.size(), offset + echoed.size());
+    for (size_t i = 0; i < echoed.size(); ++i)
+        ASSERT_EQ(heard[offset + i], echoed[i]) << "at sample " << i;
+}
+
+} // namespace
