@@ -206,11 +206,17 @@ TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardFromTheNextBlockOnAtTheSamePo
         form->ResetEffects();
         soundtest::Capture capture("glimmer_speaker.monitor");
         ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
-        const int64_t changedAt = PlayAndChangeAt(2 * 22050, [&] { c.Change(*form); });
+        const int16_t *before = nullptr;
+        const int64_t changedAt = PlayAndChangeAt(2 * 22050, [&] {
+            before = form->WorkData.get();
+            c.Change(*form);
+        });
         const std::vector<int16_t> fresh = Processed(voice);
         ASSERT_NE(fresh, voice) << "the change changes nothing";
-        // The time display and the waveform follow the new clip.
-        ASSERT_TRUE(ProcessEventsUntil([&] { return form->WaveDisplay->SampleData() == form->WorkData.get(); }));
+        // The waveform follows the new clip once it is heard.
+        ASSERT_TRUE(ProcessEventsUntil([&] {
+            return form->WorkData.get() != before && form->WaveDisplay->SampleData() == form->WorkData.get();
+        }));
         EXPECT_TRUE(form->Playing);
         EXPECT_TRUE(form->PlayButton->Down());
         const std::vector<int16_t> work(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
