@@ -167,18 +167,28 @@ void TMainForm::QueueNextBlock(int index)
 {
     if (BytesQueued >= WorkBytes)
         return;
-    const int32_t n = std::min(WorkBytes - BytesQueued, PlayBlockBytes);
     WAVEHDR &header = WaveHeaders[index];
-    std::memcpy(header.lpData, reinterpret_cast<const char *>(WorkData.get()) + BytesQueued, n);
-    if (!FadeFrom.empty()) {
-        // The first block of a newly processed clip fades in over the old.
-        CrossfadeFrom(reinterpret_cast<int16_t *>(header.lpData), n / 2, FadeFrom.data(),
-                      static_cast<int32_t>(FadeFrom.size()), CrossfadeLength(PlayingRate));
-        FadeFrom.clear();
+    int32_t filled = 0;
+    // With the loop on, a block that reaches the end of a pass is filled up
+    // from the start of the next one: no short block, which the device would
+    // finish before the next refill could reach it.
+    for (;;) {
+        const int32_t n = std::min(WorkBytes - BytesQueued, PlayBlockBytes - filled);
+        std::memcpy(header.lpData + filled, reinterpret_cast<const char *>(WorkData.get()) + BytesQueued, n);
+        if (!FadeFrom.empty()) {
+            // The first block of a newly processed clip fades in over the old.
+            CrossfadeFrom(reinterpret_cast<int16_t *>(header.lpData + filled), n / 2, FadeFrom.data(),
+                          static_cast<int32_t>(FadeFrom.size()), CrossfadeLength(PlayingRate));
+            FadeFrom.clear();
+        }
+        filled += n;
+        BytesQueued += n;
+        DeviceBytesQueued += n;
+        if (filled == PlayBlockBytes || !LoopPlayback || WorkBytes <= 0)
+            break;
+        StartNextPass();
     }
-    header.dwBufferLength = static_cast<uint32_t>(n);
-    BytesQueued += n;
-    DeviceBytesQueued += n;
+    header.dwBufferLength = static_cast<uint32_t>(filled);
     if (waveOutWrite(WaveOut, &header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR)
         OutputLost = true;
     ++HeadersQueued;
