@@ -87,8 +87,8 @@ void TMainForm::StartLiveRun(const TEffectSet &effects)
             }
             bool altered = true; // a fresh buffer: the voice is copied in first
             const PipelineResult result =
-                RunEffectPipeline(voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), capacity,
-                                  altered, effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
+                RunEffectPipeline(voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), capacity, altered,
+                                  effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
             if (cancel->load())
                 return;
             // Handed to the window as a shared holder: the posted call must
@@ -164,8 +164,8 @@ void TMainForm::TakeWaitingClip()
         AdoptWaitingClip(0, WorkData.get(), oldSamples);
         return;
     }
-    const int32_t start = MapClipIndex(next, oldSamples, PlayingEffects.Backward, pendingBytes / 2,
-                                       pendingEffects.Backward);
+    const int32_t start =
+        MapClipIndex(next, oldSamples, PlayingEffects.Backward, pendingBytes / 2, pendingEffects.Backward);
     AdoptWaitingClip(2 * start, WorkData.get() + next, oldSamples - next);
 }
 
@@ -228,9 +228,9 @@ void TMainForm::ReopenForWaitingClip(uint32_t rate)
     if (next >= heardSamples && LoopPlayback)
         AdoptWaitingClip(0, heard.Data, heardSamples);
     else
-        AdoptWaitingClip(2 * MapClipIndex(next, heardSamples, heard.Backward, pendingBytes / 2,
-                                          pendingEffects.Backward),
-                         heard.Data + next, heardSamples - next);
+        AdoptWaitingClip(
+            2 * MapClipIndex(next, heardSamples, heard.Backward, pendingBytes / 2, pendingEffects.Backward),
+            heard.Data + next, heardSamples - next);
     PrepareWaveHeader(0);
     PrepareWaveHeader(1);
     waveOutPause(WaveOut);

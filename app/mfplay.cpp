@@ -299,8 +299,8 @@ void TMainForm::PlayTickProgress()
     PruneRetiredClips();
     // The display follows the sound one tick late, on whole samples.
     WaveDisplay->SetStartingPosition(PlayViewPosition);
-    PlayViewPosition = static_cast<int32_t>(std::min<int64_t>(clipBytes, segment.ClipBytes)) /
-                       VoiceFormat.BlockAlign * VoiceFormat.BlockAlign;
+    PlayViewPosition = static_cast<int32_t>(std::min<int64_t>(clipBytes, segment.ClipBytes)) / VoiceFormat.BlockAlign *
+                       VoiceFormat.BlockAlign;
     if (PlayFinished)
         CloseWaveOut();
 }

@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -138,6 +139,15 @@ protected:
     std::unique_ptr<TMainForm> form;
 };
 
+// The milliseconds " POS: mm:ss:hh" shows.
+int ShownMilliseconds(const TMainForm &form)
+{
+    const QStringList parts = form.timeDisplay->text().mid(6).split(QLatin1Char(':'));
+    if (parts.size() != 3)
+        return -1;
+    return parts[0].toInt() * 60000 + parts[1].toInt() * 1000 + parts[2].toInt() * 10;
+}
+
 // Where old's first sample above 500 was heard.
 long Offset(const std::vector<int16_t> &heard, const std::vector<int16_t> &old)
 {
@@ -160,7 +170,7 @@ int16_t Blend(int16_t from, int16_t to, int32_t i)
 // from the same point of the voice (mirrored when backward), with the
 // crossfade between, then nothing.
 void ExpectSwitchedAtABlock(const std::vector<int16_t> &heard, const std::vector<int16_t> &old,
-                            const std::vector<int16_t> &fresh, bool backward, int64_t changedAt)
+                            const std::vector<int16_t> &fresh, bool backward, int64_t changedAt, int32_t &seamAt)
 {
     const long offset = Offset(heard, old);
     ASSERT_GE(offset, 0) << "nothing reached the output";
@@ -173,6 +183,7 @@ void ExpectSwitchedAtABlock(const std::vector<int16_t> &heard, const std::vector
     const auto seam = static_cast<int32_t>(firstDifference / BlockSamples * BlockSamples);
     ASSERT_LT(firstDifference - seam, static_cast<size_t>(FadeSamples)) << "a difference before any seam";
     EXPECT_GE(seam, changedAt) << "the sound changed before the change was made";
+    seamAt = seam;
     std::cout << "change at sample " << changedAt << ", heard from " << seam << " ("
               << (seam - changedAt) * 1000 / 22050 << " ms later)\n";
 
@@ -214,15 +225,24 @@ TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardFromTheNextBlockOnAtTheSamePo
         const std::vector<int16_t> fresh = Processed(voice);
         ASSERT_NE(fresh, voice) << "the change changes nothing";
         // The waveform follows the new clip once it is heard.
-        ASSERT_TRUE(ProcessEventsUntil([&] {
-            return form->WorkData.get() != before && form->WaveDisplay->SampleData() == form->WorkData.get();
-        }));
+        ASSERT_TRUE(ProcessEventsUntil(
+            [&] { return form->WorkData.get() != before && form->WaveDisplay->SampleData() == form->WorkData.get(); }));
         EXPECT_TRUE(form->Playing);
         EXPECT_TRUE(form->PlayButton->Down());
         const std::vector<int16_t> work(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
         EXPECT_EQ(work, fresh) << "WorkData holds the newly processed clip";
+        // A few ticks later the time display counts in the new clip.
+        QTest::qWait(300);
+        const int64_t playedAt = DevicePosition(form->WaveOut);
+        const int shownMs = ShownMilliseconds(*form);
         WaitUntilPlayIsUp();
-        ExpectSwitchedAtABlock(Played(capture), voice, fresh, c.Backward, changedAt);
+        int32_t seam = -1;
+        ExpectSwitchedAtABlock(Played(capture), voice, fresh, c.Backward, changedAt, seam);
+        ASSERT_GE(seam, 0);
+        // The new clip's position: reversed, it went on from voice.size() - 1 - seam.
+        const int64_t inClip =
+            c.Backward ? static_cast<int64_t>(voice.size()) - 1 - seam + (playedAt - seam) : playedAt;
+        EXPECT_NEAR(shownMs, inClip * 1000 / 22050, 350) << "the time display does not follow the new clip";
     }
     EXPECT_TRUE(messages.Shown.empty());
 }
@@ -248,10 +268,14 @@ TEST_F(LivePlay, SlowMonsterMidPlayPlaysTheRestAtHalfTheRateFromTheSamePoint)
     EXPECT_GE(static_cast<int64_t>(same), changedAt) << "changed before the change";
     ASSERT_LT(same, voice.size());
     // Heard at 22050 Hz, the rest of the voice at 11025 Hz lasts twice its
-    // length; the restart of the device costs a few milliseconds either way.
+    // length. The point heard is the device's report, which under load may
+    // lag what has been heard by some 100 ms (heard again at half speed),
+    // and the new device takes a moment to start: half a second either way
+    // still tells it from the old rate (the rest once) and from a restart
+    // (the whole voice twice).
     const long end = soundtest::LastAbove(heard, 500);
     const long rest = static_cast<long>(voice.size() - same);
-    EXPECT_NEAR(end - (offset + static_cast<long>(same)), 2 * rest, 0.25 * 22050);
+    EXPECT_NEAR(end - (offset + static_cast<long>(same)), 2 * rest, 0.5 * 22050);
     // And it goes on from the same point of the glide, an octave down.
     const double expected = GlideFrequency(static_cast<double>(same) / 22050) / 2;
     const double measured = soundtest::Frequency(heard, offset + same + 2205, 4410, 22050);
@@ -354,8 +378,8 @@ TEST_F(LivePlay, LoopPlaysThePassesBackToBackUntilPlayIsPressed)
     ASSERT_GE(offset, 0);
     ASSERT_GE(heard.size(), offset + 2 * voice.size());
     for (size_t i = 0; i < 2 * voice.size(); ++i)
-        ASSERT_EQ(heard[offset + i], voice[i % voice.size()]) << "pass " << i / voice.size() << " sample "
-                                                               << i % voice.size();
+        ASSERT_EQ(heard[offset + i], voice[i % voice.size()])
+            << "pass " << i / voice.size() << " sample " << i % voice.size();
     EXPECT_LT(soundtest::LastAbove(heard, 0), offset + static_cast<long>(5 * voice.size())) << "Play did not stop it";
 
     // The next window starts with Loop on.
