@@ -66,7 +66,9 @@ void TMainForm::EffectSelectionChanged()
 
 void TMainForm::StartLiveRun(const TEffectSet &effects)
 {
-    StopLiveRun();
+    // An older run stops; a clip it already made may still be taken over
+    // until the newer one is ready.
+    CancelLiveRun();
     const uint64_t generation = ++liveGeneration;
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     liveCancel = cancel;
@@ -79,34 +81,34 @@ void TMainForm::StartLiveRun(const TEffectSet &effects)
     const int32_t capacity = WorkCapacity;
     try {
         liveWorker = std::thread([this, voice, cancel, capacity, effects, generation] {
-            std::unique_ptr<int16_t[]> clip;
+            // Out of memory here only means that the change is heard at the
+            // next Play.
             try {
-                clip = std::make_unique<int16_t[]>(static_cast<std::size_t>(capacity / 2 + 1));
+                auto clip = std::make_unique<int16_t[]>(static_cast<std::size_t>(capacity / 2 + 1));
+                bool altered = true; // a fresh buffer: the voice is copied in first
+                const PipelineResult result =
+                    RunEffectPipeline(voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), capacity,
+                                      altered, effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
+                if (cancel->load())
+                    return;
+                // Handed to the window as a shared holder: the posted call
+                // must be copyable.
+                auto made = std::make_shared<std::unique_ptr<int16_t[]>>(std::move(clip));
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, made, bytes = result.WorkBytes, effects, generation] {
+                        LiveRunFinished(generation, std::move(*made), bytes, effects);
+                    },
+                    Qt::QueuedConnection);
             } catch (const std::bad_alloc &) {
-                return;
             }
-            bool altered = true; // a fresh buffer: the voice is copied in first
-            const PipelineResult result =
-                RunEffectPipeline(voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), capacity, altered,
-                                  effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
-            if (cancel->load())
-                return;
-            // Handed to the window as a shared holder: the posted call must
-            // be copyable.
-            auto made = std::make_shared<std::unique_ptr<int16_t[]>>(std::move(clip));
-            QMetaObject::invokeMethod(
-                this,
-                [this, made, bytes = result.WorkBytes, effects, generation] {
-                    LiveRunFinished(generation, std::move(*made), bytes, effects);
-                },
-                Qt::QueuedConnection);
         });
     } catch (const std::system_error &) {
         liveCancel.reset();
     }
 }
 
-void TMainForm::StopLiveRun()
+void TMainForm::CancelLiveRun()
 {
     if (liveCancel)
         liveCancel->store(true);
@@ -114,6 +116,11 @@ void TMainForm::StopLiveRun()
         liveWorker.join();
     liveCancel.reset();
     ++liveGeneration; // a result already posted no longer counts
+}
+
+void TMainForm::StopLiveRun()
+{
+    CancelLiveRun();
     pendingClip.reset();
     pendingBytes = 0;
 }

@@ -445,6 +445,8 @@ private:
     TEffectSet pendingEffects;
     std::vector<std::unique_ptr<int16_t[]>> retiredClips;
     void StartLiveRun(const TEffectSet &effects);
+    // Stops a background run; a clip it made already stays waiting.
+    void CancelLiveRun();
     void LiveRunFinished(uint64_t generation, std::unique_ptr<int16_t[]> clip, int32_t bytes,
                          const TEffectSet &effects);
     // At a block boundary: goes on in the waiting clip from the same point.
