@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -85,6 +86,10 @@ struct WaveOutDevice {
     // stream has run dry, and the server may have moved its read index past
     // the end of the data, so the next data goes where it reads now.
     bool Dry = false;
+    // Once everything is handed over, the time by which all of it has been
+    // heard whatever the server reports, and the byte count it was set for.
+    std::chrono::steady_clock::time_point HeardBy{};
+    uint64_t HeardByMark = 0;
     // Blocks a reset hands back on the event thread.
     std::deque<Block> Returning;
     bool ReturnsPending = false;
@@ -372,9 +377,34 @@ void TimingArrived(pa_stream *stream, int, void *userdata)
     ReturnPlayedBlocks(device);
 }
 
+// A backstop for the drain: what was handed over has been heard by the time
+// it takes to play what was not yet heard, plus the stream's buffer and a
+// second. Should neither the timing info nor the drain's answer get there
+// (PipeWire on a heavily loaded machine sometimes keeps the drain's answer),
+// the blocks still come back then instead of the caller waiting for ever.
+void ReturnOverdueBlocks(WaveOutDevice *device)
+{
+    using namespace std::chrono;
+    if (device->Queue.empty() || !AllHandedOver(device) || device->Paused || !device->Stream) {
+        device->HeardBy = {};
+        return;
+    }
+    const steady_clock::time_point now = steady_clock::now();
+    if (device->HeardBy == steady_clock::time_point{} || device->HeardByMark != device->BytesWritten) {
+        const uint64_t unheard = device->BytesWritten - std::min(device->Played, device->BytesWritten);
+        const pa_usec_t wait = pa_bytes_to_usec(unheard, &device->Spec) + TargetBufferUsec + PA_USEC_PER_SEC;
+        device->HeardBy = now + microseconds(wait);
+        device->HeardByMark = device->BytesWritten;
+    } else if (now >= device->HeardBy) {
+        device->Played = device->BytesWritten;
+        ReturnPlayedBlocks(device);
+    }
+}
+
 void Poll(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void *userdata)
 {
     auto *device = static_cast<WaveOutDevice *>(userdata);
+    ReturnOverdueBlocks(device);
     pa_stream *stream = device->Stream;
     if (!device->Queue.empty() && !device->TimingAsked && stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
         if (pa_operation *op = pa_stream_update_timing_info(stream, TimingArrived, device)) {

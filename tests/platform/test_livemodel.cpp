@@ -25,6 +25,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 using namespace std::chrono_literals;
 using soundtest::Clock;
@@ -390,6 +391,42 @@ TEST_F(LiveModelTest, AStoppedServerHoldsUpOneCallForItsBoundAndTheNextNotAtAll)
     volume = 20000;
     EXPECT_EQ(SetCurrentOutputVolSetting(1, &volume), 0);
     EXPECT_EQ(RawVolume("sink", "glimmer_speaker"), platform::ToServerVolume(20000));
+}
+
+// A playback whose server stops answering once it has everything still
+// ends: its block comes back within the clip's length and a bit more, not
+// never, and the next device plays once the server runs again.
+TEST_F(LiveModelTest, APlaybackEndsThoughItsServerStopsAnsweringAfterTakingEverything)
+{
+    std::vector<int16_t> clip(22050 * 3 / 10, 3000); // 0.3 s
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(clip.data());
+    header.dwBufferLength = static_cast<uint32_t>(clip.size() * 2);
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, nullptr, nullptr, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    std::this_thread::sleep_for(100ms); // the stream's buffer holds the whole clip by now
+    {
+        StoppedServer stopped(soundtest::ServerPid());
+        ASSERT_TRUE(stopped.Stopped());
+        // 0.3 s of clip, the stream's quarter second and the one-second
+        // backstop: done well within 3 s.
+        EXPECT_TRUE(soundtest::Eventually(
+            [&] { return (std::atomic_ref<uint32_t>(header.dwFlags).load() & WHDR_DONE) != 0; }, 3s));
+    }
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    waveOutClose(device);
+    std::this_thread::sleep_for(300ms);
+    header.dwFlags = 0;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, nullptr, nullptr, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_TRUE(
+        soundtest::Eventually([&] { return (std::atomic_ref<uint32_t>(header.dwFlags).load() & WHDR_DONE) != 0; }, 5s));
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
 } // namespace
