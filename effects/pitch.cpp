@@ -18,8 +18,13 @@
 
 #include "effects/sample.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <numbers>
 #include <vector>
@@ -33,197 +38,162 @@ public:
 
 namespace {
 
-// The line index of the value stored D samples before write index w
-// (0 <= D <= L; delay 0 and delay L both read the oldest value).
-inline int32_t IndexAtDelay(int32_t w, int32_t d, int32_t L)
+// The line as one stretch of memory: the last L values stored, oldest
+// first, followed by the values of the samples being processed, so that a
+// tap reads at a fixed distance behind the sample without wrapping. After
+// each chunk the last L values move to the front.
+//
+//   history: [ x[i-L] ... x[i-1] | x[i] x[i+1] ... ]
+//                                  ^ position L + t for sample t of the chunk
+//
+// The value stored m samples before the current one (1 <= m <= L) is at
+// position L + t - m. A tap at delay D reads the slot D places behind the
+// one about to be written, wrapping within L slots: delay 0 and delay L
+// both find the oldest value, and the neighbour of a tap (delay D + dir)
+// may lie one place outside 0..L and wrap as well.
+// (d runs from -1 to L + 1.)
+inline int32_t StoredBefore(int32_t d, int32_t L)
 {
-    return w >= d ? w - d : L - (d - w);
+    int32_t m = d - 1;
+    while (m < 0)
+        m += L;
+    while (m >= L)
+        m -= L;
+    return m + 1;
 }
 
-// The neighbour of index r one step further along the direction of travel.
-inline int32_t Neighbour(int32_t r, int32_t dir, int32_t L)
-{
-    int32_t n = r - dir;
-    if (n < 0)
-        n += L;
-    else if (n >= L)
-        n -= L;
-    return n;
-}
+// Samples of a chunk beyond the history (the history holds L + Chunk
+// values, or twice a line longer than that).
+constexpr int32_t Chunk = 1 << 13;
 
-inline void Forward(int32_t &r, int32_t L)
+// One tap as written: the value v1 gliding towards v2 as k runs from 0 to S.
+inline double TapValue(int32_t v1, int32_t v2, int64_t S, double sD, int64_t k)
 {
-    if (++r == L)
-        r = 0;
-}
-
-// One tap: the value at index r1 gliding towards r2 as k runs from 0 to S.
-inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, double sD, int64_t k)
-{
-    return static_cast<double>(line[r1] * (S - k)) / sD + static_cast<double>(line[r2] * k) / sD;
+    return static_cast<double>(v1 * (S - k)) / sD + static_cast<double>(v2 * k) / sD;
 }
 
 // The two taps' mix as written: a tap whose gain is exactly 0 adds exactly
 // 0, so it is not read.
-[[gnu::always_inline]] inline double ExactMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1, int32_t rB2,
-                                              int64_t S, double sD, int64_t k, double gA, double gB)
+inline double ExactMix(int32_t a1, int32_t a2, int32_t b1, int32_t b2, int64_t S, double sD, int64_t k, double gA,
+                       double gB)
 {
     if (gB == 0.0)
-        return gA * TapValue(line, rA1, rA2, S, sD, k);
+        return gA * TapValue(a1, a2, S, sD, k);
     if (gA == 0.0)
-        return gB * TapValue(line, rB1, rB2, S, sD, k);
-    return gA * TapValue(line, rA1, rA2, S, sD, k) + gB * TapValue(line, rB1, rB2, S, sD, k);
+        return gB * TapValue(b1, b2, S, sD, k);
+    return gA * TapValue(a1, a2, S, sD, k) + gB * TapValue(b1, b2, S, sD, k);
 }
 
-// For S a power of two (up to 2^20) both quotients of a tap, their sum and
-// n times the reciprocal of S are exact: a tap alone at gain 1 is n / S
-// itself either way, half-integers included.
-inline bool ExactQuotients(int64_t S)
+// Whether a tap alone at gain 1, rounded from n times the reciprocal of S,
+// is always the rounding of the quotients as written (for S up to 2^20).
+// For S a power of two both quotients of a tap, their sum and n / S are
+// exact. For S odd, n / S is never a half-integer: it lies at least 1 / 2S
+// (at least 2^-21) from every one, far beyond the 2^-36 by which either
+// computation may miss it, so both round to the nearest integer of n / S.
+// Only an even S that is no power of two can meet a half-integer exactly,
+// where the quotients' rounding error decides.
+inline bool TapAloneNeedsNoCheck(int64_t S)
 {
-    return (S & (S - 1)) == 0;
+    return (S & (S - 1)) == 0 || (S & 1) == 1;
 }
 
-// Round(ExactMix) without the divisions. A tap's two correctly rounded
-// quotients and their sum are within 2^-37 of n / S, n = line[r1] (S - k) +
-// line[r2] k (each quotient is below 2^15), and so is n times the reciprocal
-// of S for S up to 2^20; with gains of at most 1 the two mixes differ by
-// under 2^-33. Wherever the approximate mix lies at least 2^-30 from a
-// half-integer both round to the same integer (a tap alone at gain 1 is a
-// multiple of 1 / S, at least 2^-21 from any half-integer it is not equal
-// to); nearer, the quotients decide as written.
-[[gnu::always_inline]] inline int64_t RoundedMix(const int16_t *line, int32_t rA1, int32_t rA2, int32_t rB1,
-                                                 int32_t rB2, int64_t S, double sD, double inverseS, int64_t k,
-                                                 double gA, double gB)
+// Rounding without the divisions. A tap's two correctly rounded quotients
+// and their sum are within 2^-37 of n / S, n = v1 (S - k) + v2 k (each
+// quotient is below 2^15), and so is n times the reciprocal of S for S up
+// to 2^20; with gains of at most 1 the two mixes differ by under 2^-33.
+// Wherever the approximate mix lies more than 2^-30 from a half-integer
+// both round to the same integer; nearer, the quotients decide as written.
+inline bool NearHalf(double approx, int64_t rounded)
 {
-    auto tap = [&](int32_t r1, int32_t r2) {
-        return static_cast<double>(line[r1] * (S - k) + line[r2] * k) * inverseS;
-    };
-    double approx;
-    if (gB == 0.0)
-        approx = gA * tap(rA1, rA2);
-    else if (gA == 0.0)
-        approx = gB * tap(rB1, rB2);
-    else
-        approx = gA * tap(rA1, rA2) + gB * tap(rB1, rB2);
-    const int64_t a = RoundHalfEven(approx);
-    if (std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) > 0x1p-30 ||
-        (ExactQuotients(S) && ((gA == 1.0 && gB == 0.0) || (gA == 0.0 && gB == 1.0))))
-        return a;
-    return RoundHalfEven(ExactMix(line, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
+    return std::fabs(std::fabs(approx - static_cast<double>(rounded)) - 0.5) <= 0x1p-30;
 }
 
 // Plain: no dry signal, the wet one at gain 1 and no feedback, as for every
 // amount of the pitch bar and both sweeps. Then a * 0 + x is x and x * 0 +
-// a * 1 is a, exactly: the line keeps the input and the output is the tap's
-// value, clipped.
+// a * 1 is a, exactly: the line keeps the input and the output is the mix,
+// clipped.
 template <bool Sweep, bool Plain> class Shifter final : public PitchShifterState {
 public:
     Shifter(const PitchShiftPlan &p, int32_t clipCount)
         : plan(p), L(p.L), Dmin(p.Dmin), D0(p.D0), dir(p.Dir), dryGain(p.DryGain), wetGain(p.WetGain),
-          feedback(p.Feedback), line(static_cast<size_t>(p.L), 0), S(p.S), sD(static_cast<double>(p.S)),
+          feedback(p.Feedback), chunk(std::max(Chunk, p.L)),
+          history(static_cast<size_t>(p.L) + static_cast<size_t>(chunk), 0), S(p.S), sD(static_cast<double>(p.S)),
           inverseS(1.0 / sD),
           // Past 2^20 samples a step the reciprocal is not close enough
-          // (see RoundedMix); a sweep only moves S between its two ends.
+          // (see NearHalf); a sweep only moves S between its two ends.
           quotientShortcut(std::max(p.S, Sweep ? p.SMax : p.S) <= (int64_t{1} << 20)), G(p.G), cnt(p.G), DA(p.D0),
-          DB(p.D0), e(ProgressStep > 0 ? clipCount / ProgressStep : 0), untilAdvance(e)
+          DB(p.D0), e(ProgressStep > 0 ? clipCount / ProgressStep : 0)
     {
+        if constexpr (Plain)
+            halves.resize(static_cast<size_t>(chunk));
         for (int32_t j = 0; j < PitchCrossfadeLength; ++j) {
             sinTable[j] = std::sin(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
             cosTable[j] = std::cos(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
         }
         tableA = sinTable;
         tableB = cosTable;
-        rA1 = IndexAtDelay(w, DA, L);
-        rA2 = Neighbour(rA1, dir, L);
+        Locate();
     }
 
-    // The next Count samples of the clip; returns the gauge units due.
+    // The next Count samples of the clip; returns the gauge units due: one
+    // after every e-th sample of the clip.
     int32_t Process(int16_t *Samples, int32_t Count) override
     {
         int32_t units = 0;
-        int16_t *const ln = line.data();
-        for (int32_t i = 0; i < Count; ++i) {
-            if constexpr (Plain) {
-                // Between crossfades, with one tap alone at gain 1, the samples
-                // before the next event (a step of the delays, a change of S, a
-                // move of the gauge, the last sample) only read the tap and move
-                // the indices on; they run in a loop of their own and the event
-                // sample goes through the full step below.
-                const bool aAlone = gA == 1.0 && gB == 0.0;
-                if (c == 0 && (S - k > 2 || !plan.Steps) && quotientShortcut && (aAlone || (gA == 0.0 && gB == 1.0))) {
-                    int64_t quiet = Count - 1 - i;
-                    if (e > 0)
-                        quiet = std::min<int64_t>(quiet, untilAdvance - 1);
-                    if (plan.Steps) {
-                        quiet = std::min(quiet, S - 1 - k);
-                        if constexpr (Sweep)
-                            quiet = std::min(quiet, plan.Q - 1 - q);
-                    }
-                    if (quiet > 0) {
-                        int32_t r1 = aAlone ? rA1 : rB1;
-                        int32_t r2 = aAlone ? rA2 : rB2;
-                        const int64_t kStep = plan.Steps ? 1 : 0;
-                        const bool exactTap = ExactQuotients(S);
-                        for (int64_t j = 0; j < quiet; ++j, ++i, k += kStep) {
-                            // The taps are read before the input is stored, as below.
-                            const double approx = static_cast<double>(ln[r1] * (S - k) + ln[r2] * k) * inverseS;
-                            int64_t a = RoundHalfEven(approx);
-                            if (!exactTap && std::fabs(std::fabs(approx - static_cast<double>(a)) - 0.5) <= 0x1p-30)
-                                a = RoundHalfEven(TapValue(ln, r1, r2, S, sD, k));
-                            ln[w] = Samples[i];
-                            Samples[i] = Clip16(a);
-                            Forward(w, L);
-                            Forward(r1, L);
-                            Forward(r2, L);
-                        }
-                        // The other tap's indices move on as far.
-                        const int32_t moved = static_cast<int32_t>(quiet % L);
-                        auto along = [&](int32_t r) { return r + moved >= L ? r + moved - L : r + moved; };
-                        rA1 = aAlone ? r1 : along(rA1);
-                        rA2 = aAlone ? r2 : along(rA2);
-                        rB1 = aAlone ? along(rB1) : r1;
-                        rB2 = aAlone ? along(rB2) : r2;
-                        if (e > 0)
-                            untilAdvance -= static_cast<int32_t>(quiet);
-                        if constexpr (Sweep) {
-                            if (plan.Steps)
-                                q += quiet;
-                        }
-                    }
-                }
-            }
-            const int64_t a = quotientShortcut ? RoundedMix(ln, rA1, rA2, rB1, rB2, S, sD, inverseS, k, gA, gB)
-                                               : RoundHalfEven(ExactMix(ln, rA1, rA2, rB1, rB2, S, sD, k, gA, gB));
-            const int32_t x = Samples[i];
-            if constexpr (Plain) {
-                ln[w] = static_cast<int16_t>(x);
-                Samples[i] = Clip16(a);
-            } else {
-                ln[w] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + x));
-                Samples[i] = Clip16(RoundHalfEven(x * dryGain + static_cast<double>(a) * wetGain));
-            }
+        if (e > 0)
+            units = static_cast<int32_t>((done + Count) / e - done / e);
+        done += Count;
+        int16_t *const h = history.data();
+        for (int32_t at = 0; at < Count;) {
+            const int32_t n = std::min(chunk, Count - at);
+            ProcessChunk(Samples + at, n);
+            // The last L values stored move to the front.
+            std::memmove(h, h + n, static_cast<size_t>(L) * sizeof(int16_t));
+            at += n;
+        }
+        return units;
+    }
 
-            if (c > 0) {
-                --c;
-                gA = tableA[c];
-                gB = tableB[c];
-            }
-            if (e > 0 && --untilAdvance == 0) {
-                untilAdvance = e;
-                ++units;
-            }
-            Forward(w, L);
-            Forward(rA1, L);
-            Forward(rA2, L);
-            Forward(rB1, L);
-            Forward(rB2, L);
+private:
+    // Where the four tap values lie behind the sample being written.
+    void Locate()
+    {
+        mA1 = StoredBefore(DA, L);
+        mA2 = StoredBefore(DA + dir, L);
+        mB1 = StoredBefore(DB, L);
+        mB2 = StoredBefore(DB + dir, L);
+    }
 
+    // The chunk's samples in runs between two steps of the delays: within
+    // a run the four taps move on with the samples and k grows by one a
+    // sample (stays 0 when the delays never move).
+    void ProcessChunk(int16_t *x, int32_t n)
+    {
+        int16_t *const h = history.data() + L; // h[t] is sample t's slot
+        if constexpr (Plain)
+            std::memcpy(h, x, static_cast<size_t>(n) * sizeof(int16_t));
+        int32_t t = 0;
+        while (t < n) {
+            if (plan.Steps && k == 0 && quotientShortcut)
+                t += WholeSteps(x, h, t, n);
+            if (t == n)
+                break;
+            int32_t len = n - t;
+            if (plan.Steps) {
+                len = static_cast<int32_t>(std::min<int64_t>(len, S - k));
+                // (A Q below 1 moves S after every sample.)
+                if constexpr (Sweep)
+                    len = static_cast<int32_t>(std::min<int64_t>(len, std::max<int64_t>(plan.Q - q, 1)));
+            }
+            Run(x, h, t, len);
+            t += len;
             if (!plan.Steps)
                 continue;
             if constexpr (Sweep) {
-                // The sweep moves S first; k may then already be past the new S,
-                // which is why the step below tests k >= S.
-                if (++q >= plan.Q) {
+                // The sweep moves S first; k may then already be past the new
+                // S, which is why the step below tests k >= S.
+                q += len;
+                if (q >= plan.Q) {
                     q = 0;
                     S += plan.SDir;
                     if (S > plan.SMax)
@@ -235,39 +205,301 @@ public:
                     G = PitchRestartSteps(L, Dmin, S);
                 }
             }
-            if (++k < S)
+            k += len;
+            if (k < S)
                 continue;
-            k = 0;
-            DA += dir;
-            DB += dir;
-            DA = DA > L ? L : (DA < Dmin ? Dmin : DA);
-            DB = DB > L ? L : (DB < Dmin ? Dmin : DB);
-            rA1 = IndexAtDelay(w, DA, L);
-            rB1 = IndexAtDelay(w, DB, L);
-            if (--cnt <= 0) {
-                c = PitchCrossfadeLength;
-                cnt = G;
-                if (nextIsB) {
-                    // A fades out, B starts again and fades in.
-                    DB = D0;
-                    rB1 = IndexAtDelay(w, DB, L);
-                    tableA = sinTable;
-                    tableB = cosTable;
-                } else {
-                    DA = D0;
-                    rA1 = IndexAtDelay(w, DA, L);
-                    tableA = cosTable;
-                    tableB = sinTable;
-                }
-                nextIsB = !nextIsB;
-            }
-            rA2 = Neighbour(rA1, dir, L);
-            rB2 = Neighbour(rB1, dir, L);
+            Step();
         }
-        return units;
     }
 
-private:
+    // Steps a tap at delay D can take (D and the neighbour moving by dir
+    // each step) while both stay within 1..L, where they read exactly D
+    // and D + dir samples back, and the delay needs no clamping.
+    int64_t RegularSteps(int32_t D) const
+    {
+        const int32_t lowest = std::max(Dmin, 1);
+        if (D < lowest || D > L)
+            return 0;
+        return dir < 0 ? D - lowest : L - D;
+    }
+
+    // From the start of a step: as many whole steps as lie before the end
+    // of the chunk, the next restart, the next move of S and the edges of
+    // the delays' regular range, each within a crossfade or each outside
+    // one, in one loop of steps and samples. Returns the samples done.
+    int32_t WholeSteps(int16_t *x, int16_t *h, int32_t t, int32_t n)
+    {
+        int64_t steps = std::min<int64_t>((n - t) / S, cnt - 1);
+        if constexpr (Sweep)
+            steps = std::min(steps, std::max<int64_t>(plan.Q - q - 1, 0) / S);
+        const bool aAlone = gB == 0.0;
+        if (c == 0)
+            steps = std::min(steps, RegularSteps(aAlone ? DA : DB));
+        else
+            steps = std::min({steps, c / S, RegularSteps(DA), RegularSteps(DB)});
+        if (steps <= 0)
+            return 0;
+        const int32_t samples = static_cast<int32_t>(steps * S);
+        if (c == 0) {
+            const int32_t D = aAlone ? DA : DB;
+            if (dir < 0)
+                AloneSteps<-1>(x + t, h + t, h + t - D, steps);
+            else
+                AloneSteps<+1>(x + t, h + t, h + t - D, steps);
+        } else {
+            CrossfadeSteps(x + t, h + t, h + t - DA, h + t - DB, steps);
+        }
+        if constexpr (Sweep)
+            q += samples;
+        cnt -= static_cast<int32_t>(steps);
+        DA = static_cast<int32_t>(std::clamp<int64_t>(DA + dir * steps, Dmin, L));
+        DB = static_cast<int32_t>(std::clamp<int64_t>(DB + dir * steps, Dmin, L));
+        Locate();
+        return samples;
+    }
+
+    // One tap alone: sample j of step s reads r[j] and its neighbour r[j -
+    // Dir] with r = the tap's value at the step's first sample; the next
+    // step starts S - Dir values on, as the delay moves by Dir.
+    template <int Dir> void AloneSteps(int16_t *x, int16_t *h, const int16_t *r, int64_t steps)
+    {
+        const int64_t s = S;
+        const double inv = inverseS;
+        const bool check = !TapAloneNeedsNoCheck(s);
+        if constexpr (Plain) {
+            // A half-integer (one sample in S / 2 where S is even) goes by
+            // the quotients as written; the outputs feed nothing back, so
+            // those samples are noted in passing and mended afterwards,
+            // with no branch in the loop.
+            int32_t noted = 0;
+#if defined(__SSE2__)
+            if (s >= 4 && s <= 32767) {
+                noted = check ? VectorSteps<Dir, true>(x, r, steps) : VectorSteps<Dir, false>(x, r, steps);
+                Mend(x, noted);
+                return;
+            }
+#endif
+            if (check) {
+                int32_t at = 0;
+                for (int64_t step = 0; step < steps; ++step, r += s - Dir) {
+                    for (int64_t j = 0; j < s; ++j, ++at) {
+                        const int32_t v1 = r[j], v2 = r[j - Dir];
+                        const double approx = static_cast<double>(v1 * (s - j) + v2 * j) * inv;
+                        const int64_t a = RoundHalfEven(approx);
+                        x[at] = Clip16(a);
+                        halves[static_cast<size_t>(noted)] = {r + j, -Dir, at, static_cast<int32_t>(j), 1};
+                        noted += NearHalf(approx, a) ? 1 : 0;
+                    }
+                }
+                Mend(x, noted);
+                return;
+            }
+        }
+        for (int64_t step = 0; step < steps; ++step, x += s, h += s, r += s - Dir) {
+            for (int64_t j = 0; j < s; ++j) {
+                const int32_t v1 = r[j], v2 = r[j - Dir];
+                const double approx = static_cast<double>(v1 * (s - j) + v2 * j) * inv;
+                int64_t a = RoundHalfEven(approx);
+                if (check && NearHalf(approx, a)) [[unlikely]]
+                    a = RoundHalfEven(TapValue(v1, v2, s, sD, j));
+                Store(x, h, static_cast<int32_t>(j), a);
+            }
+        }
+    }
+
+    // The noted samples by the quotients as written.
+    void Mend(int16_t *x, int32_t noted) const
+    {
+        for (int32_t i = 0; i < noted; ++i) {
+            const Half &m = halves[static_cast<size_t>(i)];
+            for (int32_t lane = 0; lane < 4; ++lane) {
+                if (m.lanes & (1 << lane)) {
+                    const int32_t j = m.k + lane;
+                    x[m.at + lane] = Clip16(RoundHalfEven(TapValue(m.r[lane], m.r[lane + m.next], S, sD, j)));
+                }
+            }
+        }
+    }
+
+#if defined(__SSE2__)
+    // AloneSteps four samples at a time for S from 4 to 32767: the pairs
+    // (v1, v2) times the weights (S - k, k) summed as 16-bit products into
+    // 32-bit n (|n| <= 32768 S), n times 1 / S in doubles, rounded half to
+    // even by the conversion and clipped by the saturating pack. The last
+    // S mod 4 samples of each step go one at a time. Returns the samples
+    // noted near a half-integer (Check).
+    template <int Dir, bool Check> int32_t VectorSteps(int16_t *x, const int16_t *r, int64_t steps)
+    {
+        const int32_t s = static_cast<int32_t>(S);
+        if (weightsFor != s) {
+            weights.resize(2 * static_cast<size_t>(s) + 8);
+            for (int32_t j = 0; j < s; ++j) {
+                weights[2 * static_cast<size_t>(j)] = static_cast<int16_t>(s - j);
+                weights[2 * static_cast<size_t>(j) + 1] = static_cast<int16_t>(j);
+            }
+            weightsFor = s;
+        }
+        const int16_t *const wt = weights.data();
+        const __m128d inv = _mm_set1_pd(inverseS);
+        const __m128d signless = _mm_castsi128_pd(_mm_set1_epi64x(INT64_MAX));
+        const __m128d half = _mm_set1_pd(0.5);
+        const __m128d near = _mm_set1_pd(0x1p-30);
+        const int32_t whole = s & ~3;
+        int32_t noted = 0;
+        int32_t at = 0;
+        for (int64_t step = 0; step < steps; ++step, r += s - Dir) {
+            int32_t j = 0;
+            for (; j < whole; j += 4, at += 4) {
+                const __m128i v1 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(r + j));
+                const __m128i v2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(r + j - Dir));
+                const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i *>(wt + 2 * j));
+                const __m128i n = _mm_madd_epi16(_mm_unpacklo_epi16(v1, v2), w);
+                const __m128d lo = _mm_mul_pd(_mm_cvtepi32_pd(n), inv);
+                const __m128d hi = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(n, 0xEE)), inv);
+                const __m128i rlo = _mm_cvtpd_epi32(lo);
+                const __m128i rhi = _mm_cvtpd_epi32(hi);
+                const __m128i rounded = _mm_unpacklo_epi64(rlo, rhi);
+                _mm_storel_epi64(reinterpret_cast<__m128i *>(x + at), _mm_packs_epi32(rounded, rounded));
+                if constexpr (Check) {
+                    auto nearHalf = [&](__m128d approx, __m128i a) {
+                        const __m128d off = _mm_and_pd(_mm_sub_pd(approx, _mm_cvtepi32_pd(a)), signless);
+                        return _mm_movemask_pd(_mm_cmple_pd(_mm_and_pd(_mm_sub_pd(off, half), signless), near));
+                    };
+                    const int lanes = nearHalf(lo, rlo) | (nearHalf(hi, rhi) << 2);
+                    halves[static_cast<size_t>(noted)] = {r + j, -Dir, at, j, lanes};
+                    noted += lanes != 0 ? 1 : 0;
+                }
+            }
+            for (; j < s; ++j, ++at) {
+                const int32_t v1 = r[j], v2 = r[j - Dir];
+                const double approx = static_cast<double>(v1 * (s - j) + v2 * j) * inverseS;
+                const int64_t a = RoundHalfEven(approx);
+                x[at] = Clip16(a);
+                if constexpr (Check) {
+                    halves[static_cast<size_t>(noted)] = {r + j, -Dir, at, j, 1};
+                    noted += NearHalf(approx, a) ? 1 : 0;
+                }
+            }
+        }
+        return noted;
+    }
+#endif
+
+    // Both taps within a crossfade, their gains following the tables.
+    void CrossfadeSteps(int16_t *x, int16_t *h, const int16_t *ra, const int16_t *rb, int64_t steps)
+    {
+        const int64_t s = S;
+        const double inv = inverseS;
+        for (int64_t step = 0; step < steps; ++step, x += s, h += s, ra += s - dir, rb += s - dir) {
+            for (int64_t j = 0; j < s; ++j) {
+                const int32_t a1 = ra[j], a2 = ra[j - dir], b1 = rb[j], b2 = rb[j - dir];
+                const double approx = gA * (static_cast<double>(a1 * (s - j) + a2 * j) * inv) +
+                                      gB * (static_cast<double>(b1 * (s - j) + b2 * j) * inv);
+                int64_t a = RoundHalfEven(approx);
+                if (NearHalf(approx, a)) [[unlikely]]
+                    a = RoundHalfEven(ExactMix(a1, a2, b1, b2, s, sD, j, gA, gB));
+                Store(x, h, static_cast<int32_t>(j), a);
+                --c;
+                gA = tableA[c];
+                gB = tableB[c];
+            }
+        }
+    }
+
+    // One step of both delays, and every G steps a restart of one tap.
+    void Step()
+    {
+        k = 0;
+        DA += dir;
+        DB += dir;
+        DA = DA > L ? L : (DA < Dmin ? Dmin : DA);
+        DB = DB > L ? L : (DB < Dmin ? Dmin : DB);
+        if (--cnt <= 0) {
+            c = PitchCrossfadeLength;
+            cnt = G;
+            if (nextIsB) {
+                // A fades out, B starts again and fades in.
+                DB = D0;
+                tableA = sinTable;
+                tableB = cosTable;
+            } else {
+                DA = D0;
+                tableA = cosTable;
+                tableB = sinTable;
+            }
+            nextIsB = !nextIsB;
+        }
+        Locate();
+    }
+
+    // Samples t .. t + len - 1 with the delays as they are.
+    void Run(int16_t *x, int16_t *h, int32_t t, int32_t len)
+    {
+        const int64_t kStep = plan.Steps ? 1 : 0;
+        int64_t kk = k;
+        // While a crossfade runs the gains follow the tables, a sample at a
+        // time: each sample uses the gains as they are, then they move on.
+        while (len > 0 && c > 0) {
+            const int32_t a1 = h[t - mA1], a2 = h[t - mA2], b1 = h[t - mB1], b2 = h[t - mB2];
+            int64_t a;
+            if (quotientShortcut) {
+                const double tapA = static_cast<double>(a1 * (S - kk) + a2 * kk) * inverseS;
+                const double tapB = static_cast<double>(b1 * (S - kk) + b2 * kk) * inverseS;
+                const double approx = gA * tapA + gB * tapB;
+                a = RoundHalfEven(approx);
+                if (NearHalf(approx, a))
+                    a = RoundHalfEven(ExactMix(a1, a2, b1, b2, S, sD, kk, gA, gB));
+            } else {
+                a = RoundHalfEven(ExactMix(a1, a2, b1, b2, S, sD, kk, gA, gB));
+            }
+            Store(x, h, t, a);
+            --c;
+            gA = tableA[c];
+            gB = tableB[c];
+            ++t;
+            --len;
+            kk += kStep;
+        }
+        if (len <= 0)
+            return;
+        // Between crossfades one tap alone has gain 1 and the other 0 (the
+        // tables end on sin 0 and cos 0, exactly 0 and 1): the mix is that
+        // tap's value.
+        const bool aAlone = gB == 0.0;
+        const int16_t *const p1 = h + t - (aAlone ? mA1 : mB1);
+        const int16_t *const p2 = h + t - (aAlone ? mA2 : mB2);
+        int16_t *const xt = x + t;
+        int16_t *const ht = h + t;
+        if (quotientShortcut && TapAloneNeedsNoCheck(S)) {
+            for (int32_t j = 0; j < len; ++j, kk += kStep)
+                Store(xt, ht, j, RoundHalfEven(static_cast<double>(p1[j] * (S - kk) + p2[j] * kk) * inverseS));
+        } else if (quotientShortcut) {
+            for (int32_t j = 0; j < len; ++j, kk += kStep) {
+                const double approx = static_cast<double>(p1[j] * (S - kk) + p2[j] * kk) * inverseS;
+                int64_t a = RoundHalfEven(approx);
+                if (NearHalf(approx, a))
+                    a = RoundHalfEven(TapValue(p1[j], p2[j], S, sD, kk));
+                Store(xt, ht, j, a);
+            }
+        } else {
+            for (int32_t j = 0; j < len; ++j, kk += kStep)
+                Store(xt, ht, j, RoundHalfEven(TapValue(p1[j], p2[j], S, sD, kk)));
+        }
+    }
+
+    // Sample t's input goes into the line (or, with feedback, the input and
+    // the fed-back mix a), and its output replaces it.
+    [[gnu::always_inline]] void Store(int16_t *x, int16_t *h, int32_t t, int64_t a) const
+    {
+        const int32_t in = x[t];
+        if constexpr (Plain) {
+            x[t] = Clip16(a); // the chunk's inputs are in the line already
+        } else {
+            h[t] = Wrap16(RoundHalfEven(static_cast<double>(a) * feedback + in));
+            x[t] = Clip16(RoundHalfEven(in * dryGain + static_cast<double>(a) * wetGain));
+        }
+    }
+
     const PitchShiftPlan plan;
     const int32_t L;
     const int32_t Dmin;
@@ -276,7 +508,8 @@ private:
     const double dryGain;
     const double wetGain;
     const double feedback;
-    std::vector<int16_t> line;
+    const int32_t chunk;
+    std::vector<int16_t> history; // L values stored before the chunk, then the chunk's
     double sinTable[PitchCrossfadeLength];
     double cosTable[PitchCrossfadeLength];
     int64_t S;
@@ -295,13 +528,25 @@ private:
     int64_t q = 0;
     int32_t DA;
     int32_t DB;
-    int32_t w = 0;
-    int32_t rA1 = 0;
-    int32_t rA2 = 0;
-    int32_t rB1 = 0;
-    int32_t rB2 = 0;
+    int32_t mA1 = 1; // the taps' values were stored this many samples before
+    int32_t mA2 = 1;
+    int32_t mB1 = 1;
+    int32_t mB2 = 1;
     const int32_t e;
-    int32_t untilAdvance;
+    int64_t done = 0; // samples processed
+    // Samples of a run of whole steps whose mix came near a half-integer.
+    // (lanes: which of the four samples from at on; r: their first tap
+    // values, the neighbours next places on.)
+    struct Half {
+        const int16_t *r;
+        int32_t next;
+        int32_t at;
+        int32_t k;
+        int32_t lanes;
+    };
+    std::vector<Half> halves;
+    std::vector<int16_t> weights; // (S - k, k) for k = 0 .. S - 1
+    int32_t weightsFor = 0;       // the S they are for
 };
 
 } // namespace
