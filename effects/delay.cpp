@@ -24,7 +24,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -128,10 +133,37 @@ int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t Dec
 // The glide's two quotients are not divided out sample by sample: their sum
 // differs from (line[r2] (S - k) + line[r1] k) / S by under 2^-36 (each is
 // correctly rounded and below 2^15), and the product with 1 / S by under
-// 2^-35 as well, so wherever the sum with the dry part lies at least 2^-30
+// 2^-35 as well, so wherever the sum with the dry part lies more than 2^-30
 // from a half-integer both round to the same integer. Only there (and for
 // lines of more than 2^20 samples per step) the quotients are computed as
 // written.
+//
+// The line is kept as one stretch of memory, the last L values stored
+// followed by the chunk being processed (as in the pitch shifter), so a tap
+// m samples back is at a fixed distance behind the sample:
+//
+//   history: [ L values stored before the chunk | the chunk's slots ]
+//                                                 ^ slot t of sample t
+//
+// Slot t first takes the input, the taps are read (m = 0 is that input),
+// and with feedback the slot then takes the fed-back value.
+namespace {
+
+// Samples of a chunk beyond the history.
+constexpr int32_t DelayChunk = 1 << 13;
+
+// d mod L in 0..L - 1 for d in -L..2L.
+inline int32_t SlotsBack(int32_t d, int32_t L)
+{
+    while (d < 0)
+        d += L;
+    while (d >= L)
+        d -= L;
+    return d;
+}
+
+} // namespace
+
 ModulatedDelayStream::ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
                                            double DryGain, double Feedback)
 {
@@ -151,80 +183,182 @@ ModulatedDelayStream::ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, in
     }
     dryGain = DryGain;
     feedback = Feedback;
-    line.assign(static_cast<std::size_t>(L), 0);
+    chunk = std::max(DelayChunk, L);
+    history.assign(static_cast<std::size_t>(L) + static_cast<std::size_t>(chunk), 0);
     D = static_cast<int32_t>(RoundHalfEven((L + Dmin) * 0.5));
     sD = static_cast<double>(S);
     inverseS = 1.0 / sD;
     noFeedback = Feedback == 0.0;
     quotientShortcut = S <= (int64_t{1} << 20) && std::fabs(DryGain) <= 16.0;
+    // Four at a time: the weights as 16-bit values, and every value within
+    // the 32-bit range of the conversions.
+    fourAtATime = quotientShortcut && S <= 32767 && std::fabs(Feedback) <= 16.0;
+    if (fourAtATime) {
+        weights.resize(2 * static_cast<std::size_t>(S) + 8);
+        for (int64_t j = 0; j < S; ++j) {
+            weights[2 * static_cast<std::size_t>(j)] = static_cast<int16_t>(S - j);
+            weights[2 * static_cast<std::size_t>(j) + 1] = static_cast<int16_t>(j);
+        }
+        if (noFeedback)
+            halves.resize(static_cast<std::size_t>(chunk));
+    }
     // D = 0 and D = L both name the slot being written.
-    r1 = (L - D) % L;
-    r2 = (r1 + dir) % L;
+    m1 = SlotsBack(D, L);
+    m2 = SlotsBack(D - dir, L);
     e = ProgressInterval(Count);
-    untilAdvance = e;
 }
 
 int32_t ModulatedDelayStream::Process(int16_t *Samples, int32_t n)
 {
-    if (line.empty() || !Samples || n <= 0)
+    if (history.empty() || !Samples || n <= 0)
         return 0;
-    return sweeping ? Run<true>(Samples, n) : Run<false>(Samples, n);
-}
-
-template <bool Sweeping> int32_t ModulatedDelayStream::Run(int16_t *Samples, int32_t Count)
-{
-    int16_t *const ln = line.data();
-    int32_t units = 0;
-    // Each input is stored before the taps are read, so the tap at offset D
-    // reads the value stored D samples earlier (the current input for D = 0
-    // or L). While k runs from 0 to S the weight glides from r2 (the old
-    // offset) to r1 (the new one).
-    for (int32_t i = 0; i < Count; ++i) {
-        const int32_t x = Samples[i];
-        ln[w] = static_cast<int16_t>(x);
-        int64_t v;
-        if constexpr (Sweeping) {
-            const double dry = x * dryGain;
-            const int64_t a = ln[r2];
-            const int64_t b = ln[r1];
-            const double approx = dry + static_cast<double>(a * (S - k) + b * k) * inverseS;
-            v = RoundHalfEven(approx);
-            if (!quotientShortcut || std::fabs(std::fabs(approx - static_cast<double>(v)) - 0.5) <= 0x1p-30)
-                v = RoundHalfEven(dry + static_cast<double>(a * (S - k)) / sD + static_cast<double>(b * k) / sD);
-        } else {
-            v = RoundHalfEven(x * dryGain + static_cast<double>(ln[r2]));
-        }
-        Samples[i] = Clip16(v);
-        // Without feedback v * 0 + x is x itself: the line keeps the input.
-        if (!noFeedback)
-            ln[w] = Clip16(RoundHalfEven(static_cast<double>(v) * feedback + ln[w]));
-        if (e > 0 && --untilAdvance == 0) {
-            untilAdvance = e;
-            ++units;
-        }
-
-        if (++w == L)
-            w = 0;
-        if (++r1 == L)
-            r1 = 0;
-        if (++r2 == L)
-            r2 = 0;
-
-        if constexpr (Sweeping) {
-            if (++k == S) {
+    // One gauge unit after every e-th sample of the clip.
+    const int32_t units = e > 0 ? static_cast<int32_t>((done + n) / e - done / e) : 0;
+    done += n;
+    int16_t *const front = history.data();
+    for (int32_t at = 0; at < n;) {
+        const int32_t count = std::min(chunk, n - at);
+        int16_t *const x = Samples + at;
+        int16_t *const h = front + L;
+        std::memcpy(h, x, static_cast<std::size_t>(count) * sizeof(int16_t));
+        for (int32_t t = 0; t < count;) {
+            const int32_t len = sweeping ? static_cast<int32_t>(std::min<int64_t>(count - t, S - k)) : count - t;
+            Run(x, h, t, len);
+            t += len;
+            if (!sweeping)
+                continue;
+            k += len;
+            if (k == S) {
                 k = 0;
                 if (D <= Dmin)
                     dir = +1;
                 if (D >= L)
                     dir = -1;
                 D += dir;
-                r1 = w >= D ? w - D : L - (D - w);
-                r2 = ((r1 + dir) % L + L) % L;
+                m1 = SlotsBack(D, L);
+                m2 = SlotsBack(D - dir, L);
             }
         }
+        // The last L values stored move to the front.
+        std::memmove(front, front + count, static_cast<std::size_t>(L) * sizeof(int16_t));
+        at += count;
     }
     return units;
 }
+
+// Samples t .. t + len - 1 with the taps m1 and m2 slots back, the glide at
+// k for the first of them.
+void ModulatedDelayStream::Run(int16_t *x, int16_t *h, int32_t t, int32_t len)
+{
+    int32_t j = 0;
+#if defined(__SSE2__)
+    // Four samples at a time, unless a tap reads one of the three slots
+    // just before with feedback on (those values are not yet stored).
+    if (fourAtATime && (noFeedback || ((m1 == 0 || m1 >= 4) && (m2 == 0 || m2 >= 4))))
+        j = sweeping ? (noFeedback ? RunFour<true, false>(x, h, t, len) : RunFour<true, true>(x, h, t, len))
+                     : (noFeedback ? RunFour<false, false>(x, h, t, len) : RunFour<false, true>(x, h, t, len));
+#endif
+    for (; j < len; ++j)
+        One(x, h, t + j, k + (sweeping ? j : 0));
+}
+
+// One sample as written.
+void ModulatedDelayStream::One(int16_t *x, int16_t *h, int32_t t, int64_t kk)
+{
+    const int32_t in = x[t];
+    const double dry = in * dryGain;
+    const int64_t a = h[t - m2];
+    const int64_t b = h[t - m1];
+    int64_t v;
+    if (sweeping) {
+        const double approx = dry + static_cast<double>(a * (S - kk) + b * kk) * inverseS;
+        v = RoundHalfEven(approx);
+        if (!quotientShortcut || std::fabs(std::fabs(approx - static_cast<double>(v)) - 0.5) <= 0x1p-30)
+            v = RoundHalfEven(dry + static_cast<double>(a * (S - kk)) / sD + static_cast<double>(b * kk) / sD);
+    } else {
+        v = RoundHalfEven(dry + static_cast<double>(a));
+    }
+    x[t] = Clip16(v);
+    // Without feedback v * 0 + x is x itself: the line keeps the input.
+    if (!noFeedback)
+        h[t] = Clip16(RoundHalfEven(static_cast<double>(v) * feedback + in));
+}
+
+#if defined(__SSE2__)
+// Groups of four samples: the pairs (a, b) times the weights (S - k, k) as
+// 16-bit products summed into 32 bits, then the dry part and the rounding
+// (half to even, by the conversion) in doubles, two at a time; the
+// saturating pack clips. A group with a value near a half-integer is done
+// again one sample at a time, before its feedback is stored; without
+// feedback those samples are noted and mended after the chunk's run.
+// Returns the samples done (whole groups).
+template <bool Sweeping, bool Feedback>
+int32_t ModulatedDelayStream::RunFour(int16_t *x, int16_t *h, int32_t t, int32_t len)
+{
+    const __m128i constantWeights = _mm_set1_epi32(1); // (1, 0): the tap at r2 alone
+    const __m128d inv = _mm_set1_pd(inverseS);
+    const __m128d dry = _mm_set1_pd(dryGain);
+    const __m128d fb = _mm_set1_pd(feedback);
+    const __m128d signless = _mm_castsi128_pd(_mm_set1_epi64x(INT64_MAX));
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d near = _mm_set1_pd(0x1p-30);
+    auto nearHalf = [&](__m128d approx, __m128i v) {
+        const __m128d off = _mm_and_pd(_mm_sub_pd(approx, _mm_cvtepi32_pd(v)), signless);
+        return _mm_movemask_pd(_mm_cmple_pd(_mm_and_pd(_mm_sub_pd(off, half), signless), near));
+    };
+    int32_t noted = 0;
+    int32_t j = 0;
+    for (; j + 4 <= len; j += 4) {
+        const int32_t at = t + j;
+        const __m128i in = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(x + at));
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(h + at - m2));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(h + at - m1));
+        const __m128i w = sweeping ? _mm_loadu_si128(reinterpret_cast<const __m128i *>(weights.data() + 2 * (k + j)))
+                                   : constantWeights;
+        const __m128i n = _mm_madd_epi16(_mm_unpacklo_epi16(a, b), w);
+        const __m128i in32 = _mm_srai_epi32(_mm_unpacklo_epi16(in, in), 16);
+        const __m128d inLo = _mm_cvtepi32_pd(in32);
+        const __m128d inHi = _mm_cvtepi32_pd(_mm_shuffle_epi32(in32, 0xEE));
+        __m128d lo = _mm_mul_pd(_mm_cvtepi32_pd(n), inv);
+        __m128d hi = _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(n, 0xEE)), inv);
+        lo = _mm_add_pd(_mm_mul_pd(inLo, dry), lo);
+        hi = _mm_add_pd(_mm_mul_pd(inHi, dry), hi);
+        const __m128i vLo = _mm_cvtpd_epi32(lo);
+        const __m128i vHi = _mm_cvtpd_epi32(hi);
+        int lanes = 0;
+        if constexpr (Sweeping)
+            lanes = nearHalf(lo, vLo) | (nearHalf(hi, vHi) << 2);
+        if (Feedback && lanes != 0) [[unlikely]] {
+            for (int32_t i = 0; i < 4; ++i)
+                One(x, h, at + i, k + j + i);
+            continue;
+        }
+        const __m128i v = _mm_unpacklo_epi64(vLo, vHi);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(x + at), _mm_packs_epi32(v, v));
+        if constexpr (!Feedback) {
+            halves[static_cast<std::size_t>(noted)] = {at, static_cast<int32_t>(k + j), lanes};
+            noted += lanes != 0 ? 1 : 0;
+        } else {
+            const __m128i fLo = _mm_cvtpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(vLo), fb), inLo));
+            const __m128i fHi = _mm_cvtpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(vHi), fb), inHi));
+            const __m128i f = _mm_unpacklo_epi64(fLo, fHi);
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(h + at), _mm_packs_epi32(f, f));
+        }
+    }
+    // Without feedback the line keeps the inputs: the noted samples are
+    // done again as written from them (x[t] is h[t]).
+    for (int32_t i = 0; i < noted; ++i) {
+        const Noted &m = halves[static_cast<std::size_t>(i)];
+        for (int32_t lane = 0; lane < 4; ++lane) {
+            if (m.lanes & (1 << lane)) {
+                x[m.at + lane] = h[m.at + lane];
+                One(x, h, m.at + lane, m.k + lane);
+            }
+        }
+    }
+    return j;
+}
+#endif
 
 void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
                     double DryGain, double Feedback, ProgressGauge *gauge)

@@ -56,9 +56,12 @@ public:
     int32_t Process(int16_t *Samples, int32_t n);
 
 private:
-    template <bool Sweeping> int32_t Run(int16_t *Samples, int32_t Count);
+    void Run(int16_t *x, int16_t *h, int32_t t, int32_t len);
+    template <bool Sweeping, bool Feedback> int32_t RunFour(int16_t *x, int16_t *h, int32_t t, int32_t len);
+    void One(int16_t *x, int16_t *h, int32_t t, int64_t kk);
 
-    std::vector<int16_t> line; // empty: nothing to run
+    std::vector<int16_t> history; // empty: nothing to run
+    int32_t chunk = 0;
     int32_t L = 0;
     int32_t Dmin = 0;
     bool sweeping = false;
@@ -69,12 +72,19 @@ private:
     double feedback = 0.0;
     bool noFeedback = false;
     bool quotientShortcut = false;
+    bool fourAtATime = false;
+    std::vector<int16_t> weights; // (S - k, k) for k = 0 .. S - 1
+    struct Noted {                // samples near a half-integer: lanes of the four from at
+        int32_t at;
+        int32_t k;
+        int32_t lanes;
+    };
+    std::vector<Noted> halves;
     int32_t D = 0;
     int64_t k = 0;
     int32_t dir = +1;
-    int32_t w = 0;
-    int32_t r1 = 0;
-    int32_t r2 = 0;
+    int32_t m1 = 0; // slots back the taps read
+    int32_t m2 = 0;
     int32_t e = 0;
-    int32_t untilAdvance = 0;
+    int64_t done = 0; // samples processed
 };
