@@ -36,6 +36,17 @@ double FullScaleGain(const int16_t *Samples, int32_t Count)
 #ifdef __SSE2__
     __m128i highs = _mm_setzero_si128();
     __m128i lows = _mm_setzero_si128();
+    // A cache line a step, fetched well ahead.
+    for (; i + 32 <= Count; i += 32) {
+        _mm_prefetch(reinterpret_cast<const char *>(Samples + i) + 4096, _MM_HINT_T0);
+        const __m128i *const at = reinterpret_cast<const __m128i *>(Samples + i);
+        const __m128i a = _mm_loadu_si128(at);
+        const __m128i b = _mm_loadu_si128(at + 1);
+        const __m128i c = _mm_loadu_si128(at + 2);
+        const __m128i d = _mm_loadu_si128(at + 3);
+        highs = _mm_max_epi16(highs, _mm_max_epi16(_mm_max_epi16(a, b), _mm_max_epi16(c, d)));
+        lows = _mm_min_epi16(lows, _mm_min_epi16(_mm_min_epi16(a, b), _mm_min_epi16(c, d)));
+    }
     for (; i + 8 <= Count; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(Samples + i));
         highs = _mm_max_epi16(highs, v);
@@ -97,34 +108,63 @@ void ApplyFade(int16_t *Samples, int32_t Count, int32_t e, bool fadeIn, Progress
             end = std::min(Count, next + 1);
         }
 #ifdef __SSE2__
-        // Two samples at a time, the same operations in the same order; a
-        // pair with a result near a half-integer goes through FadedSample.
+        // Eight samples at a time, the same operations in the same order,
+        // two to a register; eight with a result near a half-integer go
+        // through FadedSample.
         if (shortcut) {
             const __m128d gains = _mm_set1_pd(g);
             const __m128d inverse = _mm_set1_pd(inverseSpan);
             const __m128d step = _mm_set1_pd(2 * direction);
+            const __m128d step2 = _mm_set1_pd(4 * direction);
+            const __m128d step3 = _mm_set1_pd(6 * direction);
+            const __m128d step4 = _mm_set1_pd(8 * direction);
             const __m128d signBit = _mm_set1_pd(-0.0);
             const __m128d half = _mm_set1_pd(0.5);
             const __m128d nearHalf = _mm_set1_pd(0x1p-30);
             __m128d ramps = _mm_set_pd(ramp(i) + direction, ramp(i));
-            for (; i + 2 <= end; i += 2, ramps = _mm_add_pd(ramps, step)) {
-                int32_t pair;
-                std::memcpy(&pair, Samples + i, sizeof pair);
-                const __m128i words = _mm_cvtsi32_si128(pair);
-                const __m128d s = _mm_cvtepi32_pd(_mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16));
-                const __m128d f = _mm_mul_pd(_mm_mul_pd(ramps, gains), inverse);
+            // Two samples from their ramp positions r and 32-bit values v:
+            // value + 1.5 * 2^52 rounds the value half to even, as
+            // RoundHalfEven, and holds the integer in its low 32 bits; the
+            // lanes close to a half go into near.
+            const __m128d magic = _mm_set1_pd(6755399441055744.0);
+            auto two = [&](__m128d r, __m128i v, int &near) {
+                const __m128d s = _mm_cvtepi32_pd(v);
+                const __m128d f = _mm_mul_pd(_mm_mul_pd(r, gains), inverse);
                 const __m128d value = _mm_mul_pd(_mm_mul_pd(f, s), f);
-                const __m128i rounded = _mm_cvtpd_epi32(value); // half to even, as RoundHalfEven
-                const __m128d off = _mm_andnot_pd(signBit, _mm_sub_pd(value, _mm_cvtepi32_pd(rounded)));
+                const __m128d shifted = _mm_add_pd(value, magic);
+                const __m128d off = _mm_andnot_pd(signBit, _mm_sub_pd(value, _mm_sub_pd(shifted, magic)));
                 const __m128d fromHalf = _mm_andnot_pd(signBit, _mm_sub_pd(off, half));
-                if (_mm_movemask_pd(_mm_cmple_pd(fromHalf, nearHalf)) != 0) {
-                    Samples[i] = FadedSample(Samples[i], ramp(i) * g, span, inverseSpan, shortcut);
-                    Samples[i + 1] = FadedSample(Samples[i + 1], ramp(i + 1) * g, span, inverseSpan, shortcut);
+                near |= _mm_movemask_pd(_mm_cmple_pd(fromHalf, nearHalf));
+                return shifted;
+            };
+            // The low 32 bits of each of four shifted values.
+            auto integers = [](__m128d a, __m128d b) {
+                return _mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(a), _mm_castpd_ps(b), _MM_SHUFFLE(2, 0, 2, 0)));
+            };
+            for (; i + 8 <= end; i += 8) {
+                __m128i *const at = reinterpret_cast<__m128i *>(Samples + i);
+                // The hardware's own prefetching falls behind this loop.
+                _mm_prefetch(reinterpret_cast<const char *>(Samples + i) + 4096, _MM_HINT_T0);
+                const __m128i words = _mm_loadu_si128(at);
+                const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(words, words), 16);
+                const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(words, words), 16);
+                int near = 0;
+                // (Whole numbers: every sum is exact, in any order.)
+                const __m128d r1 = _mm_add_pd(ramps, step);
+                const __m128d r2 = _mm_add_pd(ramps, step2);
+                const __m128d r3 = _mm_add_pd(ramps, step3);
+                const __m128d v0 = two(ramps, low, near);
+                const __m128d v1 = two(r1, _mm_shuffle_epi32(low, _MM_SHUFFLE(1, 0, 3, 2)), near);
+                const __m128d v2 = two(r2, high, near);
+                const __m128d v3 = two(r3, _mm_shuffle_epi32(high, _MM_SHUFFLE(1, 0, 3, 2)), near);
+                ramps = _mm_add_pd(ramps, step4);
+                if (near != 0) {
+                    for (int32_t j = i; j < i + 8; ++j)
+                        Samples[j] = FadedSample(Samples[j], ramp(j) * g, span, inverseSpan, shortcut);
                     continue;
                 }
                 // Saturating to 16 bits is the clip.
-                pair = _mm_cvtsi128_si32(_mm_packs_epi32(rounded, rounded));
-                std::memcpy(Samples + i, &pair, sizeof pair);
+                _mm_storeu_si128(at, _mm_packs_epi32(integers(v0, v1), integers(v2, v3)));
             }
         }
 #endif
@@ -152,10 +192,26 @@ void ReverseClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
     int32_t advanced = 0;
     for (int32_t p = 0; p < pairs;) {
         const int32_t end = std::min(pairs, p + Block);
-        std::reverse(Samples + p, Samples + end);
-        std::reverse(Samples + Count - end, Samples + Count - p);
-        std::swap_ranges(Samples + p, Samples + end, Samples + Count - end);
-        p = end;
+#ifdef __SSE2__
+        // Eight samples from each end at a time, each eight turned around
+        // (the words within each half, then the halves) and stored at the
+        // other end: one pass over the clip.
+        for (; p + 8 <= end; p += 8) {
+            auto turned = [](__m128i v) {
+                v = _mm_shufflelo_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+                v = _mm_shufflehi_epi16(v, _MM_SHUFFLE(0, 1, 2, 3));
+                return _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2));
+            };
+            __m128i *const front = reinterpret_cast<__m128i *>(Samples + p);
+            __m128i *const back = reinterpret_cast<__m128i *>(Samples + Count - p - 8);
+            const __m128i first = _mm_loadu_si128(front);
+            const __m128i last = _mm_loadu_si128(back);
+            _mm_storeu_si128(front, turned(last));
+            _mm_storeu_si128(back, turned(first));
+        }
+#endif
+        for (; p < end; ++p)
+            std::swap(Samples[p], Samples[Count - 1 - p]);
         if (e > 0) {
             const int32_t covered = p == pairs ? Count : 2 * p;
             const int32_t due = covered / e;
