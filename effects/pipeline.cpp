@@ -150,14 +150,15 @@ template <typename Stream, typename... Args> Stage StreamStage(int32_t length, i
     return Stage{length, weight, [stream](int16_t *s, int32_t n) { return stream->Process(s, n); }};
 }
 
-// Relative costs of the steps, from their benchmarks.
-constexpr int32_t SweepWeight = 70;
-constexpr int32_t EchoWeight = 25;
-constexpr int32_t ChorusWeight = 55;
-constexpr int32_t RobotWeight = 40;
-constexpr int32_t FlangeWeight = 65;
-constexpr int32_t PitchWeight = 80;
-constexpr int32_t ResonatorWeight = 170;
+// Relative costs of the steps: CPU milliseconds of their benchmarks over ten
+// minutes (the pitch shifter at the highest voice).
+constexpr int32_t SweepWeight = 18;
+constexpr int32_t EchoWeight = 24;
+constexpr int32_t ChorusWeight = 28;
+constexpr int32_t RobotWeight = 18;
+constexpr int32_t FlangeWeight = 30;
+constexpr int32_t PitchWeight = 28;
+constexpr int32_t ResonatorWeight = 137;
 
 } // namespace
 
