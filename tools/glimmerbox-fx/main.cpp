@@ -500,16 +500,23 @@ int Run(const Options &options)
     if (!voice.samples)
         return FileFailure;
 
-    // As after opening a file in the program: a working copy of exactly the
-    // voice's size, so the echo cannot lengthen the clip.
-    std::vector<int16_t> work(static_cast<std::size_t>(voice.bytes) / 2 + 1, 0);
-    std::memcpy(work.data(), voice.samples.get(), static_cast<std::size_t>(voice.bytes));
-    bool workAltered = false;
+    // As after opening a file in the program: a working buffer of exactly
+    // the voice's size, so the echo cannot lengthen the clip. Only a file
+    // written with its settings needs the voice itself afterwards; otherwise
+    // the voice is processed where it lies, with no second clip in memory.
+    std::vector<int16_t> copy;
+    int16_t *work = voice.samples.get();
+    if (options.withSettings) {
+        copy.assign(static_cast<std::size_t>(voice.bytes) / 2 + 1, 0);
+        std::memcpy(copy.data(), voice.samples.get(), static_cast<std::size_t>(voice.bytes));
+        work = copy.data();
+    }
+    bool workAltered = false; // the working buffer holds the voice already
 
     if (gauge)
         gauge->Begin("Processing");
-    const PipelineResult result = RunEffectPipeline(voice.samples.get(), voice.bytes, work.data(), voice.bytes,
-                                                    workAltered, effects, VoiceFormat.SamplesPerSec, gauge);
+    const PipelineResult result = RunEffectPipeline(voice.samples.get(), voice.bytes, work, voice.bytes, workAltered,
+                                                    effects, VoiceFormat.SamplesPerSec, gauge);
     if (gauge)
         gauge->End();
 
@@ -517,7 +524,7 @@ int Run(const Options &options)
     bool written = false;
     if (const std::optional<OutputKind> kind = OutputKindOf(options.output); kind && *kind != OutputKind::Wave) {
         // MP3, FLAC, Ogg and RealAudio say themselves why they failed.
-        if (!WriteEncodedOutput(*kind, options.output, result.SampleRate, work.data(), bytes,
+        if (!WriteEncodedOutput(*kind, options.output, result.SampleRate, work, bytes,
                                 options.bitRate.value_or(DefaultMp3BitRate)))
             return FileFailure;
         written = true;
@@ -531,14 +538,14 @@ int Run(const Options &options)
                                             static_cast<uint32_t>(voice.bytes), record);
     } else {
         written = WriteWaveFile(options.output, result.SampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
-                                work.data(), bytes);
+                                work, bytes);
     }
     if (!written) {
         std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, options.output.c_str());
         return FileFailure;
     }
 #ifdef GLIMMER_FX_PLAY
-    if (options.play && !PlayClip(work.data(), bytes, result.SampleRate))
+    if (options.play && !PlayClip(work, bytes, result.SampleRate))
         return FileFailure;
 #endif
     return Written;
