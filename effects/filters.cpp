@@ -100,14 +100,17 @@ inline double Round40(double v)
 }
 
 // v rounded to a 40-bit significand, halves away from zero, when every value
-// within err of v rounds to the same result; false when one might not, and
-// for v outside 2^-126..2^126 (zero with err 0 is exactly 0).
-inline bool Round40Within(double v, double err, double &out)
+// within 2^-50 * magnitudes of v rounds to the same result; false when one
+// might not, and for v outside 2^-126..2^126 (zero with magnitudes 0 is
+// exactly 0). The factor 2^-50 goes into the unit the distance is counted
+// in rather than onto magnitudes: both scalings are exact (magnitudes, the
+// sum of the terms' magnitudes, is at least |v| / (1 + 2^-52)).
+inline bool Round40Within(double v, double magnitudes, double &out)
 {
     const uint64_t bits = std::bit_cast<uint64_t>(v);
     const uint64_t biasedExp = (bits >> 52) & 0x7FF;
     if (biasedExp - (1023 - 126) > 251) {
-        if (v == 0.0 && err == 0.0) {
+        if (v == 0.0 && magnitudes == 0.0) {
             out = 0.0;
             return true;
         }
@@ -118,8 +121,8 @@ inline bool Round40Within(double v, double err, double &out)
     // and at least a quarter of the unit keeps it off the one just below.
     const int64_t low = static_cast<int64_t>(bits & 0x1FFF) - 0x1000;
     const int64_t units = std::min<int64_t>(low < 0 ? -low : low, 0x800);
-    const double unit = std::bit_cast<double>((biasedExp - 52) << 52); // 2^-52 of v's binade
-    if (!(static_cast<double>(units) * unit > err))
+    const double unit = std::bit_cast<double>((biasedExp - 2) << 52); // 2^50 times 2^-52 of v's binade
+    if (!(static_cast<double>(units) * unit > magnitudes))
         return false;
     out = Round40(v);
     return true;
@@ -171,7 +174,7 @@ int32_t ResonatorStream::Process(int16_t *Samples, int32_t n)
             const double b1 = t0 * (x - lx2);
             const double c1 = ly2 * t1;
             double ya;
-            if (!Round40Within(a1 + (b1 - c1), 0x1p-50 * ((std::fabs(a1) + std::fabs(b1)) + std::fabs(c1)), ya))
+            if (!Round40Within(a1 + (b1 - c1), (std::fabs(a1) + std::fabs(b1)) + std::fabs(c1), ya))
                 ya = static_cast<double>(Resonator::SectionStep(ly1, ly2, t0, t1, t2, x - lx2));
             const double xa = SampleOfProduct(gain, ya);
             // Second step, input xa: y = T0 xa + ((ya T2 - y1 T1) - T0 x1).
@@ -180,8 +183,8 @@ int32_t ResonatorStream::Process(int16_t *Samples, int32_t n)
             const double p2 = t0 * lx1;
             const double b2 = t0 * xa;
             double yb;
-            if (!Round40Within(b2 + ((a2 - c2) - p2),
-                               0x1p-50 * (((std::fabs(a2) + std::fabs(c2)) + std::fabs(p2)) + std::fabs(b2)), yb))
+            if (!Round40Within(b2 + ((a2 - c2) - p2), ((std::fabs(a2) + std::fabs(c2)) + std::fabs(p2)) + std::fabs(b2),
+                               yb))
                 yb = static_cast<double>(Resonator::SectionStep(ya, ly1, t0, t1, t2, xa - lx1));
             Samples[i] = static_cast<int16_t>(SampleOfProduct(gain, yb));
             ly2 = ya;
