@@ -3,10 +3,14 @@
 
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 
 int main(int argc, char **argv)
 {
+    // A write past the file-size limit (ulimit -f) then fails as on a full
+    // disk, and is reported, instead of ending the program with the voice.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     // Wayland compositors and the desktop's task list find the menu entry
     // and its icon by this name.

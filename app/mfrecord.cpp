@@ -34,9 +34,9 @@
 #include <QFile>
 #include <QMenu>
 
-#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -72,15 +72,27 @@ void MakeRecordFile(std::array<char, 256> &name)
     std::memcpy(name.data(), pattern.c_str(), pattern.size() + 1);
 }
 
-// Whether the disk that holds folder has less room left than a moment of
-// recording: the recorder stops writing when it fills, and keeps what fitted.
-bool DiskFull(const std::string &folder)
+// What to tell the user when the recorder could not write all it captured
+// into its file in folder (error: the errno value of the write that failed):
+// the recording stopped growing there, and what fitted is the voice. Empty
+// when everything was written.
+std::string WriteErrorText(int32_t error, const std::string &folder)
 {
-    constexpr uint64_t MomentBytes = 64 * 1024; // about 1.5 s of voice
-    struct statvfs info {};
-    if (statvfs(folder.c_str(), &info) != 0)
-        return false;
-    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize < MomentBytes;
+    const std::string kept = " What fitted is kept as the voice.";
+    switch (error) {
+    case 0:
+        return "";
+    case ENOSPC:
+    case EDQUOT:
+        return "The disk of the temporary folder " + folder +
+               " is full: the recording stopped when it ran out of room." + kept;
+    case EFBIG:
+        return "The recording's file in the temporary folder " + folder +
+               " reached the largest size allowed: the recording stopped there." + kept;
+    default:
+        return "The recording could not be written to the temporary folder " + folder + " (" + std::strerror(error) +
+               "): the recording stopped there." + kept;
+    }
 }
 
 // The recorder's refusals as the user reads them.
@@ -233,11 +245,10 @@ void TMainForm::FinishRecording()
         ShowVoice();
         // The take is in memory: its file is no longer needed.
         DeleteRecordFile();
-        const std::string folder = QFile::encodeName(QDir::tempPath()).toStdString();
-        if (DiskFull(folder))
-            Messages().ShowMessage("The disk of the temporary folder " + folder +
-                                   " is full: the recording stopped when it ran out of room. What fitted is kept "
-                                   "as the voice.");
+        const std::string text =
+            WriteErrorText(AudioGetRecordWriteError(), QFile::encodeName(QDir::tempPath()).toStdString());
+        if (!text.empty())
+            Messages().ShowMessage(text);
     } else {
         // Whatever was read before the failure goes: a voice without its
         // working copy could not be played or processed. The take itself

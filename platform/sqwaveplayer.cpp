@@ -15,6 +15,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,7 @@ public:
     int16_t Stop();
     int32_t Level();
     int16_t State();
+    int32_t WriteError();
 
 private:
     static void DataArrived(pa_stream *stream, size_t, void *userdata);
@@ -78,6 +80,7 @@ private:
     pa_sample_spec spec_{};
     FILE *file_ = nullptr;
     bool writeFailed_ = false;
+    int writeError_ = 0; // errno of the write that failed; kept until the next start
     uint64_t dataBytes_ = 0;
     uint64_t sincePatch_ = 0;
     std::deque<std::pair<Clock::time_point, int32_t>> peaks_;
@@ -206,12 +209,15 @@ void Recorder::Append(const void *data, size_t bytes)
     if (writeFailed_ || !file_) {
         return;
     }
-    bytes = static_cast<size_t>(std::min<uint64_t>(bytes, MaxDataBytes - dataBytes_));
-    const size_t written = bytes > 0 ? std::fwrite(data, 1, bytes, file_) : 0;
+    const size_t fitting = static_cast<size_t>(std::min<uint64_t>(bytes, MaxDataBytes - dataBytes_));
+    errno = 0;
+    const size_t written = fitting > 0 ? std::fwrite(data, 1, fitting, file_) : 0;
     dataBytes_ += written;
     if (written != bytes) {
-        // A full disk: the file keeps what fitted, and nothing more is tried.
+        // A full disk, a file-size limit, or a WAVE file at its largest: the
+        // file keeps what fitted, and nothing more is tried.
         writeFailed_ = true;
+        writeError_ = written != fitting ? (errno != 0 ? errno : EIO) : EFBIG;
         return;
     }
     sincePatch_ += bytes;
@@ -219,6 +225,7 @@ void Recorder::Append(const void *data, size_t bytes)
         sincePatch_ = 0;
         if (!WriteHeader()) {
             writeFailed_ = true;
+            writeError_ = errno != 0 ? errno : EIO;
         }
     }
 }
@@ -358,6 +365,7 @@ int16_t Recorder::Start(const char *fileName, uint32_t rate, uint16_t bits, uint
         dataBytes_ = 0;
         sincePatch_ = 0;
         writeFailed_ = false;
+        writeError_ = 0;
         peaks_.clear();
         if (!file_ || !WriteHeader()) {
             if (file_) {
@@ -442,6 +450,15 @@ int32_t Recorder::Level()
     return std::min<int32_t>(100, static_cast<int32_t>(std::lrint(peak * 100.0 / 32767.0)));
 }
 
+int32_t Recorder::WriteError()
+{
+    std::lock_guard<std::mutex> api(apiMutex_);
+    server_.Lock();
+    int32_t error = writeError_;
+    server_.Unlock();
+    return error;
+}
+
 Recorder &TheRecorder()
 {
     static Recorder recorder;
@@ -466,6 +483,11 @@ GLIMMER_EXPORT int16_t AudioStopRecord(void)
 GLIMMER_EXPORT int16_t AudioGetRecordState(void)
 {
     return TheRecorder().State();
+}
+
+GLIMMER_EXPORT int32_t AudioGetRecordWriteError(void)
+{
+    return TheRecorder().WriteError();
 }
 
 GLIMMER_EXPORT void AudioGetRecordLevel(int32_t *level, int32_t *unused)

@@ -50,6 +50,13 @@ GLIMMER_EXPORT int16_t AudioStopRecord(void);
 #define RECORD_STATE_RUNNING 1
 #define RECORD_STATE_ENDED 2 /* ended by itself: the input or the server went away */
 GLIMMER_EXPORT int16_t AudioGetRecordState(void);
+/* Why the file of the last recording holds less than was captured: the
+ * errno value of the write that failed (ENOSPC: the disk is full; EFBIG:
+ * the file may grow no further, by the process's file-size limit or at the
+ * largest size a WAVE file can have), 0 when everything captured was
+ * written. Set during a recording, kept after the stop until the next
+ * start. */
+GLIMMER_EXPORT int32_t AudioGetRecordWriteError(void);
 /* *level: 0..100; *unused is set to 0. Either pointer may be NULL. */
 GLIMMER_EXPORT void AudioGetRecordLevel(int32_t *level, int32_t *unused);
 

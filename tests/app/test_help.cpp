@@ -119,7 +119,14 @@ TEST_F(HelpTest, MessagesPageExplainsEveryRecordingMessage)
                            "Unable to start recording.",
                            "Recording already in progress.",
                            "Recording file not specified.",
+                           "Recording stopped: the sound input is no longer available.",
                            "cannot allocate memory!!!",
+                           " is full: the recording stopped when it ran out of room. What fitted is kept as the voice.",
+                           "The recording's file in the temporary folder ",
+                           " reached the largest size allowed: the recording stopped there. What fitted is kept as "
+                           "the voice.",
+                           "The recording could not be written to the temporary folder ",
+                           "): the recording stopped there. What fitted is kept as the voice.",
                            "Create final buffer failed. The recording is kept in the file"};
     for (const char *text : shown)
         EXPECT_TRUE(html.contains(QString::fromUtf8(text))) << text;

@@ -462,6 +462,39 @@ TEST_F(Recording, ATakeOntoAFullDiskKeepsWhatFittedAndSaysSo)
     temporaryFolder.PointAt(temporary.path().toStdString());
 }
 
+TEST_F(Recording, ATakeWhoseFileMayGrowNoFurtherKeepsWhatFittedAndSaysSo)
+{
+    // The file-size limit (ulimit -f) stops the take's file at about 32 KiB
+    // while the disk itself has room.
+    const Seen seen = [this] {
+        fulldisk::FileSizeLimit limit(32 * 1024);
+        return RecordFor(2.5);
+    }();
+    ASSERT_GE(seen.Seconds, 2.5);
+    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->RecordButton->Down());
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "The recording's file in the temporary folder " +
+                                           temporary.path().toStdString() +
+                                           " reached the largest size allowed: the recording stopped there. What "
+                                           "fitted is kept as the voice.");
+    EXPECT_GT(form->VoiceBytes, 16 * 1024);
+    EXPECT_LE(form->VoiceBytes, 32 * 1024);
+    const std::vector<int16_t> voice = Voice();
+    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
+    EXPECT_TRUE(form->Save1->isEnabled());
+    EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
+
+    // The next take, with room, says nothing.
+    messages.Shown.clear();
+    const SaveQuestionAnswerer before =
+        SetSaveQuestionAnswerer([](const std::string &, QWidget *) { return TSaveAnswer::Discard; });
+    RecordFor(0.5);
+    SetSaveQuestionAnswerer(before);
+    EXPECT_TRUE(messages.Shown.empty()) << messages.Shown.front().first;
+    EXPECT_GT(form->VoiceBytes, 0);
+}
+
 TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)
 {
     const struct {

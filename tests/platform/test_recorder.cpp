@@ -4,6 +4,7 @@
 // both at half of full scale (16384), 2 glimmer_sine.
 #include "platform/sqwaveplayer.h"
 
+#include "tests/fulldisk.h"
 #include "tests/platform/soundtest.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <thread>
 
@@ -191,6 +193,38 @@ TEST_F(RecorderTest, TheFileIsAValidWaveFileWhileItIsRecorded)
     EXPECT_EQ(LE32(&bytes[4]), dataBytes + 36);
     EXPECT_LE(dataBytes + 44, bytes.size());
     EXPECT_EQ(AudioStopRecord(), 0);
+}
+
+TEST_F(RecorderTest, AFileThatMayGrowNoFurtherKeepsWhatFittedAndSaysWhy)
+{
+    // A clean recording first: nothing to report.
+    ASSERT_EQ(AudioStartRecord(path.c_str(), 22050, 16, 1, MicInput), 0);
+    std::this_thread::sleep_for(300ms);
+    ASSERT_EQ(AudioStopRecord(), 0);
+    EXPECT_EQ(AudioGetRecordWriteError(), 0);
+
+    constexpr uint32_t Limit = 20000; // under half a second of sound
+    {
+        fulldisk::FileSizeLimit limit(Limit);
+        ASSERT_EQ(AudioStartRecord(path.c_str(), 22050, 16, 1, MicInput), 0);
+        EXPECT_EQ(AudioGetRecordWriteError(), 0) << "a start forgets the last recording's error";
+        ASSERT_TRUE(soundtest::Eventually([] { return AudioGetRecordWriteError() != 0; }, 5s));
+        EXPECT_EQ(AudioGetRecordState(), RECORD_STATE_RUNNING) << "the capture goes on until the stop";
+        ASSERT_EQ(AudioStopRecord(), 0);
+    }
+    EXPECT_EQ(AudioGetRecordWriteError(), EFBIG) << "kept after the stop";
+    // A whole WAVE file of the first part of the take: the mic's sine.
+    Wave wave = ReadWave(path);
+    EXPECT_LE(wave.Data.size() + 44, Limit);
+    EXPECT_GT(wave.Data.size() + 44, Limit - 1764) << "what fitted: up to the limit";
+    std::vector<int16_t> samples = Samples16(wave);
+    ASSERT_GT(samples.size(), 2205u);
+    EXPECT_NEAR(soundtest::Frequency(samples, 0, samples.size(), 22050), 440, 5);
+
+    // The next recording starts clean.
+    ASSERT_EQ(AudioStartRecord(path.c_str(), 22050, 16, 1, MicInput), 0);
+    EXPECT_EQ(AudioGetRecordWriteError(), 0);
+    ASSERT_EQ(AudioStopRecord(), 0);
 }
 
 struct FormatCase {

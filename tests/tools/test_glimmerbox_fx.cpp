@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -58,8 +59,9 @@ protected:
 
     fs::path Path(const std::string &name) const { return dir / name; }
 
-    // Runs the tool with stdout and stderr captured in files.
-    Outcome Run(const std::vector<std::string> &args) const
+    // Runs the tool with stdout and stderr captured in files; with a
+    // fileSizeLimit, as under `ulimit -f`: no file it writes may grow larger.
+    Outcome Run(const std::vector<std::string> &args, rlim_t fileSizeLimit = RLIM_INFINITY) const
     {
         const fs::path outFile = dir / "stdout.txt";
         const fs::path errFile = dir / "stderr.txt";
@@ -69,6 +71,12 @@ protected:
             const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             ::dup2(out, STDOUT_FILENO);
             ::dup2(err, STDERR_FILENO);
+            if (fileSizeLimit != RLIM_INFINITY) {
+                // The signal as a shell leaves it: by default it ends the program.
+                std::signal(SIGXFSZ, SIG_DFL);
+                const rlimit limit{fileSizeLimit, fileSizeLimit};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+            }
             std::vector<char *> argv;
             const std::string tool = ToolPath();
             argv.push_back(const_cast<char *>(tool.c_str()));
@@ -249,6 +257,22 @@ TEST_F(Tool, UnwritableOutputFails)
     const Outcome o = Run({Path("in.wav").string(), out});
     EXPECT_EQ(o.status, 1);
     EXPECT_NE(o.err.find("cannot write " + out), std::string::npos) << o.err;
+}
+
+TEST_F(Tool, AFileSizeLimitFailsWithAMessageAndLeavesTheOldOutput)
+{
+    WriteWave(Path("in.wav"), BusySignal(50000, 50000)); // about 100 KB of output
+    const std::string before = "an earlier file of that name\n";
+    std::ofstream(Path("out.wav"), std::ios::binary) << before;
+    const Outcome o = Run({"--echo", Path("in.wav").string(), Path("out.wav").string()}, 16 * 1024);
+    EXPECT_EQ(o.status, 1) << "ended by a signal instead of failing";
+    EXPECT_NE(o.err.find("cannot write " + Path("out.wav").string()), std::string::npos) << o.err;
+    EXPECT_EQ(Slurp(Path("out.wav")), before);
+    std::vector<std::string> left;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"in.wav", "out.wav", "stderr.txt", "stdout.txt"}));
 }
 
 TEST_F(Tool, EchoKeepsTheLengthAndAddsTheRepeat)

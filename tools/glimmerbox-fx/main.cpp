@@ -26,6 +26,7 @@
 
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -579,6 +580,10 @@ int RunBatchWork(const Options &options)
 
 int main(int argc, char **argv)
 {
+    // A write past the file-size limit (ulimit -f) then fails as on a full
+    // disk, with a message and the target left as it was, instead of ending
+    // the program half-way through a file.
+    std::signal(SIGXFSZ, SIG_IGN);
     Options options;
     if (const std::optional<std::string> error = ParseArguments(argc, argv, options)) {
         std::fprintf(stderr, "%s: %s\n\n%s", ProgramName, error->c_str(), UsageText);
