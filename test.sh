@@ -26,7 +26,8 @@ cmake --build build-asan -j "$jobs"
 # ThreadSanitizer, against the private sound servers. Only reports inside
 # libpulse itself are suppressed (tests/tsan.supp says why, one by one).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_TSAN=ON -DGLIMMER_BENCH=OFF
-tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test platform_livemodel_test platform_exit_test)
+tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test platform_livemodel_test platform_exit_test
+  platform_threads_test)
 cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" glimmer_exitcaller
 tsan_pattern="^($(IFS='|'; echo "${tsan_tests[*]}"))(_pipewire)?\$"
 (cd build-tsan && TSAN_OPTIONS="suppressions=$(pwd)/../tests/tsan.supp halt_on_error=0 second_deadlock_stack=1" \
