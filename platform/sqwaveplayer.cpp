@@ -410,7 +410,10 @@ int16_t Recorder::Stop()
     try {
         ReadAvailable();
     } catch (const std::bad_alloc &) {
-        writeFailed_ = true;
+        if (!writeFailed_) {
+            writeFailed_ = true;
+            writeError_ = ENOMEM;
+        }
     }
     DropStream();
     running_ = false;
