@@ -166,7 +166,7 @@ protected:
     void PlayCycle(bool toTheEnd)
     {
         Click(form->PlayButton);
-        ASSERT_TRUE(form->Playing);
+        ASSERT_TRUE(form->Playing) << (messages.Shown.empty() ? std::string() : messages.Shown.back().first);
         ASSERT_TRUE(form->PlayButton->Down());
         ASSERT_TRUE(WaitUntil([this] { return PlayedBytes(form->WaveOut) > 0; })) << "the sound never started";
         if (!toTheEnd) {
