@@ -30,13 +30,23 @@ tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test pla
   platform_threads_test)
 cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" glimmer_exitcaller
 tsan_pattern="^($(IFS='|'; echo "${tsan_tests[*]}"))(_pipewire)?\$"
-# A test that fails is run once more, as above: under ThreadSanitizer the
-# timing against the server is looser still. A race it reported counts all
-# the same, even if the second run happened not to meet it.
+# This run looks for races, hangs and crashes. The tests' own checks of
+# time against the server (a recording as long as it ran, a block done
+# within so many milliseconds) do not hold under ThreadSanitizer's slowdown,
+# and the build above has already passed them: a test that fails them twice
+# here is listed but does not fail the suite. A report of ThreadSanitizer,
+# a test that crashes and a test that hangs do, even if a second run
+# happened not to meet them.
+set +e
 (cd build-tsan && TSAN_OPTIONS="suppressions=$(pwd)/../tests/tsan.supp halt_on_error=0 second_deadlock_stack=1" \
   ctest --output-on-failure --repeat until-pass:2 -R "$tsan_pattern") 2>&1 | tee build-tsan/ctest.log
-if grep -q "WARNING: ThreadSanitizer" build-tsan/ctest.log; then
-  echo "ThreadSanitizer reported a race: see build-tsan/ctest.log" >&2
+set -e
+if grep -q "ThreadSanitizer" build-tsan/ctest.log; then
+  echo "ThreadSanitizer reported a race or a crash: see build-tsan/ctest.log" >&2
+  exit 1
+fi
+if grep -qE "\*\*\*(Timeout|Exception)|Subprocess aborted|SegFault|Child aborted|Not Run" build-tsan/ctest.log; then
+  echo "A test hung or crashed under ThreadSanitizer: see build-tsan/ctest.log" >&2
   exit 1
 fi
 
