@@ -76,6 +76,10 @@ struct WaveOutDevice {
     uint64_t Played = 0;       // played from the current stream
     pa_time_event *Timer = nullptr;
     bool TimingAsked = false;
+    // Questions to the server whose answers come to this device: cancelled
+    // when its stream goes, so that no answer reaches a closed device.
+    pa_operation *Timing = nullptr;
+    pa_operation *SinkLatency = nullptr;
     pa_operation *Drain = nullptr; // asked while everything was handed over
     uint64_t DrainMark = 0;        // bytes written when it was asked
     // After the drain's answer, what the sink still holds is heard: the mark
@@ -311,9 +315,26 @@ void DrainHeard(pa_mainloop_api *, pa_time_event *, const struct timeval *, void
     AskDrain(device);
 }
 
+void ForgetOperation(pa_operation *&operation)
+{
+    if (operation) {
+        pa_operation_unref(operation);
+        operation = nullptr;
+    }
+}
+
+void CancelOperation(pa_operation *&operation)
+{
+    if (operation) {
+        pa_operation_cancel(operation);
+        ForgetOperation(operation);
+    }
+}
+
 void SinkLatencyArrived(pa_stream *stream, int success, void *userdata)
 {
     auto *device = static_cast<WaveOutDevice *>(userdata);
+    ForgetOperation(device->SinkLatency);
     if (stream != device->Stream || device->DrainTimer) {
         return;
     }
@@ -349,9 +370,9 @@ void Drained(pa_stream *stream, int success, void *userdata)
     }
     device->DrainedMark = device->DrainMark;
     device->Dry = device->BytesWritten == device->DrainMark;
-    if (pa_operation *op = pa_stream_update_timing_info(stream, SinkLatencyArrived, device)) {
-        pa_operation_unref(op);
-    } else {
+    CancelOperation(device->SinkLatency);
+    device->SinkLatency = pa_stream_update_timing_info(stream, SinkLatencyArrived, device);
+    if (!device->SinkLatency) {
         SinkLatencyArrived(stream, 0, device);
     }
 }
@@ -370,6 +391,7 @@ void AskDrain(WaveOutDevice *device)
 void TimingArrived(pa_stream *stream, int, void *userdata)
 {
     auto *device = static_cast<WaveOutDevice *>(userdata);
+    ForgetOperation(device->Timing);
     if (stream != device->Stream) {
         return;
     }
@@ -407,10 +429,8 @@ void Poll(pa_mainloop_api *, pa_time_event *event, const struct timeval *, void 
     ReturnOverdueBlocks(device);
     pa_stream *stream = device->Stream;
     if (!device->Queue.empty() && !device->TimingAsked && stream && pa_stream_get_state(stream) == PA_STREAM_READY) {
-        if (pa_operation *op = pa_stream_update_timing_info(stream, TimingArrived, device)) {
-            device->TimingAsked = true;
-            pa_operation_unref(op);
-        }
+        device->Timing = pa_stream_update_timing_info(stream, TimingArrived, device);
+        device->TimingAsked = device->Timing != nullptr;
     }
     struct timeval next;
     pa_timeval_add(pa_gettimeofday(&next), PollUsec);
@@ -495,11 +515,9 @@ pa_stream *NewStream(WaveOutDevice *device)
 
 void DropStream(WaveOutDevice *device)
 {
-    if (device->Drain) {
-        pa_operation_cancel(device->Drain);
-        pa_operation_unref(device->Drain);
-        device->Drain = nullptr;
-    }
+    CancelOperation(device->Drain);
+    CancelOperation(device->Timing);
+    CancelOperation(device->SinkLatency);
     FreeDrainTimer(device);
     device->Dry = false;
     if (pa_stream *stream = device->Stream) {
