@@ -5,6 +5,7 @@
 
 #include "audio/messages.h"
 #include "audio/progress.h"
+#include "tests/fulldisk.h"
 
 #include <gtest/gtest.h>
 
@@ -214,28 +215,8 @@ protected:
     }
 };
 
-// Lowers the file-size limit of this process for the life of the object:
-// writes past it fail with EFBIG, as on a full disk, and this works for
-// root as well. SIGXFSZ is ignored meanwhile so that the write just fails.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lowered = old;
-        lowered.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lowered);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-
-private:
-    rlimit old{};
-    void (*oldHandler)(int) = nullptr;
-};
+// Writes past a lowered file-size limit fail with EFBIG, as on a full disk,
+// and this works for root as well.
+using fulldisk::FileSizeLimit;
 
 } // namespace wavetesting
