@@ -360,10 +360,7 @@ void Drained(pa_stream *stream, int success, void *userdata)
     if (stream != device->Stream) {
         return;
     }
-    if (device->Drain) {
-        pa_operation_unref(device->Drain);
-        device->Drain = nullptr;
-    }
+    ForgetOperation(device->Drain);
     if (!success || device->DrainTimer) {
         AskDrain(device);
         return;
