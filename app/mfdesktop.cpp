@@ -24,7 +24,6 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblvled.h"
 #include "controls/qmblwpnl.h"
-#include "platform/sqwaveplayer.h"
 
 #include <QAction>
 #include <QKeySequence>
@@ -119,11 +118,8 @@ bool TMainForm::RecordingMayGo()
     // A take still being recorded when the window closes ends here, so that
     // it can be kept like any other (a stop refused now is tried again by
     // the timer, and the window stays).
-    if (Recording) {
-        if (AudioStopRecord() != 0)
-            return false;
-        FinishRecording();
-    }
+    if (Recording && !EndRecording())
+        return false;
     if (!UnsavedRecording())
         return true;
     switch (AskSaveFirst("The recording has not been saved. Save it first?", this)) {

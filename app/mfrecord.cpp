@@ -126,9 +126,7 @@ void TMainForm::OldRecordButtonClick()
     if (Playing)
         return; // the tick puts the button up again
     if (Recording) {
-        if (AudioStopRecord() != 0)
-            return; // the tick tries again
-        FinishRecording();
+        EndRecording();
         return;
     }
     if (!RecordingMayGo()) {
@@ -223,8 +221,8 @@ void TMainForm::RecordTickStop()
         Messages().ShowMessage("Recording stopped: the sound input is no longer available.");
         return;
     }
-    if (!RecordButton->Down() && Recording && AudioStopRecord() == 0)
-        FinishRecording();
+    if (!RecordButton->Down() && Recording)
+        EndRecording();
 }
 
 void TMainForm::RecordTickProgress()
@@ -234,6 +232,16 @@ void TMainForm::RecordTickProgress()
     AudioGetRecordLevel(&level, &unused);
     VolLED->SetProgress(static_cast<float>(level * 0.01));
     ShowPosition(PositionFromElapsedMs(RecordElapsedMs()));
+}
+
+// Stops the recorder and loads the take; false when the recorder refused
+// to stop, which the timer tries again.
+bool TMainForm::EndRecording()
+{
+    if (AudioStopRecord() != 0)
+        return false;
+    FinishRecording();
+    return true;
 }
 
 void TMainForm::FinishRecording()

@@ -232,6 +232,7 @@ public:
     void ShowRecordError(int16_t code);
     // Loads what was recorded as the new voice and deletes the file.
     void FinishRecording();
+    bool EndRecording();
     // Reads the recorded file into VoiceData with a copy in WorkData; false
     // (after a message) when that could not be done.
     bool LoadRecordedVoice();
