@@ -209,13 +209,7 @@ void TMainForm::ReopenForWaitingClip(uint32_t rate)
 
     // The new device first: when it cannot be opened, the old one plays on
     // and the change is heard at the next Play.
-    WAVEFORMATEX format{};
-    format.wFormatTag = VoiceFormat.FormatTag;
-    format.nChannels = VoiceFormat.Channels;
-    format.nSamplesPerSec = rate;
-    format.nAvgBytesPerSec = VoiceFormat.BlockAlign * rate;
-    format.nBlockAlign = VoiceFormat.BlockAlign;
-    format.wBitsPerSample = VoiceFormat.BitsPerSample;
+    WAVEFORMATEX format = PlayFormat(rate);
     HWAVEOUT device = nullptr;
     if (waveOutOpen(&device, WAVE_MAPPER, &format, this, WaveOutPost(), 0, CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
         pendingClip.reset();

@@ -105,15 +105,7 @@ void TMainForm::PlayVoice(uint32_t rate)
     }
 
     WaveOut = nullptr;
-    WAVEFORMATEX format{};
-    format.wFormatTag = VoiceFormat.FormatTag;
-    format.nChannels = VoiceFormat.Channels;
-    format.nSamplesPerSec = rate;
-    format.nAvgBytesPerSec = VoiceFormat.BlockAlign * rate;
-    format.nBlockAlign = VoiceFormat.BlockAlign;
-    format.wBitsPerSample = VoiceFormat.BitsPerSample;
-    format.cbSize = 0;
-
+    WAVEFORMATEX format = PlayFormat(rate);
     const MMRESULT opened = waveOutOpen(&WaveOut, WAVE_MAPPER, &format, this, WaveOutPost(), 0, CALLBACK_WINDOW);
     if (opened != MMSYSERR_NOERROR) {
         WaveOut = nullptr;
@@ -142,6 +134,20 @@ void TMainForm::PlayVoice(uint32_t rate)
     PlayViewPosition = 0;
     Playing = true;
     PlayFinished = false;
+}
+
+// The voice's own format at the rate it plays at.
+WAVEFORMATEX TMainForm::PlayFormat(uint32_t rate) const
+{
+    WAVEFORMATEX format{};
+    format.wFormatTag = VoiceFormat.FormatTag;
+    format.nChannels = VoiceFormat.Channels;
+    format.nSamplesPerSec = rate;
+    format.nAvgBytesPerSec = VoiceFormat.BlockAlign * rate;
+    format.nBlockAlign = VoiceFormat.BlockAlign;
+    format.wBitsPerSample = VoiceFormat.BitsPerSample;
+    format.cbSize = 0;
+    return format;
 }
 
 void TMainForm::PlaybackLost()

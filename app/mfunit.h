@@ -299,6 +299,7 @@ public:
     // Processes the voice and starts streaming it at rate samples per second.
     void PlayVoice(uint32_t rate);
     void PrepareWaveHeader(int index);
+    WAVEFORMATEX PlayFormat(uint32_t rate) const;
     void QueueNextBlock(int index);
     // QueueNextBlock, after starting the next pass when the loop is on and
     // everything of this pass is queued.
