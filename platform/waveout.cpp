@@ -45,6 +45,9 @@ constexpr pa_usec_t TargetBufferUsec = 250 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t RefillUsec = 20 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t DrainMarginUsec = 20 * PA_USEC_PER_MSEC;
+// How far beyond what the server has taken a cut goes: the time for the
+// silence to reach the server before the sink takes its next stretch.
+constexpr pa_usec_t CutLeadUsec = 45 * PA_USEC_PER_MSEC;
 
 constexpr uint32_t LegacyHeaderSize = 32;
 static_assert(sizeof(MMTIME) == 12, "callers pass 12 as the size of a position record");
@@ -73,7 +76,10 @@ struct WaveOutDevice {
     bool Broken = false;       // the stream failed; nothing more will play
     std::deque<Block> Queue;   // written, not yet done
     uint64_t BytesWritten = 0; // into the current stream
-    uint64_t Played = 0;       // played from the current stream
+    // Where the server's write index stands: beyond BytesWritten after a
+    // cut (silence up to here), until the next write goes back to the cut.
+    uint64_t ServerEnd = 0;
+    uint64_t Played = 0; // played from the current stream
     pa_time_event *Timer = nullptr;
     bool TimingAsked = false;
     // Questions to the server whose answers come to this device: cancelled
@@ -205,6 +211,9 @@ void Fill(WaveOutDevice *device, size_t room)
         return;
     }
     const size_t frame = pa_frame_size(&device->Spec);
+    // After a cut the server asks for nothing more (it already holds silence
+    // up to ServerEnd), but the data going back over it is owed all the same.
+    room += device->ServerEnd - device->BytesWritten;
     bool wrote = false;
     for (;;) {
         CompleteEmptyBlocks(device);
@@ -239,10 +248,16 @@ void Fill(WaveOutDevice *device, size_t room)
             pa_stream_cancel_write(stream);
             break;
         }
+        // The first data after a cut goes back to it; what it does not
+        // cover of the silence beyond is never played (both servers play
+        // only up to their write index).
+        const uint64_t at = device->BytesWritten - copied;
+        const int64_t back = static_cast<int64_t>(at) - static_cast<int64_t>(device->ServerEnd);
         pa_seek_mode_t seek = device->Dry ? PA_SEEK_RELATIVE_ON_READ : PA_SEEK_RELATIVE;
-        if (pa_stream_write(stream, buffer, copied, nullptr, 0, seek) < 0) {
+        if (pa_stream_write(stream, buffer, copied, nullptr, device->Dry ? 0 : back, seek) < 0) {
             break;
         }
+        device->ServerEnd = device->BytesWritten;
         device->Dry = false;
         room -= copied;
         wrote = true;
@@ -529,6 +544,7 @@ void DropStream(WaveOutDevice *device)
         }
     }
     device->BytesWritten = 0;
+    device->ServerEnd = 0;
     device->Played = 0;
     device->TimingAsked = false;
 }
@@ -639,6 +655,87 @@ void ReturnDeferred(pa_mainloop_api *api, pa_defer_event *event, void *userdata)
     if (device->ReturnsPending) {
         ReturnTakenBlocks(device);
     }
+}
+
+// Returns every queued block as done before it returns (reset and cut).
+// The queued blocks go back from the event thread, each once; the queue
+// starts empty, so a block written again while they go back is queued anew.
+void HandBackQueue(WaveOutDevice *device, ServerCall &call)
+{
+    SoundServer &server = device->Server;
+    for (Block &block : device->Queue) {
+        device->Returning.push_back(block);
+    }
+    device->Queue.clear();
+    if (server.InEventThread()) {
+        ReturnTakenBlocks(device);
+    } else if (!device->Returning.empty()) {
+        device->ReturnsPending = true;
+        pa_mainloop_api *api = server.Api();
+        pa_defer_event *event = api->defer_new(api, ReturnDeferred, device);
+        if (!event || !call.WaitForEventThread([device] { return !device->ReturnsPending; })) {
+            // The event thread is held up (a post function that does not
+            // return): no block may stay out.
+            ReturnTakenBlocks(device);
+            if (event) {
+                api->defer_enable(event, 0);
+                api->defer_free(event);
+            }
+        }
+    }
+}
+
+// Writes silence over [from, BytesWritten) on the server, which leaves its
+// write index at BytesWritten (ServerEnd).
+bool SilenceFrom(WaveOutDevice *device, uint64_t from)
+{
+    pa_stream *stream = device->Stream;
+    uint64_t at = from;
+    while (at < device->BytesWritten) {
+        void *buffer = nullptr;
+        size_t size = device->BytesWritten - at;
+        if (pa_stream_begin_write(stream, &buffer, &size) < 0 || !buffer) {
+            return false;
+        }
+        size = std::min<size_t>(size, device->BytesWritten - at);
+        size -= size % pa_frame_size(&device->Spec);
+        if (size == 0) {
+            pa_stream_cancel_write(stream);
+            return false;
+        }
+        // Unsigned 8-bit samples are silent at 128, the others at 0.
+        std::memset(buffer, device->Spec.format == PA_SAMPLE_U8 ? 0x80 : 0, size);
+        const int64_t back = static_cast<int64_t>(at) - static_cast<int64_t>(device->ServerEnd);
+        if (pa_stream_write(stream, buffer, size, nullptr, back, PA_SEEK_RELATIVE) < 0) {
+            return false;
+        }
+        at += size;
+        device->ServerEnd = at;
+    }
+    return true;
+}
+
+// Where a cut can go: beyond what the server has taken (its read index,
+// moved on by the time since it was reported) by the lead, while it plays;
+// at what it has taken while it is held. Never before what has been heard,
+// never beyond what was written; on a frame boundary.
+uint64_t CutPoint(WaveOutDevice *device)
+{
+    const uint64_t frame = pa_frame_size(&device->Spec);
+    const uint64_t heard = PlayedBytes(device);
+    uint64_t cut = heard;
+    const pa_timing_info *timing = pa_stream_get_timing_info(device->Stream);
+    if (timing && !timing->read_index_corrupt && timing->read_index >= 0) {
+        cut = std::max(cut, static_cast<uint64_t>(timing->read_index));
+        if (timing->playing) {
+            const pa_usec_t age = std::min(pa_timeval_age(&timing->timestamp), TargetBufferUsec);
+            cut += pa_usec_to_bytes(age + CutLeadUsec, &device->Spec);
+        }
+    } else if (!device->Paused) {
+        cut += pa_usec_to_bytes(CutLeadUsec, &device->Spec);
+    }
+    cut = (cut + frame - 1) / frame * frame;
+    return std::min(cut, device->BytesWritten);
 }
 
 } // namespace
@@ -844,29 +941,7 @@ GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
     // Dropping the stream silences it at once; a new one starts from 0.
     DropStream(device);
     device->Paused = false;
-    // The queued blocks go back from the event thread, each once; the
-    // queue starts empty, so a block written again while they go back is
-    // played by the new stream.
-    for (Block &block : device->Queue) {
-        device->Returning.push_back(block);
-    }
-    device->Queue.clear();
-    if (server.InEventThread()) {
-        ReturnTakenBlocks(device);
-    } else if (!device->Returning.empty()) {
-        device->ReturnsPending = true;
-        pa_mainloop_api *api = server.Api();
-        pa_defer_event *event = api->defer_new(api, ReturnDeferred, device);
-        if (!event || !call.WaitForEventThread([device] { return !device->ReturnsPending; })) {
-            // The event thread is held up (a post function that does not
-            // return): no block may stay out.
-            ReturnTakenBlocks(device);
-            if (event) {
-                api->defer_enable(event, 0);
-                api->defer_free(event);
-            }
-        }
-    }
+    HandBackQueue(device, call);
     // A device opened by number whose output has gone has nothing to play on
     // (some servers would take a new stream for it all the same).
     bool outputGone = !device->SinkName.empty() && !platform::FindDevice(server.Snapshot().Sinks, device->SinkName);
@@ -889,6 +964,52 @@ GLIMMER_EXPORT MMRESULT waveOutReset(HWAVEOUT hwo)
         device->Broken = true;
     }
     return result;
+}
+
+GLIMMER_EXPORT MMRESULT waveOutCut(HWAVEOUT hwo, uint32_t *pcbCut)
+{
+    if (!IsOpen(hwo)) {
+        return MMSYSERR_INVALHANDLE;
+    }
+    if (!pcbCut) {
+        return MMSYSERR_INVALPARAM;
+    }
+    WaveOutDevice *device = hwo;
+    ServerCall call;
+    if (device->Broken || !device->Stream) {
+        return MMSYSERR_NODRIVER;
+    }
+    if (pa_stream_get_state(device->Stream) != PA_STREAM_READY) {
+        return MMSYSERR_ERROR;
+    }
+    // A fresh read index when the server can be asked; the event thread
+    // makes do with the last one, at most a poll old.
+    if (!device->Queue.empty() && call.Usable()) {
+        call.Await(pa_stream_update_timing_info(device->Stream, nullptr, nullptr));
+        if (device->Broken || !device->Stream) {
+            return MMSYSERR_NODRIVER;
+        }
+    }
+    // Nothing queued, or all of it already taken by a stream that ran dry:
+    // nothing left to change.
+    const uint64_t cut = device->Queue.empty() || device->Dry ? device->BytesWritten : CutPoint(device);
+    if (cut < device->BytesWritten) {
+        // What was dropped is silenced where the server holds it; the next
+        // data goes back to the cut (Fill) and covers it.
+        if (!SilenceFrom(device, cut)) {
+            return MMSYSERR_ERROR;
+        }
+        device->BytesWritten = cut;
+        device->Dry = false;
+    }
+    // Whatever the drain and the backstop were waiting for is gone.
+    CancelOperation(device->Drain);
+    CancelOperation(device->SinkLatency);
+    FreeDrainTimer(device);
+    device->HeardBy = {};
+    HandBackQueue(device, call);
+    *pcbCut = static_cast<uint32_t>(cut);
+    return MMSYSERR_NOERROR;
 }
 
 GLIMMER_EXPORT MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t cbmmt)

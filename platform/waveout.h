@@ -45,10 +45,18 @@
  * - WAVE_MAPPER plays on the current output: the output device the mixer
  *   selected (tmmixlib.h), else the server's default, followed by the server
  *   when the default changes. A numbered device keeps its output.
+ * - waveOutCut replaces what is queued but not yet heard, without a gap:
+ *   it drops everything from the cut point on (a byte position, counted as
+ *   waveOutGetPosition's TIME_BYTES, a few tens of milliseconds beyond what
+ *   is heard now) and returns every queued block as done before it returns,
+ *   as waveOutReset does, but the sound goes on: what came before the cut
+ *   plays as it was written, and the next block written plays from the cut
+ *   on, seamlessly. The caller writes that block at once: the cut is the
+ *   earliest the device can still change, and silence follows it until the
+ *   next block arrives. The position goes on counting.
  * - waveOutGetPosition counts what has been played since open or the last
- *   reset: TIME_SAMPLES in sample frames, TIME_BYTES in bytes, TIME_MS in
- *   milliseconds; any other asked format is answered in bytes, with wType
- *   set to TIME_BYTES.
+ *   reset (after a cut, the next block counts from the cut point): TIME_SAMPLES in sample frames, TIME_BYTES in bytes,
+ * TIME_MS in milliseconds; any other asked format is answered in bytes, with wType set to TIME_BYTES.
  * - When the output goes away (the server stops, the stream is killed, or
  *   its sink is removed and the server does not move the stream), every
  *   queued block is returned as done, and waveOutWrite and
@@ -58,7 +66,8 @@
  *   first).
  * - Threads: every call may come from any thread, but the post function
  *   runs on the audio thread and must only queue; of these calls it may
- *   make none but waveOutWrite, waveOutReset and waveOutGetPosition, and
+ *   make none but waveOutWrite, waveOutReset, waveOutCut and
+ *   waveOutGetPosition, and
  *   never waveOutOpen or waveOutClose.
  * - No call waits for the server for more than a second in all; once the
  *   server has failed to answer in that time, calls that need it fail at
@@ -171,6 +180,21 @@ MMRESULT waveOutWrite(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh);
 MMRESULT waveOutPause(HWAVEOUT hwo);
 MMRESULT waveOutRestart(HWAVEOUT hwo);
 MMRESULT waveOutReset(HWAVEOUT hwo);
+/* Replaces what is queued but not yet heard, without a gap. *pcbCut
+ * receives the cut point: a device byte position (counted as
+ * waveOutGetPosition's TIME_BYTES, on a frame boundary) that is the earliest
+ * the device can still change, a short lead (tens of ms) beyond what is
+ * being heard now, never before what has been heard and never beyond what
+ * was written. Everything from the cut on is dropped: every queued block is
+ * returned as done (WHDR_DONE, MM_WOM_DONE posted, in order, each once)
+ * before the call returns, as with waveOutReset, but the sound goes on: the
+ * bytes before the cut play as they were written, and the next block
+ * written plays from the cut on, seamlessly (no gap, no repeated or skipped
+ * frame). The position is not reset. While paused the cut is what the
+ * server has taken (nothing more is heard until the restart); with nothing
+ * queued it is what was written, and nothing changes. MMSYSERR_INVALPARAM
+ * for a null pcbCut, MMSYSERR_NODRIVER when the output is gone. */
+MMRESULT waveOutCut(HWAVEOUT hwo, uint32_t *pcbCut);
 MMRESULT waveOutGetPosition(HWAVEOUT hwo, MMTIME *pmmt, uint32_t cbmmt);
 MMRESULT waveOutUnprepareHeader(HWAVEOUT hwo, WAVEHDR *pwh, uint32_t cbwh);
 /* Posts MM_WOM_CLOSE and frees the device. */

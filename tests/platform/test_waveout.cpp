@@ -686,4 +686,173 @@ TEST_F(WaveOutTest, AResetOfADeviceWhoseOutputIsGoneSaysSo)
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
 
+// Cuts -----------------------------------------------------------------------
+
+// Plays clips through two blocks of the program's size, each written again
+// with the next stretch of the clip as it comes back, as the window does.
+struct TwoBlocks {
+    explicit TwoBlocks(MessageQueue *queue) : Queue(queue)
+    {
+        WAVEFORMATEX format = Format(22050);
+        EXPECT_EQ(waveOutOpen(&Device, WAVE_MAPPER, &format, queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+                  MMSYSERR_NOERROR);
+        for (int i = 0; i < 2; i++) {
+            Data[i].resize(BlockSamples);
+            Header[i].lpData = reinterpret_cast<char *>(Data[i].data());
+            Header[i].dwBufferLength = BlockSamples * 2;
+            waveOutPrepareHeader(Device, &Header[i], sizeof Header[i]);
+        }
+    }
+    ~TwoBlocks()
+    {
+        waveOutReset(Device);
+        for (WAVEHDR &header : Header) {
+            waveOutUnprepareHeader(Device, &header, sizeof header);
+        }
+        EXPECT_EQ(waveOutClose(Device), MMSYSERR_NOERROR);
+    }
+    // Starts a clip from its first sample in both blocks.
+    void Start(const std::vector<int16_t> &clip)
+    {
+        Clip = &clip;
+        Next = 0;
+        Write(0);
+        Write(1);
+    }
+    void Write(int i)
+    {
+        if (Next >= Clip->size()) {
+            return;
+        }
+        size_t count = std::min(BlockSamples, Clip->size() - Next);
+        std::copy_n(Clip->begin() + static_cast<long>(Next), count, Data[i].begin());
+        Header[i].dwBufferLength = static_cast<uint32_t>(count * 2);
+        Next += count;
+        EXPECT_EQ(waveOutWrite(Device, &Header[i], sizeof Header[i]), MMSYSERR_NOERROR);
+        Written.push_back(i);
+    }
+    // Takes note of the blocks that came back; refills them unless told not to.
+    void Pump(bool refill = true)
+    {
+        std::vector<MessageQueue::Message> done = Queue->All(MM_WOM_DONE);
+        for (; Seen < done.size(); Seen++) {
+            int i = done[Seen].LParam == reinterpret_cast<intptr_t>(&Header[0]) ? 0 : 1;
+            Returned.push_back(i);
+            if (refill) {
+                Write(i);
+            }
+        }
+    }
+    bool Idle() const { return Next >= Clip->size() && Returned.size() == Written.size(); }
+
+    MessageQueue *Queue;
+    HWAVEOUT Device = nullptr;
+    std::vector<int16_t> Data[2];
+    WAVEHDR Header[2]{};
+    const std::vector<int16_t> *Clip = nullptr;
+    size_t Next = 0;
+    size_t Seen = 0;
+    std::vector<int> Written;  // block numbers in the order written
+    std::vector<int> Returned; // and in the order they came back
+};
+
+// Clip A plays; once the position has passed a moment, the device is cut
+// and clip B queued from its start. What is heard is A up to the cut, then
+// all of B.
+TEST_F(WaveOutTest, ACutPlaysTheNewClipFromTheCutPointWithoutAGap)
+{
+    struct Case {
+        const char *What;
+        uint32_t CutAfter; // samples heard before the cut
+        size_t BSamples;
+        bool Paused;
+    };
+    const Case cases[] = {
+        {"in the first block", 2500, 3 * BlockSamples + 100, false},
+        {"well into the clip", 21000, 2 * BlockSamples + 7, false},
+        {"with a new clip shorter than what was dropped", 12000, 1200, false},
+        {"while paused", 9000, BlockSamples + 300, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.What);
+        queue.Clear();
+        Capture capture("glimmer_speaker.monitor");
+        ASSERT_TRUE(capture.WaitUntilRunning(3s));
+        std::vector<int16_t> a = Clip(3 * 22050, 101);
+        std::vector<int16_t> b = Clip(c.BSamples, 103);
+        TwoBlocks player(&queue);
+        player.Start(a);
+
+        Clock::time_point giveUp = Clock::now() + 5s;
+        while (Position(player.Device, TIME_SAMPLES) < c.CutAfter && Clock::now() < giveUp) {
+            player.Pump();
+            std::this_thread::sleep_for(2ms);
+        }
+        player.Pump();
+        if (c.Paused) {
+            ASSERT_EQ(waveOutPause(player.Device), MMSYSERR_NOERROR);
+            std::this_thread::sleep_for(100ms);
+        }
+        const uint32_t before = Position(player.Device, TIME_BYTES);
+        ASSERT_GE(before, c.CutAfter * 2);
+        uint32_t cut = 0;
+        ASSERT_EQ(waveOutCut(player.Device, &cut), MMSYSERR_NOERROR);
+        // Both blocks are back before the call returns, and nothing else.
+        EXPECT_TRUE(player.Header[0].dwFlags & WHDR_DONE);
+        EXPECT_TRUE(player.Header[1].dwFlags & WHDR_DONE);
+        player.Pump(false);
+        EXPECT_EQ(player.Returned.size(), player.Written.size());
+        player.Start(b);
+        if (c.Paused) {
+            ASSERT_EQ(waveOutRestart(player.Device), MMSYSERR_NOERROR);
+        }
+        // Within 150 ms (6615 bytes) of the position, never before it.
+        EXPECT_EQ(cut % 2, 0u);
+        EXPECT_GE(cut, before);
+        EXPECT_LE(cut, before + 6615u);
+
+        giveUp = Clock::now() + 10s;
+        while (!player.Idle() && Clock::now() < giveUp) {
+            player.Pump();
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_TRUE(player.Idle()) << "not every block came back";
+        EXPECT_EQ(player.Returned, player.Written) << "blocks came back out of order or more than once";
+        EXPECT_EQ(Position(player.Device, TIME_SAMPLES), cut / 2 + b.size());
+
+        std::this_thread::sleep_for(200ms);
+        std::vector<int16_t> captured = capture.Stop();
+        std::vector<int16_t> kept(a.begin(), a.begin() + cut / 2);
+        long at = ExpectClipIn(captured, kept);
+        ASSERT_GE(at, 0);
+        const long end = at + static_cast<long>(kept.size());
+        // B follows at once (while paused, after the pause's silence).
+        long next = soundtest::FirstAbove(captured, 0, static_cast<size_t>(end));
+        if (!c.Paused) {
+            EXPECT_EQ(next, end) << "a gap at the cut";
+        }
+        ASSERT_GE(next, end);
+        EXPECT_EQ(ExpectClipIn(captured, b, static_cast<size_t>(next)), next) << "B does not start at the cut";
+        // Nothing of A after B's end.
+        EXPECT_EQ(soundtest::FirstAbove(captured, 0, static_cast<size_t>(next) + b.size()), -1);
+    }
+}
+
+TEST_F(WaveOutTest, ACutWithNothingQueuedChangesNothing)
+{
+    TwoBlocks player(&queue);
+    std::vector<int16_t> a = Clip(3000, 107);
+    uint32_t cut = 1;
+    EXPECT_EQ(waveOutCut(player.Device, &cut), MMSYSERR_NOERROR);
+    EXPECT_EQ(cut, 0u);
+    player.Start(a);
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 3s));
+    EXPECT_EQ(waveOutCut(player.Device, &cut), MMSYSERR_NOERROR);
+    EXPECT_EQ(cut, 6000u);
+    EXPECT_EQ(Position(player.Device, TIME_BYTES), 6000u);
+
+    EXPECT_EQ(waveOutCut(player.Device, nullptr), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveOutCut(nullptr, &cut), MMSYSERR_INVALHANDLE);
+}
+
 } // namespace
