@@ -13,6 +13,26 @@
 // keeps the sink's own buffer short (early requests), so a reset, which
 // throws the stream away and starts a new one, is heard at once.
 //
+// A cut (waveOutCut) changes what the server already holds instead of
+// throwing the stream away: the stream keeps up to 250 ms that no longer
+// fits, and a new stream would start with a gap. The server has taken the
+// data up to its read index into the sink; everything after it can still be
+// overwritten by writing with a negative offset (PA_SEEK_RELATIVE). So the
+// cut goes at the read index, moved on by the time since it was reported,
+// plus CutLeadUsec for the write to get there before the sink takes its next
+// stretch (PulseAudio's sink takes up to 20 ms at a time, PipeWire one graph
+// cycle). Silence is written over everything from the cut to the end, so
+// that nothing dropped is heard should nothing follow; the next block then
+// goes back to the cut and overwrites it. Both servers play only up to
+// their write index, so what the new data does not cover of that silence is
+// never heard. Measured on PulseAudio 16 and on PipeWire 0.3.65's service,
+// also while a build runs: the seek overwrites sample for sample on both, a
+// lead of 15 ms was already enough, and the cut lies 45 to 65 ms beyond what
+// the position says has been heard. The other way, a short server buffer
+// (60-80 ms) and dropping only what was not yet handed over, was not taken:
+// the change would be heard no sooner, and a busy machine would have far
+// less time to refill the stream before it runs dry.
+//
 // All devices share the process's one connection (platform/soundserver.h).
 // WAVE_MAPPER plays on the current output: the one the mixer chose, else the
 // server's default, which the server follows when it changes. When the

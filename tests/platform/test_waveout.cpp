@@ -772,6 +772,7 @@ TEST_F(WaveOutTest, ACutPlaysTheNewClipFromTheCutPointWithoutAGap)
         {"well into the clip", 21000, 2 * BlockSamples + 7, false},
         {"with a new clip shorter than what was dropped", 12000, 1200, false},
         {"while paused", 9000, BlockSamples + 300, true},
+        {"once all of the old clip was handed over", 61500, BlockSamples, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.What);
