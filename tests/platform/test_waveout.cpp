@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -854,6 +855,45 @@ TEST_F(WaveOutTest, ACutWithNothingQueuedChangesNothing)
 
     EXPECT_EQ(waveOutCut(player.Device, nullptr), MMSYSERR_INVALPARAM);
     EXPECT_EQ(waveOutCut(nullptr, &cut), MMSYSERR_INVALHANDLE);
+}
+
+// The index of the first line of `pactl list short WHAT` whose column
+// `column` is value, "" if none.
+std::string ShortListIndex(const std::string &what, size_t column, const std::string &value)
+{
+    std::istringstream lines(soundtest::PactlOutput("list short " + what));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::vector<std::string> row;
+        for (std::string field; fields >> field;) {
+            row.push_back(field);
+        }
+        if (row.size() > column && row[column] == value) {
+            return row[0];
+        }
+    }
+    return "";
+}
+
+TEST_F(WaveOutTest, ACutOnceTheStreamIsGoneSaysSo)
+{
+    TwoBlocks player(&queue);
+    std::vector<int16_t> a = Clip(3 * BlockSamples, 109);
+    player.Start(a);
+    const std::string speaker = ShortListIndex("sinks", 1, "glimmer_speaker");
+    ASSERT_FALSE(speaker.empty());
+    std::string stream;
+    ASSERT_TRUE(soundtest::Eventually([&] { return !(stream = ShortListIndex("sink-inputs", 1, speaker)).empty(); }));
+    ASSERT_TRUE(soundtest::KillSinkInput(static_cast<uint32_t>(std::stoul(stream))));
+    MMTIME time{};
+    time.wType = TIME_BYTES;
+    ASSERT_TRUE(soundtest::Eventually(
+        [&] { return waveOutGetPosition(player.Device, &time, sizeof time) == MMSYSERR_NODRIVER; }));
+    uint32_t cut = 0;
+    EXPECT_EQ(waveOutCut(player.Device, &cut), MMSYSERR_NODRIVER);
+    // Every block came back when the stream went.
+    EXPECT_TRUE(player.Header[0].dwFlags & WHDR_DONE);
+    EXPECT_TRUE(player.Header[1].dwFlags & WHDR_DONE);
 }
 
 } // namespace
