@@ -7,11 +7,17 @@
 // comes while a run is still working cancels it (the run looks at its flag
 // before every block) and starts the newest; the sound plays on meanwhile.
 //
-//   change ──> run (thread) ──posted──> waiting clip
-//                                          │ at the next block boundary
-//   ... block k (old clip) │ block k+1 (new clip, from the same point of
-//                          │ the voice, its first 10 ms fading from what
-//                          │ the old clip would have played)
+//   change ──> run (thread) ──posted──> waiting clip ──> cut
+//
+//   ... old clip, as queued │ cut: the new clip from the same point of the
+//       up to the cut       │ voice, its first 10 ms fading from what the
+//                           │ old clip would have played
+//
+// The cut is the earliest point the device can still change, a short lead
+// beyond what is heard: the device drops what it holds beyond it and hands
+// both blocks back, and they are written again from the new clip. Should
+// the device refuse, the waiting clip takes over at the next block boundary
+// instead, later but just as seamlessly.
 //
 // The same point is the same sample index in a clip that keeps time, the
 // mirrored one when Backward is on in either clip. A clip that plays at
@@ -139,6 +145,8 @@ void TMainForm::LiveRunFinished(uint64_t generation, std::unique_ptr<int16_t[]> 
     const uint32_t rate = RateFor(effects);
     if (rate != PlayingRate)
         ReopenForWaitingClip(rate);
+    else
+        CutToWaitingClip();
 }
 
 const TMainForm::TPlaySegment &TMainForm::SegmentAt(int64_t deviceBytes) const
@@ -192,6 +200,20 @@ void TMainForm::AdoptWaitingClip(int32_t clipStart, const int16_t *from, int32_t
         TPlaySegment{DeviceBytesQueued, BytesQueued, WorkBytes, WorkData.get(), PlayingEffects.Backward});
 }
 
+void TMainForm::CutToWaitingClip()
+{
+    uint32_t cut = 0;
+    if (waveOutCut(WaveOut, &cut) != MMSYSERR_NOERROR)
+        return; // taken at the next block boundary
+    // Both blocks came back: their reports must not refill them again.
+    QCoreApplication::removePostedEvents(this, TWaveOutDoneEvent::EventType);
+    const TPlaySegment heard = SegmentAt(cut);
+    // What was written up to the cut stays; the segments beyond it are gone.
+    std::erase_if(PlaySegments, [cut](const TPlaySegment &segment) { return segment.DeviceStart >= cut; });
+    DeviceBytesQueued = cut;
+    GoOnInWaitingClip(heard, cut);
+}
+
 void TMainForm::ReopenForWaitingClip(uint32_t rate)
 {
     // The point heard now, in the clip heard now.
@@ -203,9 +225,6 @@ void TMainForm::ReopenForWaitingClip(uint32_t rate)
     }
     const auto bytes = static_cast<int64_t>(position.u.cb);
     const TPlaySegment heard = SegmentAt(bytes);
-    const int32_t heardSamples = heard.ClipBytes / 2;
-    const auto next =
-        static_cast<int32_t>(std::clamp<int64_t>((heard.ClipStart + bytes - heard.DeviceStart) / 2, 0, heardSamples));
 
     // The new device first: when it cannot be opened, the old one plays on
     // and the change is heard at the next Play.
@@ -222,23 +241,31 @@ void TMainForm::ReopenForWaitingClip(uint32_t rate)
     WaveOut = device;
     PlayingRate = rate;
     DeviceBytesQueued = 0;
+    PlaySegments.clear();
+    PrepareWaveHeader(0);
+    PrepareWaveHeader(1);
+    waveOutPause(WaveOut);
+    GoOnInWaitingClip(heard, bytes);
+    if (WaveOut)
+        waveOutRestart(WaveOut);
+}
+
+void TMainForm::GoOnInWaitingClip(const TPlaySegment &heard, int64_t heardAt)
+{
+    const int32_t heardSamples = heard.ClipBytes / 2;
+    const auto next =
+        static_cast<int32_t>(std::clamp<int64_t>((heard.ClipStart + heardAt - heard.DeviceStart) / 2, 0, heardSamples));
     HeadersQueued = 0;
     DoneHeader = 0;
-    PlaySegments.clear();
-
     if (next >= heardSamples && LoopPlayback)
         AdoptWaitingClip(0, heard.Data, heardSamples);
     else
         AdoptWaitingClip(
             2 * MapClipIndex(next, heardSamples, heard.Backward, pendingBytes / 2, pendingEffects.Backward),
             heard.Data + next, heardSamples - next);
-    PrepareWaveHeader(0);
-    PrepareWaveHeader(1);
-    waveOutPause(WaveOut);
     QueueFollowingBlock(0);
     QueueFollowingBlock(1);
-    waveOutRestart(WaveOut);
-    // Nothing left to play at the new rate: the playback ends here.
+    // Nothing left to play: the playback ends here.
     if (HeadersQueued == 0) {
         CloseWaveOut();
         PlayFinished = true;

@@ -453,9 +453,16 @@ private:
                          const TEffectSet &effects);
     // At a block boundary: goes on in the waiting clip from the same point.
     void TakeWaitingClip();
+    // A waiting clip at the same rate: what the device holds beyond its
+    // short lead is dropped and the waiting clip goes on from there.
+    void CutToWaitingClip();
     // A waiting clip at another rate: the device is opened again at that
     // rate and plays on from the point heard now.
     void ReopenForWaitingClip(uint32_t rate);
+    // With the device's queue empty, the waiting clip goes on from the
+    // point of the voice the segment heard had reached at device byte
+    // heardAt; both blocks are written.
+    void GoOnInWaitingClip(const TPlaySegment &heard, int64_t heardAt);
     // Makes the waiting clip WorkData, played from byte clipStart on, with
     // its first block fading from the old clip at from.
     void AdoptWaitingClip(int32_t clipStart, const int16_t *from, int32_t fromCount);
