@@ -172,22 +172,19 @@ void TMainForm::StartNextPass()
 
 void TMainForm::TakeWaitingClip()
 {
-    const int32_t oldSamples = WorkBytes / 2;
-    const int32_t next = BytesQueued / 2; // the old clip's next sample
-    if (next >= oldSamples && LoopPlayback) {
-        // The next pass would start here: the new clip's pass starts instead.
-        AdoptWaitingClip(0, WorkData.get(), oldSamples);
-        return;
-    }
-    const int32_t start =
-        MapClipIndex(next, oldSamples, PlayingEffects.Backward, pendingBytes / 2, pendingEffects.Backward);
-    AdoptWaitingClip(2 * start, WorkData.get() + next, oldSamples - next);
+    AdoptWaitingClip(WorkData.get(), WorkBytes / 2, PlayingEffects.Backward, BytesQueued / 2);
 }
 
-void TMainForm::AdoptWaitingClip(int32_t clipStart, const int16_t *from, int32_t fromCount)
+void TMainForm::AdoptWaitingClip(const int16_t *old, int32_t oldSamples, bool oldBackward, int32_t next)
 {
+    int32_t clipStart = 0;
+    if (next >= oldSamples && LoopPlayback)
+        next = 0; // the next pass would start here: the new clip's pass starts instead
+    else
+        clipStart = 2 * MapClipIndex(next, oldSamples, oldBackward, pendingBytes / 2, pendingEffects.Backward);
     FadeFrom.assign(static_cast<std::size_t>(CrossfadeLength(PlayingRate)), 0);
-    std::copy_n(from, std::clamp<int32_t>(fromCount, 0, static_cast<int32_t>(FadeFrom.size())), FadeFrom.begin());
+    std::copy_n(old + next, std::clamp<int32_t>(oldSamples - next, 0, static_cast<int32_t>(FadeFrom.size())),
+                FadeFrom.begin());
     // The old clip stays while a segment plays it or the display shows it.
     retiredClips.push_back(std::move(WorkData));
     WorkData = std::move(pendingClip);
@@ -257,12 +254,7 @@ void TMainForm::GoOnInWaitingClip(const TPlaySegment &heard, int64_t heardAt)
         static_cast<int32_t>(std::clamp<int64_t>((heard.ClipStart + heardAt - heard.DeviceStart) / 2, 0, heardSamples));
     HeadersQueued = 0;
     DoneHeader = 0;
-    if (next >= heardSamples && LoopPlayback)
-        AdoptWaitingClip(0, heard.Data, heardSamples);
-    else
-        AdoptWaitingClip(
-            2 * MapClipIndex(next, heardSamples, heard.Backward, pendingBytes / 2, pendingEffects.Backward),
-            heard.Data + next, heardSamples - next);
+    AdoptWaitingClip(heard.Data, heardSamples, heard.Backward, next);
     QueueFollowingBlock(0);
     QueueFollowingBlock(1);
     // Nothing left to play: the playback ends here.

@@ -463,9 +463,11 @@ private:
     // point of the voice the segment heard had reached at device byte
     // heardAt; both blocks are written.
     void GoOnInWaitingClip(const TPlaySegment &heard, int64_t heardAt);
-    // Makes the waiting clip WorkData, played from byte clipStart on, with
-    // its first block fading from the old clip at from.
-    void AdoptWaitingClip(int32_t clipStart, const int16_t *from, int32_t fromCount);
+    // Makes the waiting clip WorkData, going on from the point of the voice
+    // that index next of the old clip (oldSamples long, reversed when
+    // oldBackward) plays, or from its start where the loop would begin a new
+    // pass; its first block fades from what the old clip plays there.
+    void AdoptWaitingClip(const int16_t *old, int32_t oldSamples, bool oldBackward, int32_t next);
     void StartNextPass();
     void PruneRetiredClips();
 };
