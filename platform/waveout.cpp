@@ -545,12 +545,18 @@ pa_stream *NewStream(WaveOutDevice *device)
     return stream;
 }
 
-void DropStream(WaveOutDevice *device)
+// The drain asked for, and the wait after its answer, no longer count.
+void ForgetDrain(WaveOutDevice *device)
 {
     CancelOperation(device->Drain);
-    CancelOperation(device->Timing);
     CancelOperation(device->SinkLatency);
     FreeDrainTimer(device);
+}
+
+void DropStream(WaveOutDevice *device)
+{
+    ForgetDrain(device);
+    CancelOperation(device->Timing);
     device->Dry = false;
     if (pa_stream *stream = device->Stream) {
         device->Stream = nullptr;
@@ -1023,9 +1029,7 @@ GLIMMER_EXPORT MMRESULT waveOutCut(HWAVEOUT hwo, uint32_t *pcbCut)
         device->Dry = false;
     }
     // Whatever the drain and the backstop were waiting for is gone.
-    CancelOperation(device->Drain);
-    CancelOperation(device->SinkLatency);
-    FreeDrainTimer(device);
+    ForgetDrain(device);
     device->HeardBy = {};
     HandBackQueue(device, call);
     *pcbCut = static_cast<uint32_t>(cut);
