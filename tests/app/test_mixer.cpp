@@ -115,11 +115,7 @@ TEST_F(Mixer, RecordingStartsFromTheInputInUseAndTheServerIsLeftAsItWas)
     // Whether or not the input in use is named like a microphone.
     for (const char *source : {"glimmer_line", "glimmer_mic"}) {
         SCOPED_TRACE(source);
-        ASSERT_EQ(Pactl(std::string("set-default-source ") + source), 0);
-        // PipeWire's session manager makes the change after pactl returns.
-        ASSERT_TRUE(
-            soundtest::Eventually([source] { return PactlOutput("get-default-source") == source + std::string("\n"); },
-                                  std::chrono::seconds(5)));
+        ASSERT_TRUE(soundtest::SetDefaultSource(source));
         Start();
         const std::map<QString, std::string> inputs = ServerInputs();
         EXPECT_EQ(LabelledSource(), source);
@@ -187,9 +183,7 @@ TEST_F(Mixer, AnotherProgramSwitchingTheInputIsFollowed)
 {
     ASSERT_EQ(Pactl("set-source-volume glimmer_line 26214"), 0);
     ASSERT_EQ(Pactl("set-source-volume glimmer_mic 39321"), 0);
-    ASSERT_EQ(Pactl("set-default-source glimmer_mic"), 0);
-    ASSERT_TRUE(soundtest::Eventually([] { return PactlOutput("get-default-source") == "glimmer_mic\n"; },
-                                      std::chrono::seconds(5)));
+    ASSERT_TRUE(soundtest::SetDefaultSource("glimmer_mic"));
     Start();
     ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Mic"));
     ASSERT_EQ(form->MikeSlider->Position(), 102);

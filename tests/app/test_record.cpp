@@ -87,10 +87,7 @@ protected:
     {
         TestApp();
         soundtest::ResetServer();
-        ASSERT_EQ(soundtest::Pactl("set-default-source glimmer_mic"), 0);
-        // PipeWire's session manager makes the change after pactl returns.
-        ASSERT_TRUE(soundtest::Eventually(
-            [] { return soundtest::PactlOutput("get-default-source") == "glimmer_mic\n"; }, std::chrono::seconds(5)));
+        ASSERT_TRUE(soundtest::SetDefaultSource("glimmer_mic"));
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(temporary.isValid());
         temporaryFolder.PointAt(temporary.path().toStdString());
@@ -150,6 +147,17 @@ protected:
     std::vector<int16_t> Voice() const
     {
         return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+    }
+
+    // A take cut short at about 32 KiB: what fitted is the voice, all of it
+    // the microphone's 440 Hz, and it can be saved.
+    void ExpectWhatFittedIsTheVoice() const
+    {
+        EXPECT_GT(form->VoiceBytes, 16 * 1024);
+        EXPECT_LE(form->VoiceBytes, 32 * 1024);
+        const std::vector<int16_t> voice = Voice();
+        EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
+        EXPECT_TRUE(form->Save1->isEnabled());
     }
 
     RecordedMessages messages;
@@ -452,12 +460,8 @@ TEST_F(Recording, ATakeOntoAFullDiskKeepsWhatFittedAndSaysSo)
     EXPECT_EQ(messages.Shown[0].first, "The disk of the temporary folder " + disk.Folder() +
                                            " is full: the recording stopped when it ran out of room. What fitted "
                                            "is kept as the voice.");
-    // What fitted: about the room that was left, all of it the microphone.
-    EXPECT_GT(form->VoiceBytes, 16 * 1024);
-    EXPECT_LE(form->VoiceBytes, 32 * 1024);
-    const std::vector<int16_t> voice = Voice();
-    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
-    EXPECT_TRUE(form->Save1->isEnabled());
+    // What fitted: about the room that was left.
+    ExpectWhatFittedIsTheVoice();
     // The take's file is gone again; only the filler is left.
     EXPECT_EQ(QDir(QString::fromStdString(disk.Folder())).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("filler")});
@@ -480,11 +484,7 @@ TEST_F(Recording, ATakeWhoseFileMayGrowNoFurtherKeepsWhatFittedAndSaysSo)
                                            temporary.path().toStdString() +
                                            " reached the largest size allowed: the recording stopped there. What "
                                            "fitted is kept as the voice.");
-    EXPECT_GT(form->VoiceBytes, 16 * 1024);
-    EXPECT_LE(form->VoiceBytes, 32 * 1024);
-    const std::vector<int16_t> voice = Voice();
-    EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
-    EXPECT_TRUE(form->Save1->isEnabled());
+    ExpectWhatFittedIsTheVoice();
     EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
 
     // The next take, with room, says nothing.

@@ -98,9 +98,7 @@ protected:
     {
         TestApp();
         soundtest::ResetServer();
-        ASSERT_EQ(soundtest::Pactl("set-default-source glimmer_mic"), 0);
-        ASSERT_TRUE(soundtest::Eventually(
-            [] { return soundtest::PactlOutput("get-default-source") == "glimmer_mic\n"; }, std::chrono::seconds(5)));
+        ASSERT_TRUE(soundtest::SetDefaultSource("glimmer_mic"));
         ASSERT_TRUE(folder.isValid());
         ASSERT_TRUE(temporary.isValid());
         temporaryFolder.PointAt(temporary.path().toStdString());

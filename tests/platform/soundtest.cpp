@@ -142,6 +142,13 @@ std::string PactlOutput(const std::string &arguments)
     return output;
 }
 
+bool SetDefaultSource(const std::string &source)
+{
+    return Pactl("set-default-source " + source) == 0 &&
+           Eventually([&source] { return PactlOutput("get-default-source") == source + "\n"; },
+                      std::chrono::seconds(5));
+}
+
 std::vector<std::string> OurPlaybackStreams()
 {
     // Each stream's entry of `pactl list sink-inputs`: its sink ("Sink: 3")

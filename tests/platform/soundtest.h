@@ -69,6 +69,10 @@ private:
 int Pactl(const std::string &arguments);
 // Runs pactl and returns what it printed.
 std::string PactlOutput(const std::string &arguments);
+// Makes source the server's default input and waits (at most 5 s) until the
+// server reports it so: PipeWire's session manager makes the change after
+// pactl has returned. True when it did.
+bool SetDefaultSource(const std::string &source);
 // Waits (at most 5 s) until `pactl list short SOURCES-OR-SINKS` shows the
 // device (present) or no longer shows it. PipeWire makes and removes devices
 // after pactl has returned; PulseAudio before.
