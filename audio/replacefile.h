@@ -1,66 +1,92 @@
 // Writing a file in place of another without ever leaving either half
-// written.
+// written, and without letting a planted link send the write elsewhere.
 //
-//   target ---------------------------------------------- (untouched)
-//   folder/.gbxXXXXXXXX.tmp <- write ... fsync -> rename over target
+//   folder (held open) ---- leaf ---------------------------- (untouched)
+//                      \--- .gbxXXXXXXXX.tmp <- write ... fsync --renameat--> leaf
 //
-// The new content goes to a hidden temporary file in the target's own folder
-// (so that the rename is atomic) and takes the target's place only when
-// Commit succeeds. Until then a file at the target keeps every byte; on any
-// failure, and when the object goes without Commit (a cancel, a refused
-// setting, a full disk), the temporary file is removed.
+// The target's folder is opened once and everything after is done relative
+// to that descriptor: the leaf is looked at without following it, the new
+// content goes to a hidden temporary file created there (O_EXCL,
+// O_NOFOLLOW), and takes the leaf's place with renameat only when Commit
+// succeeds. A name swapped for a link between the look and the rename is
+// replaced as a name; the rename never writes through it.
 //
-// A target that is a symbolic link is followed to the file it names, even
-// when that file does not exist yet: the link stays a link and the file it
-// leads to is the one written.
+// A leaf that is a symbolic link is followed to the file it names, even
+// one that does not exist yet (the link stays a link), by the rule the
+// kernel applies with fs.protected_symlinks, whatever that setting: in a
+// sticky folder that everyone may write to, a link is followed only when it
+// belongs to the writer or to the folder's owner. Any other link there is
+// refused, and so is a chain of more than 40 links.
+//
+// Until Commit, a file at the target keeps every byte; on any failure, and
+// when the object goes without Commit (a cancel, a refused setting, a full
+// disk), the temporary file is removed. The new file takes the replaced
+// file's owner and group where the writer may give them, and its
+// permissions without the set-user-ID and set-group-ID bits.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
-// The file a write of fileName must replace: fileName itself, or the end of
-// its chain of symbolic links (at most 40 steps; a longer chain or a loop
-// gives fileName back, and the write then fails or replaces the link).
-std::string ReplacementTarget(const std::string &fileName);
-
-// Creates a new, empty file under a hidden name (".gbx" and eight letters)
-// beside target, in its folder so that a rename over target is atomic: its
-// descriptor, open for reading and writing, with its name in name; -1 when
-// the folder cannot take a new file.
-int CreateBeside(const std::string &target, std::string &name);
-// Flushes target's folder to disk, so that a rename into it lasts.
-void SyncFolderOf(const std::string &target);
-
 class TFileReplacement {
 public:
-    // Nothing is created until Open.
+    // Nothing is looked at or created until Open.
     explicit TFileReplacement(const std::string &fileName);
     ~TFileReplacement();
     TFileReplacement(const TFileReplacement &) = delete;
     TFileReplacement &operator=(const TFileReplacement &) = delete;
 
-    // Creates the temporary file, with the permissions of a file already at
-    // the target; false when the folder cannot take a new file.
+    // Finds the file to replace (following links as above) and creates the
+    // temporary file beside it; false, with Failure() saying why, when a
+    // link is refused or the folder cannot take a new file.
     bool Open();
     // The temporary file as a descriptor, or as a stream opened for update
     // (reading back what was written is allowed). Both belong to this
     // object; use one or the other.
     int Descriptor() const { return fd; }
     std::FILE *Stream();
+    // A name that opens the temporary file (through /proc/self/fd and the
+    // folder's descriptor), for a library that wants a file name; empty
+    // before Open.
+    std::string TemporaryName() const;
 
     // Flushes, syncs and closes the temporary file and renames it over the
-    // target. False (and the temporary file removed, the target untouched)
-    // when any of that fails.
+    // target. False (and the temporary file removed, the target untouched,
+    // Failure() saying why) when any of that fails.
     bool Commit();
     // Removes the temporary file now; the target stays as it was.
     void Abandon();
 
-    const std::string &Target() const { return target; }
-    const std::string &TemporaryName() const { return temporary; }
+    // Why the last Open or Commit failed, as a short phrase for a message
+    // ("No space left on device"); empty when it did not.
+    const std::string &Failure() const { return failure; }
 
 private:
-    std::string target;
-    std::string temporary;
+    bool Fail(const std::string &why);
+
+    std::string fileName;
+    int folder = -1; // the folder the final file is in
+    std::string leaf;
+    std::string temporary; // leaf of the temporary file
+    uint64_t tracked = 0;  // its entry among the process's temporary files
     int fd = -1;
     std::FILE *stream = nullptr;
+    std::string failure;
 };
+
+// Why the last TFileReplacement on this thread failed to open or commit, as
+// TFileReplacement::Failure says it; empty when the last one succeeded. For
+// callers whose writer only answers true or false.
+std::string LastReplacementFailure();
+
+// The temporary files of this process, listed while they are being written
+// so that a program ended by a signal can remove them: TFileReplacement
+// lists its own; others (a converted copy in the temporary folder) are
+// listed with TrackTemporaryFile. Entries are found by their number.
+uint64_t TrackTemporaryFile(const std::string &path);
+void ForgetTemporaryFile(uint64_t entry);
+// Removes every listed file and keeps the list locked for good, so that no
+// replacement can be committed afterwards: for the last moments of a
+// program that is about to end. Not for a signal handler (it takes a lock).
+void RemoveTemporaryFilesForExit();
