@@ -1,7 +1,9 @@
 #include "audio/replacefile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -20,6 +22,7 @@ const char *const PlantedLinkText =
     "it is a symbolic link that another user left in a folder everyone may write to; it is not followed";
 
 thread_local std::string LastFailure;
+std::atomic<bool> LinksAsNames{false};
 
 // The process's temporary files, by entry number: the folder's descriptor
 // (AT_FDCWD for a path) and the name in it.
@@ -33,15 +36,6 @@ TemporaryList &Temporaries()
 {
     static TemporaryList *list = new TemporaryList; // never destroyed: used until _exit
     return *list;
-}
-
-uint64_t Track(int folder, const std::string &name)
-{
-    TemporaryList &list = Temporaries();
-    std::lock_guard<std::mutex> hold(list.Lock);
-    const uint64_t entry = list.Next++;
-    list.Files.emplace(entry, std::make_pair(folder, name));
-    return entry;
 }
 
 // Creates name in folder (O_EXCL, never through a link) and lists it, both
@@ -122,7 +116,7 @@ bool TFileReplacement::Open()
                 break; // a new file
             return Fail(std::strerror(errno));
         }
-        if (!S_ISLNK(link.st_mode))
+        if (!S_ISLNK(link.st_mode) || LinksAsNames)
             break;
         if (step == MaxLinks)
             return Fail(std::strerror(ELOOP));
@@ -264,14 +258,26 @@ void TFileReplacement::Abandon()
     errno = saved;
 }
 
+void ReplaceLinksAsNames()
+{
+    LinksAsNames = true;
+}
+
 std::string LastReplacementFailure()
 {
     return LastFailure;
 }
 
-uint64_t TrackTemporaryFile(const std::string &path)
+int MakeListedTemporary(std::string &pattern, int suffixLength, uint64_t &entry)
 {
-    return Track(AT_FDCWD, path);
+    TemporaryList &list = Temporaries();
+    std::lock_guard<std::mutex> hold(list.Lock);
+    const int fd = ::mkstemps(pattern.data(), suffixLength);
+    if (fd >= 0) {
+        entry = list.Next++;
+        list.Files.emplace(entry, std::make_pair(AT_FDCWD, pattern));
+    }
+    return fd;
 }
 
 void ForgetTemporaryFile(uint64_t entry)

@@ -75,6 +75,12 @@ private:
     std::string failure;
 };
 
+// For a program that writes only into one folder of its own: from now on a
+// target that is a symbolic link is replaced as a name, the link itself
+// giving way to the new file, instead of being followed. For the whole
+// process.
+void ReplaceLinksAsNames();
+
 // Why the last TFileReplacement on this thread failed to open or commit, as
 // TFileReplacement::Failure says it; empty when the last one succeeded. For
 // callers whose writer only answers true or false.
@@ -82,9 +88,14 @@ std::string LastReplacementFailure();
 
 // The temporary files of this process, listed while they are being written
 // so that a program ended by a signal can remove them: TFileReplacement
-// lists its own; others (a converted copy in the temporary folder) are
-// listed with TrackTemporaryFile. Entries are found by their number.
-uint64_t TrackTemporaryFile(const std::string &path);
+// lists its own; others (a converted copy in the temporary folder) are made
+// with MakeListedTemporary and leave the list with ForgetTemporaryFile.
+//
+// MakeListedTemporary creates a new file, readable and writable by its
+// owner only, from a mkstemps pattern ("/tmp/nameXXXXXX.wav", suffixLength
+// 4), which comes back naming it, and lists it: its descriptor and its
+// entry, or -1 (errno set) and nothing listed.
+int MakeListedTemporary(std::string &pattern, int suffixLength, uint64_t &entry);
 void ForgetTemporaryFile(uint64_t entry);
 // Removes every listed file and keeps the list locked for good, so that no
 // replacement can be committed afterwards: for the last moments of a

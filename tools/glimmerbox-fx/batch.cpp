@@ -9,10 +9,19 @@
 // conversion's status), and a worker that crashes on a hostile file takes
 // only its own file with it. What a worker says on standard error comes back
 // through its pipe and becomes the reason on its file's one line.
+//
+// On SIGINT, SIGTERM or SIGHUP the parent starts no more workers, passes
+// SIGTERM on to those running (each removes its temporary files and ends),
+// reports every file that ended and how many were written, and ends with
+// 128 + the signal's number.
 #include "tools/glimmerbox-fx/batch.h"
+
+#include "tools/glimmerbox-fx/interrupt.h"
+#include "tools/glimmerbox-fx/printable.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,7 +76,7 @@ public:
         if (bar)
             Draw();
         else
-            std::printf("%s -> %s\n", input.c_str(), output.c_str());
+            std::printf("%s -> %s\n", Printable(input).c_str(), Printable(output).c_str());
         std::fflush(stdout);
     }
     void Failed(const std::string &input, const std::string &reason)
@@ -76,7 +85,7 @@ public:
         ++failed;
         if (bar)
             std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, input.c_str(), reason.c_str());
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(input).c_str(), Printable(reason).c_str());
         if (bar)
             Draw();
         std::fflush(stderr);
@@ -87,6 +96,7 @@ public:
             std::fputc('\n', stderr);
     }
     std::size_t FailedCount() const { return failed; }
+    std::size_t WrittenCount() const { return done - failed; }
 
 private:
     void Draw()
@@ -124,6 +134,8 @@ bool StartWorker(const std::string &input, const std::string &output,
         return false;
     }
     if (pid == 0) {
+        // The worker ends by itself on a signal, its temporary files removed.
+        WatchForInterrupts();
         ::close(ends[0]);
         ::dup2(ends[1], STDERR_FILENO);
         ::close(ends[1]);
@@ -181,6 +193,28 @@ int Collect(Worker &worker, std::string &reason)
     return code;
 }
 
+// Whether output names input itself: the same file (the output looked at
+// without following a link, as it will be replaced) or the same name.
+bool IsItsOwnOutput(const std::string &input, const std::string &output)
+{
+    struct stat out {};
+    if (::lstat(output.c_str(), &out) == 0) {
+        struct stat in {};
+        if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return true;
+        if (::lstat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return true;
+    }
+    std::error_code inError;
+    std::error_code outError;
+    const std::filesystem::path a = std::filesystem::absolute(input, inError).lexically_normal();
+    const std::filesystem::path b = std::filesystem::absolute(output, outError).lexically_normal();
+    return !inError && !outError && a == b;
+}
+
+// The write end of the pipe that wakes the parent's poll on a signal.
+int WakeUp = -1;
+
 } // namespace
 
 std::string BatchOutputName(const BatchRequest &request, const std::string &input)
@@ -208,6 +242,17 @@ int RunBatch(const BatchRequest &request,
     Reporter report(request.Inputs.size(), ::isatty(STDERR_FILENO) != 0);
     // A crashed worker's pipe must not end the whole run.
     std::signal(SIGPIPE, SIG_IGN);
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::fprintf(stderr, "%s: cannot start: %s\n", ProgramName, std::strerror(errno));
+        return 1;
+    }
+    WakeUp = wake[1];
+    WatchForInterrupts([](int) {
+        const char byte = 0;
+        const ssize_t sent = ::write(WakeUp, &byte, 1);
+        (void)sent;
+    });
 
     // Each output once: a second input of the same name fails, as does one
     // whose output is there already (unless forced).
@@ -216,7 +261,9 @@ int RunBatch(const BatchRequest &request,
     for (std::size_t i = 0; i < request.Inputs.size(); ++i) {
         const std::string output = BatchOutputName(request, request.Inputs[i]);
         const std::string key = std::filesystem::weakly_canonical(output, error).string();
-        if (!claimed.insert(error ? output : key).second) {
+        if (IsItsOwnOutput(request.Inputs[i], output)) {
+            report.Failed(request.Inputs[i], "it would be its own output; it is left as it is");
+        } else if (!claimed.insert(error ? output : key).second) {
             report.Failed(request.Inputs[i], "another input already writes " + output);
         } else if (!request.Force && std::filesystem::exists(std::filesystem::symlink_status(output, error))) {
             report.Failed(request.Inputs[i], output + " is already there (--force replaces it)");
@@ -228,8 +275,9 @@ int RunBatch(const BatchRequest &request,
     const std::size_t jobs = static_cast<std::size_t>(std::max(request.Jobs, 1));
     std::vector<Worker> running;
     std::size_t next = 0;
-    while (next < queue.size() || !running.empty()) {
-        while (running.size() < jobs && next < queue.size()) {
+    int interrupted = 0;
+    while ((next < queue.size() && interrupted == 0) || !running.empty()) {
+        while (running.size() < jobs && next < queue.size() && interrupted == 0) {
             const std::size_t job = queue[next++];
             const std::string &input = request.Inputs[job];
             Worker worker;
@@ -246,8 +294,12 @@ int RunBatch(const BatchRequest &request,
         std::vector<pollfd> watched;
         for (const Worker &worker : running)
             watched.push_back({worker.pipe, POLLIN, 0});
+        watched.push_back({wake[0], POLLIN, 0});
         if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR)
             break;
+        if (interrupted == 0 && (interrupted = InterruptSignal()) != 0)
+            for (const Worker &worker : running)
+                ::kill(worker.pid, SIGTERM);
         for (std::size_t i = running.size(); i-- > 0;) {
             if (watched[i].revents == 0 || ReadSome(running[i]))
                 continue;
@@ -256,10 +308,18 @@ int RunBatch(const BatchRequest &request,
             if (Collect(running[i], reason) == 0)
                 report.Written(input, BatchOutputName(request, input));
             else
-                report.Failed(input, reason);
+                report.Failed(input, interrupted != 0
+                                         ? "interrupted; " + BatchOutputName(request, input) + " is left as it was"
+                                         : reason);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
     report.Finish();
+    ::close(wake[0]);
+    if (interrupted != 0) {
+        std::fprintf(stderr, "%s: interrupted by signal %d: %zu of %zu files written\n", ProgramName, interrupted,
+                     report.WrittenCount(), request.Inputs.size());
+        return 128 + interrupted;
+    }
     return report.FailedCount() == 0 ? 0 : 1;
 }

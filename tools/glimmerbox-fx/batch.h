@@ -24,13 +24,17 @@ std::string BatchOutputName(const BatchRequest &request, const std::string &inpu
 // run at once; a failed file does not stop the others.
 //
 // Before any work: OutDir is created when missing (failure: exit 1, nothing
-// done). A file whose output is already there (without Force), or whose
-// output another input of this run already claims, fails without being
-// processed. Reports one line per file: "INPUT -> OUTPUT" on standard output
+// done). A file that would be its own output (the same file or the same
+// name, Force or not), whose output is already there (without Force), or
+// whose output another input of this run already claims, fails without
+// being processed. The caller makes the writers replace a link in OutDir
+// rather than follow it (ReplaceLinksAsNames). Reports one line per file: "INPUT -> OUTPUT" on standard output
 // for a written one, "glimmerbox-fx: INPUT: reason" on standard error for a
 // failed one; when standard error is a terminal the written ones show as a
 // progress bar there instead. Returns 0 when every file was written, 1
-// otherwise.
+// otherwise; on SIGINT, SIGTERM or SIGHUP the running workers are ended
+// (their targets left as they were), every file that ended is reported,
+// then how many were written, and 128 + the signal's number is returned.
 int RunBatch(const BatchRequest &request,
              const std::function<int(const std::string &, const std::string &)> &processOne);
 

@@ -4,17 +4,22 @@
 // --out-dir, over many files at once (tools/glimmerbox-fx/batch.h).
 //
 // Exit status: 0 when OUTPUT was written; 1 when INPUT (or the settings
-// file) is missing or rejected, or OUTPUT cannot be written (in a batch:
-// when any file failed); 2 on a usage error.
+// file) is missing, rejected or empty, or OUTPUT cannot be written (in a
+// batch: when any file failed); 2 on a usage error; 128 + the signal's
+// number when SIGINT, SIGTERM or SIGHUP ended the run (tools/glimmerbox-fx/
+// interrupt.h).
 #include "audio/effectsettings.h"
 #include "audio/messages.h"
 #include "audio/progress.h"
+#include "audio/replacefile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
 #include "effects/effectset.h"
 #include "effects/pipeline.h"
 #include "tools/glimmerbox-fx/batch.h"
+#include "tools/glimmerbox-fx/interrupt.h"
 #include "tools/glimmerbox-fx/outputs.h"
+#include "tools/glimmerbox-fx/printable.h"
 
 #ifdef GLIMMER_FX_PLAY
 #include "platform/waveout.h"
@@ -26,6 +31,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -105,7 +111,9 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "  -j N, --jobs N     work on N files at a time, each in a worker process\n"
                                   "                     (default: the number of processors)\n"
                                   "  --force            replace files already in DIR; without it such a\n"
-                                  "                     file is not processed and counts as failed\n"
+                                  "                     file is not processed and counts as failed. An\n"
+                                  "                     INPUT is never its own output, and a symbolic\n"
+                                  "                     link in DIR is replaced, never followed out\n"
                                   "  A batch prints one line per file: \"INPUT -> OUTPUT\" on standard\n"
                                   "  output, or the reason on standard error (on a terminal: a progress\n"
                                   "  bar and the failures). A bad file does not stop the others.\n"
@@ -117,8 +125,10 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "  --help             show this text and exit\n"
                                   "\n"
                                   "Exit status: 0 when OUTPUT was written (and played), 1 when a file\n"
-                                  "cannot be read or written or the clip cannot be played (in a batch:\n"
-                                  "when any file failed), 2 on a usage error.\n";
+                                  "cannot be read or written or holds no sound, or the clip cannot be\n"
+                                  "played (in a batch: when any file failed), 2 on a usage error,\n"
+                                  "128 + the signal's number when SIGINT, SIGTERM or SIGHUP ended the\n"
+                                  "run (every temporary file removed, outputs left as they were).\n";
 
 // The effect flags the command line can switch on.
 struct FlagOption {
@@ -167,7 +177,7 @@ class StderrMessages : public MessageSink {
 public:
     void ShowMessage(const std::string &text, const std::string & /*caption*/) override
     {
-        std::fprintf(stderr, "%s: %s\n", ProgramName, text.c_str());
+        std::fprintf(stderr, "%s: %s\n", ProgramName, Printable(text).c_str());
         ++shown;
     }
     int shown = 0;
@@ -454,7 +464,7 @@ ReadResult ReadVoice(const std::string &fileName, TEffectSettings &settings, Std
     result.samples = ReadWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
                                   result.bytes, settings, messages, hooks);
     if (!result.samples && messages.shown == before)
-        std::fprintf(stderr, "%s: cannot open %s: no such file\n", ProgramName, fileName.c_str());
+        std::fprintf(stderr, "%s: cannot open %s: no such file\n", ProgramName, Printable(fileName).c_str());
     return result;
 }
 
@@ -500,6 +510,12 @@ int Run(const Options &options)
     const ReadResult voice = ReadVoice(options.input, ignored, messages, gauge);
     if (!voice.samples)
         return FileFailure;
+    // As the program holds no empty voice, no output is made of one.
+    if (voice.bytes < 2) {
+        std::fprintf(stderr, "%s: %s holds no sound: nothing is written\n", ProgramName,
+                     Printable(options.input).c_str());
+        return FileFailure;
+    }
 
     // As after opening a file in the program: a working buffer of exactly
     // the voice's size, so the echo cannot lengthen the clip. Only a file
@@ -523,6 +539,7 @@ int Run(const Options &options)
 
     const auto bytes = static_cast<uint32_t>(result.WorkBytes);
     bool written = false;
+    errno = 0;
     if (const std::optional<OutputKind> kind = OutputKindOf(options.output); kind && *kind != OutputKind::Wave) {
         // MP3, FLAC, Ogg and RealAudio say themselves why they failed.
         if (!WriteEncodedOutput(*kind, options.output, result.SampleRate, work, bytes,
@@ -542,7 +559,11 @@ int Run(const Options &options)
                                 work, bytes);
     }
     if (!written) {
-        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, options.output.c_str());
+        std::string reason = LastReplacementFailure();
+        if (reason.empty() && errno != 0)
+            reason = std::strerror(errno);
+        std::fprintf(stderr, "%s: cannot write %s%s%s\n", ProgramName, Printable(options.output).c_str(),
+                     reason.empty() ? "" : ": ", Printable(reason).c_str());
         return FileFailure;
     }
 #ifdef GLIMMER_FX_PLAY
@@ -561,6 +582,9 @@ int RunBatchWork(const Options &options)
     request.Extension = ExtensionOf(options.format.value_or(OutputKind::Wave));
     request.Jobs = options.jobs.value_or(DefaultJobs());
     request.Force = options.force;
+    // Outputs stay inside the folder: a link there gives way to the new
+    // file instead of leading it elsewhere.
+    ReplaceLinksAsNames();
     return RunBatch(request, [&options](const std::string &input, const std::string &output) {
         Options one = options;
         one.outDir.reset();
@@ -570,7 +594,7 @@ int RunBatchWork(const Options &options)
         try {
             return Run(one);
         } catch (const std::bad_alloc &) {
-            std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, input.c_str());
+            std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, Printable(input).c_str());
             return static_cast<int>(FileFailure);
         }
     });
@@ -586,7 +610,7 @@ int main(int argc, char **argv)
     std::signal(SIGXFSZ, SIG_IGN);
     Options options;
     if (const std::optional<std::string> error = ParseArguments(argc, argv, options)) {
-        std::fprintf(stderr, "%s: %s\n\n%s", ProgramName, error->c_str(), UsageText);
+        std::fprintf(stderr, "%s: %s\n\n%s", ProgramName, Printable(*error).c_str(), UsageText);
         return UsageError;
     }
     if (options.help) {
@@ -595,10 +619,13 @@ int main(int argc, char **argv)
     }
     if (options.outDir)
         return RunBatchWork(options);
+    // SIGINT, SIGTERM and SIGHUP remove every temporary file and end the
+    // run with 128 + the signal's number, the output left as it was.
+    WatchForInterrupts();
     try {
         return Run(options);
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, options.input.c_str());
+        std::fprintf(stderr, "%s: not enough memory for %s\n", ProgramName, Printable(options.input).c_str());
         return FileFailure;
     }
 }

@@ -11,21 +11,24 @@
 #include "tools/glimmerbox-fx/outputs.h"
 
 #include "audio/realaudio.h"
+#include "audio/replacefile.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
+#include "tools/glimmerbox-fx/interrupt.h"
+#include "tools/glimmerbox-fx/printable.h"
 
 #ifdef GLIMMER_FX_MP3
 #include "platform/tmwavmp3.h"
 #endif
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace {
@@ -51,29 +54,53 @@ bool SameLetters(std::string_view a, std::string_view b)
     return true;
 }
 
-#ifdef GLIMMER_FX_MP3
-// A new empty file from a mkstemps pattern ending in suffixLength
-// characters, with the permissions a newly written file gets.
-bool CreateFromPattern(std::string &pattern, int suffixLength)
+// Why a write failed, for the end of "cannot write NAME: ...": what the
+// file replacement said, else the system's word for the last error.
+std::string Reason()
 {
-    const int fd = ::mkstemps(pattern.data(), suffixLength);
-    if (fd < 0)
-        return false;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    ::close(fd);
-    return true;
+    std::string reason = LastReplacementFailure();
+    if (reason.empty() && errno != 0)
+        reason = std::strerror(errno);
+    return reason.empty() ? "" : ": " + reason;
 }
 
-// Removes a file when it goes out of scope.
-struct RemovedAfterwards {
-    std::string name;
-    ~RemovedAfterwards()
+void SayCannotWrite(const std::string &fileName, const std::string &reason)
+{
+    std::fprintf(stderr, "%s: cannot write %s%s\n", ProgramName, Printable(fileName).c_str(),
+                 Printable(reason).c_str());
+}
+
+#ifdef GLIMMER_FX_MP3
+// A temporary WAVE file in the system's temporary folder, readable by its
+// owner only, removed when it goes out of scope or the program is ended.
+class TemporaryWave {
+public:
+    TemporaryWave()
+    {
+        std::error_code error;
+        folder = std::filesystem::temp_directory_path(error);
+        if (error)
+            return;
+        std::string pattern = (folder / "glimmerbox-fx-XXXXXX.wav").string();
+        const int fd = MakeListedTemporary(pattern, 4, entry);
+        if (fd < 0)
+            return;
+        ::close(fd);
+        name = pattern;
+    }
+    ~TemporaryWave()
     {
         if (!name.empty())
             ::unlink(name.c_str());
+        if (entry != 0)
+            ForgetTemporaryFile(entry);
     }
+    TemporaryWave(const TemporaryWave &) = delete;
+    TemporaryWave &operator=(const TemporaryWave &) = delete;
+
+    std::filesystem::path folder;
+    std::string name; // empty when it could not be made
+    uint64_t entry = 0;
 };
 
 std::string Mp3FailureText(int16_t code, const std::string &fileName, uint32_t sampleRate, int32_t bitRate)
@@ -85,63 +112,51 @@ std::string Mp3FailureText(int16_t code, const std::string &fileName, uint32_t s
     case TMWAVMP3_CODEC_NOT_FOUND:
         return "the MP3 encoder cannot take a clip at " + std::to_string(sampleRate) + " Hz";
     case TMWAVMP3_NO_MEMORY:
-        return "not enough memory to make " + fileName;
+        return "not enough memory to make " + Printable(fileName);
     case TMWAVMP3_OPEN_OUTPUT:
     case TMWAVMP3_CLOSE_ERROR:
     case TMWAVMP3_NO_SPACE:
-        return "cannot write " + fileName;
+        return "cannot write " + Printable(fileName) + Printable(Reason());
     default:
-        return "the MP3 conversion of " + fileName + " failed (code " + std::to_string(code) + ")";
+        return "the MP3 conversion of " + Printable(fileName) + " failed (code " + std::to_string(code) + ")";
     }
 }
 
 bool WriteMp3(const std::string &fileName, uint32_t sampleRate, const int16_t *samples, uint32_t byteCount,
               int32_t bitRate)
 {
-    std::error_code error;
-    const std::filesystem::path temporaryFolder = std::filesystem::temp_directory_path(error);
-    RemovedAfterwards wave{(temporaryFolder / "glimmerbox-fx-XXXXXX.wav").string()};
-    if (error || !CreateFromPattern(wave.name, 4)) {
-        wave.name.clear();
-        std::fprintf(stderr, "%s: cannot write a temporary file in %s\n", ProgramName, temporaryFolder.c_str());
-        return false;
-    }
-    if (!WriteWaveFile(wave.name, sampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels, samples, byteCount)) {
-        std::fprintf(stderr, "%s: cannot write a temporary file in %s\n", ProgramName, temporaryFolder.c_str());
+    TemporaryWave wave;
+    errno = 0;
+    if (wave.name.empty() ||
+        !WriteWaveFile(wave.name, sampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels, samples, byteCount)) {
+        std::fprintf(stderr, "%s: cannot write a temporary file in %s%s\n", ProgramName,
+                     Printable(wave.folder.string()).c_str(), Printable(Reason()).c_str());
         return false;
     }
 
-    // The MP3 is made beside its target (a symbolic link's target) and
-    // renamed over it only when complete.
-    std::string target = fileName;
-    if (std::filesystem::is_symlink(fileName, error)) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(fileName, error);
-        if (!error)
-            target = resolved.string();
-    }
-    std::filesystem::path folder = std::filesystem::path(target).parent_path();
-    if (folder.empty())
-        folder = ".";
-    RemovedAfterwards mp3{(folder / ".gbxXXXXXX.mp3").string()};
-    if (!CreateFromPattern(mp3.name, 4)) {
-        mp3.name.clear();
-        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, fileName.c_str());
+    // The MP3 is made in a hidden file beside its target, found by the
+    // same rule for links as every other output, and renamed over it only
+    // when complete. The conversion library writes that file through the
+    // folder's descriptor.
+    TFileReplacement mp3(fileName);
+    if (!mp3.Open()) {
+        SayCannotWrite(fileName, Reason());
         return false;
     }
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::chmod(mp3.name.c_str(), existing.st_mode & 07777);
-
-    const int16_t code = ConvertWaveFileToMp3(wave.name.c_str(), mp3.name.c_str(), bitRate * 1000);
+    errno = 0;
+    int16_t code = 0;
+    {
+        TLibraryCall call(StopConversionWavToMP3);
+        code = ConvertWaveFileToMp3(wave.name.c_str(), mp3.TemporaryName().c_str(), bitRate * 1000);
+    }
     if (code != 0) {
         std::fprintf(stderr, "%s: %s\n", ProgramName, Mp3FailureText(code, fileName, sampleRate, bitRate).c_str());
         return false;
     }
-    if (::rename(mp3.name.c_str(), target.c_str()) != 0) {
-        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, fileName.c_str());
+    if (!mp3.Commit()) {
+        SayCannotWrite(fileName, Reason());
         return false;
     }
-    mp3.name.clear();
     return true;
 }
 #endif
@@ -187,6 +202,7 @@ bool WriteEncodedOutput(OutputKind kind, const std::string &fileName, uint32_t s
                         uint32_t byteCount, int32_t bitRate)
 {
     bool written = false;
+    errno = 0;
     switch (kind) {
     case OutputKind::Wave:
         written =
@@ -208,11 +224,11 @@ bool WriteEncodedOutput(OutputKind kind, const std::string &fileName, uint32_t s
         std::string error;
         if (WriteRealAudioFile(fileName, samples, byteCount / 2, sampleRate, nullptr, error))
             return true;
-        std::fprintf(stderr, "%s: cannot write %s: %s\n", ProgramName, fileName.c_str(), error.c_str());
+        SayCannotWrite(fileName, ": " + error);
         return false;
     }
     }
     if (!written)
-        std::fprintf(stderr, "%s: cannot write %s\n", ProgramName, fileName.c_str());
+        SayCannotWrite(fileName, Reason());
     return written;
 }
