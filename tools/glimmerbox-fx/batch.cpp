@@ -305,12 +305,16 @@ int RunBatch(const BatchRequest &request,
                 continue;
             std::string reason;
             const std::string &input = request.Inputs[running[i].job];
-            if (Collect(running[i], reason) == 0)
+            // A worker that a signal to the whole group ended may be seen
+            // before the parent's own signal is.
+            const int status = Collect(running[i], reason);
+            const bool stopped = status == 128 + SIGINT || status == 128 + SIGTERM || status == 128 + SIGHUP;
+            if (status == 0)
                 report.Written(input, BatchOutputName(request, input));
+            else if (interrupted != 0 || stopped)
+                report.Failed(input, "interrupted; " + BatchOutputName(request, input) + " is left as it was");
             else
-                report.Failed(input, interrupted != 0
-                                         ? "interrupted; " + BatchOutputName(request, input) + " is left as it was"
-                                         : reason);
+                report.Failed(input, reason);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
         }
     }
