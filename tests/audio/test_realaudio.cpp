@@ -1,9 +1,15 @@
 // The RealAudio writer: files decoded back with FFmpeg's own reader (the
 // container, the codec, the length to within one 20 ms frame, the level),
-// and what a failed write leaves behind.
+// and what a failed write leaves behind; clips a few resampling blocks long
+// against the same clip resampled in one call and encoded here.
 #include "audio/realaudio.h"
 #include "tests/audio/ffdecode.h"
 #include "wavetesting.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
 
 #include <sys/stat.h>
 
@@ -48,6 +54,95 @@ std::vector<std::string> Temporaries(const TempFolder &folder)
         if (name.rfind(".gbx", 0) == 0)
             found.push_back(name);
     return found;
+}
+
+// The writer's resampling block in input samples (ResampleBlockSamples in
+// audio/realaudio.cpp): the lengths below sit on either side of it.
+constexpr std::size_t WriterBlock = 65536;
+
+// The data of every packet in fileName, in order.
+std::vector<Bytes> ReadPackets(const std::string &fileName)
+{
+    std::vector<Bytes> packets;
+    AVFormatContext *input = nullptr;
+    if (avformat_open_input(&input, fileName.c_str(), nullptr, nullptr) < 0) {
+        ADD_FAILURE() << "FFmpeg cannot open " << fileName;
+        return packets;
+    }
+    AVPacket *packet = av_packet_alloc();
+    while (av_read_frame(input, packet) >= 0) {
+        packets.emplace_back(packet->data, packet->data + packet->size);
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    avformat_close_input(&input);
+    return packets;
+}
+
+// The packets the writer is to store for clip: the whole clip resampled to
+// 8000 Hz in one call and flushed, cut into 160-sample frames with the last
+// filled out by silence, each encoded by a fresh RealAudio 1.0 encoder; the
+// encoder's priming packet (before time 0) is left out.
+std::vector<Bytes> ExpectedPackets(const std::vector<int16_t> &clip, uint32_t sampleRate)
+{
+    std::vector<int16_t> at8000 = clip;
+    if (sampleRate != 8000 && !clip.empty()) {
+        AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
+        SwrContext *resampler = nullptr;
+        EXPECT_GE(swr_alloc_set_opts2(&resampler, &mono, AV_SAMPLE_FMT_S16, 8000, &mono, AV_SAMPLE_FMT_S16,
+                                      static_cast<int>(sampleRate), 0, nullptr),
+                  0);
+        EXPECT_GE(swr_init(resampler), 0);
+        at8000.assign(clip.size() * 8000 / sampleRate + 4096, 0);
+        auto *to = reinterpret_cast<uint8_t *>(at8000.data());
+        const auto *in = reinterpret_cast<const uint8_t *>(clip.data());
+        const int made =
+            swr_convert(resampler, &to, static_cast<int>(at8000.size()), &in, static_cast<int>(clip.size()));
+        auto *rest = reinterpret_cast<uint8_t *>(at8000.data() + made);
+        const int flushed = swr_convert(resampler, &rest, static_cast<int>(at8000.size()) - made, nullptr, 0);
+        EXPECT_GE(made, 0);
+        EXPECT_GE(flushed, 0);
+        at8000.resize(static_cast<std::size_t>(made + flushed));
+        swr_free(&resampler);
+    }
+    at8000.resize((at8000.size() + 159) / 160 * 160, 0);
+
+    const AVCodec *codec = avcodec_find_encoder(AV_CODEC_ID_RA_144);
+    AVCodecContext *encoder = avcodec_alloc_context3(codec);
+    encoder->sample_fmt = AV_SAMPLE_FMT_S16;
+    encoder->sample_rate = 8000;
+    encoder->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+    encoder->bit_rate = 8000;
+    encoder->time_base = AVRational{1, 8000};
+    EXPECT_EQ(avcodec_open2(encoder, codec, nullptr), 0);
+    AVFrame *frame = av_frame_alloc();
+    AVPacket *packet = av_packet_alloc();
+    std::vector<Bytes> packets;
+    auto take = [&] {
+        while (avcodec_receive_packet(encoder, packet) == 0) {
+            if (packet->pts + packet->duration > 0)
+                packets.emplace_back(packet->data, packet->data + packet->size);
+            av_packet_unref(packet);
+        }
+    };
+    for (std::size_t first = 0; first < at8000.size(); first += 160) {
+        frame->format = AV_SAMPLE_FMT_S16;
+        frame->sample_rate = 8000;
+        frame->ch_layout = AV_CHANNEL_LAYOUT_MONO;
+        frame->nb_samples = 160;
+        EXPECT_EQ(av_frame_get_buffer(frame, 0), 0);
+        std::copy_n(at8000.data() + first, 160, reinterpret_cast<int16_t *>(frame->data[0]));
+        frame->pts = static_cast<int64_t>(first);
+        EXPECT_EQ(avcodec_send_frame(encoder, frame), 0);
+        av_frame_unref(frame);
+        take();
+    }
+    avcodec_send_frame(encoder, nullptr);
+    take();
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&encoder);
+    return packets;
 }
 
 TEST(RealAudioWriter, FileIsRealMediaWithRealAudio1AtTheVoicesLengthAndLevel)
@@ -176,6 +271,30 @@ TEST(RealAudioWriter, TargetThatCannotBeReplacedLeavesItAndNoTemporary)
     EXPECT_FALSE(WriteRealAudioFile(folder.File("missing/voice.ra"), clip.data(), clip.size(), 22050, nullptr, error));
     EXPECT_FALSE(error.empty());
     EXPECT_FALSE(fs::exists(folder.File("missing")));
+}
+
+TEST(RealAudioWriter, ClipsAcrossResamplingBlocksGiveTheFramesOfOneWholeClipResampling)
+{
+    // A block less one, one, one more, and four and a bit (the last frame
+    // part-filled at 8000 Hz), from every rate the program exports at and
+    // from 8000 Hz, where the clip is not resampled.
+    const std::size_t lengths[] = {WriterBlock - 1, WriterBlock, WriterBlock + 1, 4 * WriterBlock + 159};
+    for (uint32_t rate : {8000u, 11025u, 22050u, 44100u})
+        for (std::size_t length : lengths) {
+            SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(length) + " samples");
+            std::vector<int16_t> clip = Buzz(rate, static_cast<double>(length + 1) / rate);
+            clip.resize(length);
+            TempFolder folder;
+            const std::string name = folder.File("long.ra");
+            std::string error;
+            ASSERT_TRUE(WriteRealAudioFile(name, clip.data(), clip.size(), rate, nullptr, error)) << error;
+            const std::vector<Bytes> expected = ExpectedPackets(clip, rate);
+            const std::vector<Bytes> written = ReadPackets(name);
+            ASSERT_EQ(written.size(), expected.size());
+            for (std::size_t i = 0; i < written.size(); ++i)
+                ASSERT_EQ(written[i], expected[i]) << "packet " << i << " of " << written.size();
+            EXPECT_EQ(Decode(name).Samples.size(), 160 * expected.size());
+        }
 }
 
 } // namespace
