@@ -224,6 +224,7 @@ void TMainForm::BuildComponents()
     RecSourceLabel->setGeometry(50, 207, 79, 20);
     RecSourceLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     RecSourceLabel->setAlignment(Qt::AlignCenter);
+    RecSourceLabel->setTextFormat(Qt::PlainText); // the server's name for the input
     RecSourceLabel->setFont(BoldFont(10));
     SetBackColor(RecSourceLabel, Qt::black);
     SetTextColor(RecSourceLabel, QColor(255, 0, 0));

@@ -15,6 +15,7 @@ TSaveAnswer AskWithMessageBox(const std::string &text, QWidget *parent)
 {
     QMessageBox box(QMessageBox::Question, QString::fromLatin1(ApplicationTitle), QString::fromStdString(text),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, parent);
+    box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
     switch (box.exec()) {

@@ -20,6 +20,8 @@ void TMessageBoxSink::ShowMessage(const std::string &text, const std::string &ca
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
                     QApplication::activeWindow());
+    // Texts carry file names, which are shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

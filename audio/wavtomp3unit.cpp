@@ -41,6 +41,7 @@ void DesktopMessage(const std::string &text, const std::string &caption)
 {
     QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

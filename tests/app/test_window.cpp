@@ -2,6 +2,8 @@
 // bounds, the menus, the rounded shape and the bevel, the momentary buttons
 // and the space bar. Nothing here needs the mixer, so start-up is not run.
 #include "app/mfunit.h"
+#include "app/question.h"
+#include "app/seams.h"
 #include "controls/qmblepnl.h"
 #include "controls/qmblrbtn.h"
 #include "controls/qmblsbtn.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -138,6 +141,7 @@ TEST_F(MainWindow, SawToothButtonsHaveTheirTeeth)
 
 TEST_F(MainWindow, SlidersAndDisplaysAreSetUpAsDesigned)
 {
+    EXPECT_EQ(form->RecSourceLabel->textFormat(), Qt::PlainText) << "the server names the input";
     for (TQMBL_TrackBar *slider : {form->MikeSlider, form->SpeakerSlider}) {
         EXPECT_EQ(slider->Orientation(), TTrackBarOrientation::trVertical);
         EXPECT_EQ(slider->Min(), 0);
@@ -231,6 +235,37 @@ TEST(FileDialogSeam, AnswererSeesTheDialogAndChoosesTheFile)
     EXPECT_FALSE(dialog.Execute());
     EXPECT_TRUE(dialog.FileName.empty());
     SetFileDialogAnswerer(previous);
+}
+
+TEST(MessageBoxes, ShowNamesAsTheyAreNeverAsMarkup)
+{
+    TestApp();
+    // A file may be named like a piece of markup; the box shows its letters.
+    const std::string name = "<img src=/x.png><b>bold</b>.wav";
+    struct Seen {
+        Qt::TextFormat Format = Qt::AutoText;
+        QString Text;
+    } message, question;
+    auto lookAndClose = [](Seen &seen) {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        seen = {box->textFormat(), box->text()};
+        // Cancel where there is one, else OK.
+        box->done(box->button(QMessageBox::Cancel) ? QMessageBox::Cancel : QMessageBox::Ok);
+    };
+    MessageSink *previous = SetMessages(nullptr); // the real message boxes
+    QTimer::singleShot(0, [&] { lookAndClose(message); });
+    Messages().ShowMessage("Incompatible file format of: " + name, "Glimmerbox");
+    SaveQuestionAnswerer answerer = SetSaveQuestionAnswerer({}); // the real question box
+    QTimer::singleShot(0, [&] { lookAndClose(question); });
+    EXPECT_EQ(AskSaveFirst("Save " + name + "?", nullptr), TSaveAnswer::Cancel);
+    SetSaveQuestionAnswerer(answerer);
+    SetMessages(previous);
+
+    EXPECT_EQ(message.Format, Qt::PlainText);
+    EXPECT_EQ(message.Text.toStdString(), "Incompatible file format of: " + name);
+    EXPECT_EQ(question.Format, Qt::PlainText);
+    EXPECT_EQ(question.Text.toStdString(), "Save " + name + "?");
 }
 
 // An independent account of the shape: inside the window rectangle, and in
