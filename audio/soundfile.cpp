@@ -164,23 +164,37 @@ private:
 };
 
 // The 514-byte "qmbl" record of a RIFF or RF64 "WAVE" file, wherever it
-// lies among the top-level chunks.
+// lies among the top-level chunks. Each level is walked once: the file's
+// for the first RIFF "WAVE" chunk (or, when there is none, the first RF64
+// "WAVE" one), then that chunk's for the record.
 bool FindSettings(int fd, TEffectSettings &settings)
 {
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return false;
     RiffReader riff(fd, static_cast<uint64_t>(info.st_size));
-    RiffChunk wave;
-    if (!riff.Descend(wave, nullptr, RiffChunkId, WaveFormType)) {
-        riff.Seek(0);
-        if (!riff.Descend(wave, nullptr, Rf64ChunkId, WaveFormType))
-            return false;
-    }
-    // A chunk of another size is skipped, as the WAVE reader skips it.
     RiffChunk chunk;
-    while (riff.Descend(chunk, &wave, SettingsChunkId)) {
-        if (chunk.Size == EffectSettingsBytes) {
+    RiffChunk wave;
+    bool rf64Found = false;
+    bool riffFound = false;
+    while (!riffFound && riff.NextChunk(chunk, nullptr)) {
+        if (chunk.Id == RiffChunkId || (chunk.Id == Rf64ChunkId && !rf64Found)) {
+            RiffChunk candidate = chunk;
+            if (riff.MatchFormType(candidate, WaveFormType)) {
+                wave = candidate;
+                riffFound = chunk.Id == RiffChunkId;
+                rf64Found = rf64Found || !riffFound;
+            }
+        }
+        riff.Ascend(chunk);
+    }
+    if (!riffFound && !rf64Found)
+        return false;
+    // The chunks start after the form type. One of another size is
+    // skipped, as the WAVE reader skips it.
+    riff.Seek(wave.DataOffset + 4);
+    while (riff.NextChunk(chunk, &wave)) {
+        if (chunk.Id == SettingsChunkId && chunk.Size == EffectSettingsBytes) {
             uint8_t record[EffectSettingsBytes];
             if (riff.Read(record, sizeof record) != sizeof record)
                 return false;

@@ -219,24 +219,36 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
     riff.Ascend(fmt);
 
     // The settings chunk, when there is one, lies between "fmt " and
-    // "data": the data search starts after it.
-    const uint64_t afterFormat = riff.Position();
-    RiffChunk settingsChunk;
-    if (riff.Descend(settingsChunk, &wave, SettingsChunkId)) {
-        if (settingsChunk.Size == EffectSettingsBytes) {
-            uint8_t record[EffectSettingsBytes];
-            if (riff.Read(record, sizeof record) == sizeof record) {
-                pass.Settings = TEffectSettings::FromBytes(record);
-                pass.SettingsFound = true;
-            }
-        }
-        riff.Ascend(settingsChunk);
-    } else {
-        riff.Seek(afterFormat);
-    }
-
+    // "data". One walk over the chunks after "fmt " finds both: the first
+    // "qmbl" (its record taken only at 514 bytes), and the first "data"
+    // after it, or after "fmt " when there is no "qmbl". A data chunk before
+    // the settings chunk does not count, so a file with "qmbl" after its
+    // only "data" has no data. The walk goes past the first data chunk only
+    // while no settings chunk has been seen.
+    RiffChunk chunk;
     RiffChunk data;
-    if (!riff.Descend(data, &wave, DataChunkId))
+    bool settingsSeen = false;
+    bool dataSeen = false;
+    while (riff.NextChunk(chunk, &wave)) {
+        if (chunk.Id == SettingsChunkId && !settingsSeen) {
+            settingsSeen = true;
+            dataSeen = false;
+            if (chunk.Size == EffectSettingsBytes) {
+                uint8_t record[EffectSettingsBytes];
+                if (riff.Read(record, sizeof record) == sizeof record) {
+                    pass.Settings = TEffectSettings::FromBytes(record);
+                    pass.SettingsFound = true;
+                }
+            }
+        } else if (chunk.Id == DataChunkId && !dataSeen) {
+            data = chunk;
+            dataSeen = true;
+            if (settingsSeen)
+                break;
+        }
+        riff.Ascend(chunk);
+    }
+    if (!dataSeen)
         return PassOutcome::Rejected;
 
     // A data chunk that claims more than the file holds gives what is there.
@@ -253,6 +265,7 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
     } catch (const std::bad_alloc &) {
         return PassOutcome::NoBuffer;
     }
+    riff.Seek(data.DataOffset);
     pass.Samples.Bytes = riff.Read(pass.Samples.Data.get(), static_cast<std::size_t>(bytes));
     return PassOutcome::Read;
 }

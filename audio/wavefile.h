@@ -4,6 +4,9 @@
 // 11025, 22050 or 44100 Hz, an optional 514-byte "qmbl" settings chunk
 // between "fmt " and "data", and converts everything else to the target
 // format (always VoiceFormat in this program) through a temporary file.
+// The search for chunks stops at a chunk id of four zero bytes, so zeros
+// in place of a header (or a long run of them after the data) end it
+// after one read.
 //
 // The writers produce a 20-byte "fmt " chunk, then the "qmbl" chunk (only
 // WriteWaveFileWithSettings), then "data", with a zero pad byte after odd
