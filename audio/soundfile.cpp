@@ -51,6 +51,17 @@ constexpr int64_t SlackSamples = 4096;
 const std::string IncompatibleText = "Incompatible file format of: ";
 const std::string NoBufferText = "Cannot allocate buffer for audio data, Terminating...";
 
+// The sample rates this reader takes: at 1000 Hz a frame becomes 22 voice
+// samples, so a file's voice is at most 22 times its frame count.
+constexpr int MinSampleRate = 1000;
+constexpr int MaxSampleRate = 768000;
+
+std::string RateText(const std::string &fileName, int rate)
+{
+    return "Cannot open " + fileName + ": its sample rate of " + std::to_string(rate) + " Hz is outside the " +
+           std::to_string(MinSampleRate) + " to " + std::to_string(MaxSampleRate) + " Hz the program reads.";
+}
+
 constexpr uint32_t SettingsChunkId = FourCC("qmbl");
 constexpr uint32_t WaveFormType = FourCC("WAVE");
 constexpr uint32_t Rf64ChunkId = FourCC("RF64");
@@ -206,7 +217,7 @@ bool FindSettings(int fd, TEffectSettings &settings)
     return false;
 }
 
-enum class Outcome { Read, Incompatible, TooLong, NoMemory };
+enum class Outcome { Read, Incompatible, TooLong, RateOutOfRange, NoMemory };
 
 struct Decoded {
     std::unique_ptr<int16_t[]> Samples;
@@ -244,6 +255,10 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
     const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
     if (lengthKnown && VoiceLength(info.frames, info.samplerate) > MaxVoiceSamples)
         return Outcome::TooLong;
+    // A rate of a few hertz would make every frame thousands of samples: a
+    // 96 KB file at 1 Hz would ask for 2 GB.
+    if (info.samplerate < MinSampleRate || info.samplerate > MaxSampleRate)
+        return Outcome::RateOutOfRange;
 
     SoxrHandle resampler;
     if (resample) {
@@ -364,12 +379,14 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
     }
 
     SF_INFO format{};
-    SndfileHandle file(sf_open_fd(fd.Get(), SFM_READ, &format, SF_TRUE));
+    // libsndfile owns the descriptor from here on, and closes it even when
+    // it cannot open the file: one close, never a second one here that
+    // could hit a descriptor opened since under the same number.
+    SndfileHandle file(sf_open_fd(fd.Release(), SFM_READ, &format, SF_TRUE));
     if (!file) {
         messages.ShowMessage(IncompatibleText + fileName);
         return nullptr;
     }
-    fd.Release(); // libsndfile closes it now
     if (format.channels < 1 || format.samplerate < 1 || IsOwnLayout(format)) {
         messages.ShowMessage(IncompatibleText + fileName);
         return nullptr;
@@ -392,6 +409,9 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
         return nullptr;
     case Outcome::TooLong:
         messages.ShowMessage(TooLongText(fileName));
+        return nullptr;
+    case Outcome::RateOutOfRange:
+        messages.ShowMessage(RateText(fileName, format.samplerate));
         return nullptr;
     case Outcome::NoMemory:
         messages.ShowMessage(NoBufferText);

@@ -28,7 +28,10 @@ inline constexpr int64_t MaxVoiceSamples = INT32_MAX / 2;
 // (or that is not a plain file) gives "Incompatible file format of: " +
 // name; a file longer than MaxVoiceSamples at 22050 Hz is refused before
 // anything of its size is allocated, with "Cannot open " + name + ": it
-// lasts longer than the 13 hours 31 minutes a voice can hold."; no memory
+// lasts longer than the 13 hours 31 minutes a voice can hold."; any other
+// file of a sample rate below 1000 Hz or above 768000 Hz is refused the
+// same way, with "Cannot open " + name + ": its sample rate of " + rate +
+// " Hz is outside the 1000 to 768000 Hz the program reads."; no memory
 // for the samples gives "Cannot allocate buffer for audio data,
 // Terminating...". A WAVE or RF64 file with a 514-byte "qmbl" chunk
 // anywhere among its chunks overwrites settings on success. Gauge, when

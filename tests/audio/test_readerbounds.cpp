@@ -46,6 +46,31 @@ IoCount ReadSoFar()
     return count;
 }
 
+// Caps the address space at what the process uses now plus headroom, so a
+// larger allocation throws std::bad_alloc (not under AddressSanitizer).
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(uint64_t headroom)
+    {
+        ::getrlimit(RLIMIT_AS, &old);
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit lowered = old;
+        lowered.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
+        ::setrlimit(RLIMIT_AS, &lowered);
+    }
+    ~AddressSpaceLimit() { ::setrlimit(RLIMIT_AS, &old); }
+
+private:
+    rlimit old{};
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool AddressSanitizer = true;
+#else
+constexpr bool AddressSanitizer = false;
+#endif
+
 Bytes RecordPattern(std::size_t size = 514)
 {
     Bytes bytes(size);
@@ -194,6 +219,65 @@ TEST_F(ReaderBounds, OneWalkFindsSettingsAndDataInTheirOrder)
         }
         EXPECT_EQ(record == TEffectSettings::FromBytes(RecordPattern().data()), c.SettingsRead);
     }
+}
+
+// A sink that opens a descriptor as it shows the message, as a window
+// might: it gets the lowest free number, the one the reader just gave up.
+class DescriptorSink : public RecordingSink {
+public:
+    void ShowMessage(const std::string &text, const std::string &caption) override
+    {
+        RecordingSink::ShowMessage(text, caption);
+        Opened = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
+    int Opened = -1;
+};
+
+TEST_F(ReaderBounds, AFileLibsndfileCannotOpenIsClosedOnce)
+{
+    Bytes junk(100);
+    for (std::size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<uint8_t>(i * 37 + 11);
+    WriteBytes(Name(), junk);
+    DescriptorSink sink;
+    EXPECT_FALSE(ReadSoundFile(Name(), byteCount, record, sink));
+    ASSERT_EQ(sink.Texts, std::vector<std::string>{"Incompatible file format of: " + Name()});
+    ASSERT_GE(sink.Opened, 0);
+    EXPECT_NE(::fcntl(sink.Opened, F_GETFD), -1) << "the sink's descriptor was closed by the reader";
+    ::close(sink.Opened);
+}
+
+TEST_F(ReaderBounds, RatesOutsideThousandTo768000HzAreRefusedNamingTheRate)
+{
+    for (const uint32_t rate : {1u, 999u, 1000u, 768000u, 768001u}) {
+        SCOPED_TRACE(rate);
+        const bool inRange = rate >= 1000 && rate <= 768000;
+        const auto samples = Read(SimpleWave(1, rate, 16, Samples16(std::vector<int16_t>(1000, 1000))));
+        EXPECT_EQ(samples != nullptr, inRange);
+        EXPECT_EQ(messages.Texts,
+                  inRange ? std::vector<std::string>{}
+                          : std::vector<std::string>{"Cannot open " + Name() + ": its sample rate of " +
+                                                     std::to_string(rate) +
+                                                     " Hz is outside the 1000 to 768000 Hz the program reads."});
+    }
+    // 100 million frames at 1000 Hz make 2.2 billion voice samples: refused
+    // from the header, without reading the samples or reserving room.
+    Bytes header = RiffWave({Chunk("fmt ", Format(1, 1000, 16))}, 4 + 24 + 8 + 200000000);
+    AppendId(header, "data");
+    Append32(header, 200000000u);
+    MakeSparse(Name(), header, header.size() + 200000000u);
+    messages.Texts.clear();
+    const IoCount before = ReadSoFar();
+    std::unique_ptr<int16_t[]> samples;
+    {
+        std::optional<AddressSpaceLimit> limit;
+        if (!AddressSanitizer)
+            limit.emplace(256ull << 20);
+        samples = ReadWaveFile(Name(), 22050, 16, 1, byteCount, record, messages);
+    }
+    EXPECT_FALSE(samples);
+    EXPECT_EQ(messages.Texts, std::vector<std::string>{TooLongText(Name())});
+    EXPECT_LT(ReadSoFar().Bytes - before.Bytes, 65536u);
 }
 
 } // namespace
