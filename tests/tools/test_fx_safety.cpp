@@ -154,7 +154,7 @@ TEST_F(ToolSafety, ASignalDuringAWriteRemovesEveryTemporaryFileAndKeepsTheTarget
         const std::string output = "out." + formats[i];
         SCOPED_TRACE(output + " signal " + std::to_string(signal));
         Spit(Path(output), "the old file");
-        const pid_t pid = Start({"--robot", "long.wav", output});
+        const pid_t pid = Start({"long.wav", output});
         if (!WaitForHiddenFile(pid, dir)) {
             ADD_FAILURE() << "the write ended before it could be interrupted: " << Err();
             Finish(pid);
