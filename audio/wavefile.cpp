@@ -8,10 +8,16 @@
 // A file already in the target layout is read in one pass. The conversion
 // stages run in a fixed order, each only when needed:
 //
-//   8-bit -> 16-bit    u becomes u * 256 - 32768           bytes x 2
-//   stereo -> mono     (left + right) / 2, toward zero     bytes / 2 (last odd sample dropped)
-//   11025 -> 22050 Hz  every sample twice                  bytes x 2
-//   44100 -> 22050 Hz  (a + b) / 2 of adjacent samples     bytes / 2 (last odd sample dropped)
+//   8-bit -> 16-bit    u becomes u * 256 - 32768           bytes x 2   from the end
+//   stereo -> mono     (left + right) / 2, toward zero     bytes / 2   from the start (last odd sample dropped)
+//   11025 -> 22050 Hz  every sample twice                  bytes x 2   from the end
+//   44100 -> 22050 Hz  (a + b) / 2 of adjacent samples     bytes / 2   from the start (last odd sample dropped)
+//
+// The stages work in place, in one block that pass 1 makes large enough for
+// the largest of them. A stage that grows the samples runs from the end, so
+// each output word lands on input already read; one that shrinks them runs
+// from the start. An 8-bit stereo 44100 Hz file of N bytes thus needs 2N
+// bytes at most, where a new block per stage beside the old one needed 3N.
 //
 // Each of the three aspects (width, channels, rate) owns 30 units of the
 // 90-unit gauge.
@@ -108,6 +114,7 @@ private:
 struct SampleBlock {
     std::unique_ptr<int16_t[]> Data;
     std::size_t Bytes = 0;
+    std::size_t Room = 0; // the most bytes the block holds
 
     static SampleBlock Allocate(std::size_t bytes)
     {
@@ -115,7 +122,20 @@ struct SampleBlock {
         block.Data.reset(new int16_t[bytes / 2 + 1]);
         block.Data[bytes / 2] = 0; // the half of a last odd byte's word
         block.Bytes = bytes;
+        block.Room = bytes;
         return block;
+    }
+    // Makes room for bytes, keeping the samples. Copies into a new block
+    // only when this one was made too small (never after pass 1, which
+    // makes room for every stage); throws std::bad_alloc when that fails.
+    void Reserve(std::size_t bytes)
+    {
+        if (bytes <= Room)
+            return;
+        SampleBlock bigger = Allocate(bytes);
+        std::memcpy(bigger.Data.get(), Data.get(), Bytes);
+        bigger.Bytes = Bytes;
+        *this = std::move(bigger);
     }
     const uint8_t *Raw() const { return reinterpret_cast<const uint8_t *>(Data.get()); }
     std::size_t Samples() const { return Bytes / 2; }
@@ -136,22 +156,32 @@ ConversionFlags StagesFor(uint32_t sampleRate, uint16_t channels, uint16_t bitsP
     return {bitsPerSample == 8, channels == 2, sampleRate == 11025, sampleRate == 44100};
 }
 
-// The byte count after the stages these flags select, mirroring each
-// stage's own arithmetic, in 64 bits so that nothing wraps.
-uint64_t ConvertedBytes(uint64_t bytes, const ConversionFlags &flags)
+struct StageBytes {
+    uint64_t Final = 0;   // after the last stage
+    uint64_t Largest = 0; // the most at any point: the room the stages need
+};
+
+// The byte counts of the stages these flags select on bytes of input,
+// mirroring each stage's own arithmetic, in 64 bits so that nothing wraps.
+StageBytes ConvertedBytes(uint64_t bytes, const ConversionFlags &flags)
 {
+    uint64_t largest = bytes;
     if (flags.EightBit)
         bytes *= 2;
+    largest = std::max(largest, bytes);
     if (flags.Stereo)
         bytes = bytes / 4 * 2;
     if (flags.Rate11025)
         bytes = bytes / 2 * 4;
+    largest = std::max(largest, bytes);
     if (flags.Rate44100)
         bytes = bytes / 4 * 2;
-    return bytes;
+    return {bytes, largest};
 }
 
-enum class PassOutcome { Missing, Rejected, NoBuffer, Read };
+// NoConversionRoom: the samples would fit in memory, the room the stages
+// need would not.
+enum class PassOutcome { Missing, Rejected, NoBuffer, NoConversionRoom, Read };
 
 struct Pass {
     SampleBlock Samples;
@@ -257,13 +287,29 @@ PassOutcome ReadPass(const std::string &fileName, uint32_t sampleRate, uint16_t 
     // samples the file holds.
     const uint64_t bytes = std::min<uint64_t>(data.Size, riff.FileSize() - data.DataOffset);
     // Byte counts are 32-bit signed all through the program.
-    if (bytes > INT32_MAX ||
-        (pass.Flags.Any() && ConvertedBytes(bytes, StagesFor(pass.Rate, pass.Channels, pass.Bits)) > INT32_MAX))
+    if (bytes > INT32_MAX)
         return PassOutcome::Rejected;
+    // A file to be converted gets the room its largest stage needs.
+    uint64_t room = bytes;
+    if (pass.Flags.Any()) {
+        const StageBytes stages = ConvertedBytes(bytes, StagesFor(pass.Rate, pass.Channels, pass.Bits));
+        if (stages.Final > INT32_MAX)
+            return PassOutcome::Rejected;
+        room = stages.Largest;
+    }
     try {
-        pass.Samples = SampleBlock::Allocate(static_cast<std::size_t>(bytes));
+        pass.Samples = SampleBlock::Allocate(static_cast<std::size_t>(room));
     } catch (const std::bad_alloc &) {
-        return PassOutcome::NoBuffer;
+        if (room == bytes)
+            return PassOutcome::NoBuffer;
+        // Room for the samples alone means the conversion is what lacks
+        // memory; that block goes again at once.
+        try {
+            SampleBlock::Allocate(static_cast<std::size_t>(bytes));
+        } catch (const std::bad_alloc &) {
+            return PassOutcome::NoBuffer;
+        }
+        return PassOutcome::NoConversionRoom;
     }
     riff.Seek(data.DataOffset);
     pass.Samples.Bytes = riff.Read(pass.Samples.Data.get(), static_cast<std::size_t>(bytes));
@@ -308,48 +354,59 @@ int16_t Average(int16_t a, int16_t b)
     return static_cast<int16_t>((static_cast<int32_t>(a) + static_cast<int32_t>(b)) / 2);
 }
 
-// 8-bit unsigned to 16-bit signed: u * 256 - 32768.
-SampleBlock WidenStage(const SampleBlock &in, ProgressGauge *gauge)
+// 8-bit unsigned to 16-bit signed: u * 256 - 32768, in place. Byte i
+// becomes word i (bytes 2i and 2i + 1), so the loop runs from the end: the
+// bytes a word covers have been read by then. The gauge counts the bytes
+// done, as it would from the start.
+void WidenStage(SampleBlock &block, ProgressGauge *gauge)
 {
-    SampleBlock out = SampleBlock::Allocate(in.Bytes * 2);
-    const uint8_t *source = in.Raw();
-    StageProgress progress(gauge, in.Bytes, 1);
-    for (std::size_t i = 0; i < in.Bytes; ++i) {
-        out.Data[i] = static_cast<int16_t>(source[i] * 256 - 32768);
-        progress.Passed(i + 1);
+    const std::size_t count = block.Bytes;
+    block.Reserve(count * 2);
+    const uint8_t *source = block.Raw();
+    int16_t *out = block.Data.get();
+    StageProgress progress(gauge, count, 1);
+    for (std::size_t i = count; i-- > 0;) {
+        out[i] = static_cast<int16_t>(source[i] * 256 - 32768);
+        progress.Passed(count - i);
     }
     progress.Finish();
-    return out;
+    block.Bytes = count * 2;
 }
 
-// Stereo to mono and 44100 to 22050 Hz: each pair of samples becomes their
-// average; an incomplete last pair is dropped.
-SampleBlock HalveStage(const SampleBlock &in, ProgressGauge *gauge)
+// Stereo to mono and 44100 to 22050 Hz, in place: each pair of samples
+// becomes their average; an incomplete last pair is dropped. Word i is
+// written after words 2i and 2i + 1 are read, so the loop runs forwards.
+void HalveStage(SampleBlock &block, ProgressGauge *gauge)
 {
-    const std::size_t pairs = in.Samples() / 2;
-    SampleBlock out = SampleBlock::Allocate(pairs * 2);
-    StageProgress progress(gauge, in.Bytes, 2);
+    const std::size_t pairs = block.Samples() / 2;
+    int16_t *data = block.Data.get();
+    StageProgress progress(gauge, block.Bytes, 2);
     for (std::size_t i = 0; i < pairs; ++i) {
-        out.Data[i] = Average(in.Data[2 * i], in.Data[2 * i + 1]);
+        data[i] = Average(data[2 * i], data[2 * i + 1]);
         progress.Passed(2 * i + 2);
     }
     progress.Finish();
-    return out;
+    block.Bytes = pairs * 2;
 }
 
-// 11025 to 22050 Hz: every sample is written twice in a row.
-SampleBlock DoubleStage(const SampleBlock &in, ProgressGauge *gauge)
+// 11025 to 22050 Hz, in place: every sample is written twice in a row.
+// Sample i lands on words 2i and 2i + 1, so the loop runs from the end;
+// the gauge counts the samples done, as it would from the start.
+void DoubleStage(SampleBlock &block, ProgressGauge *gauge)
 {
-    const std::size_t samples = in.Samples();
-    SampleBlock out = SampleBlock::Allocate(samples * 4);
-    StageProgress progress(gauge, in.Bytes, 2);
-    for (std::size_t i = 0; i < samples; ++i) {
-        out.Data[2 * i] = in.Data[i];
-        out.Data[2 * i + 1] = in.Data[i];
-        progress.Passed(i + 1);
+    const std::size_t samples = block.Samples();
+    const std::size_t inputBytes = block.Bytes;
+    block.Reserve(samples * 4);
+    int16_t *data = block.Data.get();
+    StageProgress progress(gauge, inputBytes, 2);
+    for (std::size_t i = samples; i-- > 0;) {
+        const int16_t value = data[i];
+        data[2 * i] = value;
+        data[2 * i + 1] = value;
+        progress.Passed(samples - i);
     }
     progress.Finish();
-    return out;
+    block.Bytes = samples * 4;
 }
 
 // The system's temporary folder: $TMPDIR when set, else /tmp.
@@ -377,9 +434,9 @@ bool CreateTemporaryFile(const std::string &folder, std::string &name)
 
 enum class ConvertOutcome { Written, Failed, NoTemporary };
 
-// Converts samples (in the file's rate, channels and bits) to VoiceFormat
-// and writes them to a new temporary file, whose name comes back in
-// fileName. The settings record goes with them when the source had one.
+// Converts samples (in the file's rate, channels and bits) to VoiceFormat,
+// in place within the block's room, and writes them to a new temporary
+// file, whose name comes back in fileName. The settings record goes with them when the source had one.
 // When the temporary file cannot be made or written in full, it is removed
 // and the message names the temporary folder.
 ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, uint32_t sampleRate, bool settingsFound,
@@ -398,17 +455,17 @@ ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, 
     const ConversionFlags stages = StagesFor(sampleRate, channels, bitsPerSample);
     try {
         if (stages.EightBit)
-            samples = WidenStage(samples, gauge);
+            WidenStage(samples, gauge);
         else
             AdvanceProgress(gauge, AspectUnits);
         if (stages.Stereo)
-            samples = HalveStage(samples, gauge);
+            HalveStage(samples, gauge);
         else
             AdvanceProgress(gauge, AspectUnits);
         if (stages.Rate11025)
-            samples = DoubleStage(samples, gauge);
+            DoubleStage(samples, gauge);
         else if (stages.Rate44100)
-            samples = HalveStage(samples, gauge);
+            HalveStage(samples, gauge);
         else
             AdvanceProgress(gauge, AspectUnits);
     } catch (const std::bad_alloc &) {
@@ -554,6 +611,12 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
         case PassOutcome::NoBuffer:
             report.Result = ReadWaveResult::NoMemory;
             messages.ShowMessage(NoBufferText);
+            return nullptr;
+        case PassOutcome::NoConversionRoom:
+            // Our own temporary file is never converted again, short of
+            // memory or not.
+            report.Result = deleteAfterReading ? ReadWaveResult::Rejected : ReadWaveResult::NoMemory;
+            messages.ShowMessage(deleteAfterReading ? IncompatibleText + currentName : NoMemoryText);
             return nullptr;
         case PassOutcome::Read:
             break;

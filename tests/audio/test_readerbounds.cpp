@@ -221,6 +221,28 @@ TEST_F(ReaderBounds, OneWalkFindsSettingsAndDataInTheirOrder)
     }
 }
 
+TEST_F(ReaderBounds, EightBitStereoConvertsInPlaceWithinTwiceItsSize)
+{
+    if (AddressSanitizer)
+        GTEST_SKIP() << "the sanitizer's allocator does not throw std::bad_alloc";
+    // 48 MiB of 8-bit stereo at 44100 Hz: widening needs 96 MiB, a new
+    // block per stage beside the old one 144 MiB.
+    const uint32_t bytes = 48u << 20;
+    Bytes header = RiffWave({Chunk("fmt ", Format(2, 44100, 8))}, 4 + 24 + 8 + bytes);
+    AppendId(header, "data");
+    Append32(header, bytes);
+    MakeSparse(Name(), header, header.size() + bytes);
+    std::unique_ptr<int16_t[]> samples;
+    {
+        AddressSpaceLimit limit(112ull << 20);
+        samples = ReadWaveFile(Name(), 22050, 16, 1, byteCount, record, messages);
+    }
+    ASSERT_TRUE(samples) << (messages.Texts.empty() ? "" : messages.Texts[0]);
+    ASSERT_EQ(byteCount, static_cast<int32_t>(bytes / 2));
+    EXPECT_EQ(samples[0], -32768);
+    EXPECT_EQ(samples[bytes / 4 - 1], -32768);
+}
+
 // A sink that opens a descriptor as it shows the message, as a window
 // might: it gets the lowest free number, the one the reader just gave up.
 class DescriptorSink : public RecordingSink {
