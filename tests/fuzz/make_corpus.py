@@ -85,6 +85,23 @@ cases.update({
     "24-bit": riff([chunk(b"fmt ", fmt(1, 22050, 24)), some]),
     "tag-3": riff([chunk(b"fmt ", fmt(1, 22050, 16, tag=3)), some]),
     "not-wave": riff([fmt16, some], form=b"AVI "),
+    # Chunk walks: an id of four zero bytes ends them, as does a size past
+    # the parent; the settings chunk moves the data search after it.
+    "zeros-only": b"\0" * 64,
+    "zeros-before-riff": b"\0" * 8 + riff([fmt16, some]),
+    "zero-id-before-data": riff([fmt16, b"\0" * 8, some]),
+    "zero-id-after-data": riff([fmt16, some, b"\0" * 8, chunk(b"qmbl", ECHO)]),
+    "zero-id-sized": riff([fmt16, b"\0\0\0\0\x10\0\0\0" + b"\0" * 16, some]),
+    "tiny-chunks": riff([fmt16] + [chunk(b"JUNK", b"")] * 500 + [some]),
+    "tiny-odd-chunks": riff([fmt16] + [chunk(b"JUNK", b"j")] * 300 + [chunk(b"qmbl", ECHO), some]),
+    "data-qmbl-data": riff([fmt16, some, chunk(b"qmbl", ECHO), chunk(b"data", SAW)]),
+    "short-qmbl-then-qmbl": riff([fmt16, chunk(b"qmbl", ECHO[:100]), chunk(b"qmbl", ECHO), some]),
+    "data-past-riff": riff([fmt16, chunk(b"data", samples16([1, 2]), 1000, False)], 4 + 24 + 8),
+    "chunk-past-riff": riff([fmt16, chunk(b"JUNK", b"\0" * 4, 64), some], 4 + 24 + 12),
+    "chunk-past-riff-then-riff": riff([fmt16, chunk(b"JUNK", b"\0" * 4, 64)], 4 + 24 + 12) + riff([fmt16, some]),
+    "rf64-qmbl": b"RF64\xff\xff\xff\xff" + riff([chunk(b"ds64", b"\0" * 28), fmt16, chunk(b"qmbl", ECHO), some])[8:],
+    "rate-1hz": riff([chunk(b"fmt ", fmt(1, 1, 16)), some]),
+    "rate-768001": riff([chunk(b"fmt ", fmt(1, 768001, 16)), some]),
 })
 
 os.makedirs(HERE, exist_ok=True)
