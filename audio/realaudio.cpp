@@ -161,9 +161,9 @@ bool DrainPackets(AVCodecContext *encoder, AVFormatContext *output, AVStream *st
 }
 
 // Encodes the clip, resampled a block at a time, into the container file
-// named temporaryName. The gauge runs to 99 as the frames are encoded, frame
-// f + 1 of expectedFrames (at least 1) giving (f + 1) * 100 / expectedFrames,
-// and to 100 when the file is complete.
+// named temporaryName. The gauge runs with the frames: frame f + 1 of
+// expectedFrames (an estimate, at least 1) gives (f + 1) * 100 /
+// expectedFrames but at most 99, and the last frame gives 100.
 bool Encode(const std::string &temporaryName, TResampledClip &clip, std::size_t expectedFrames, ProgressGauge *gauge,
             std::string &error)
 {
@@ -258,6 +258,8 @@ bool Encode(const std::string &temporaryName, TResampledClip &clip, std::size_t 
     }
     if (!pending.empty() && !encodeFrame(pending.data(), pending.size(), f))
         return false;
+    if (gauge)
+        gauge->SetProgress(100);
     if (avcodec_send_frame(encoder.get(), nullptr) < 0 ||
         !DrainPackets(encoder.get(), output.get(), stream, packet.get()) || av_write_trailer(output.get()) < 0 ||
         avio_closep(&output->pb) < 0) {

@@ -15,8 +15,9 @@ inline constexpr int RealAudioFrameSamples = 160;
 
 // Writes count 16-bit mono samples at sampleRate (any rate from 1000 to
 // 192000 Hz) to fileName as a RealAudio file: the clip is resampled to
-// 8000 Hz, its last frame filled out with silence, and encoded frame by
-// frame. The file is written beside fileName (beside the file it leads to,
+// 8000 Hz and encoded frame by frame a block of input at a time, its last
+// frame filled out with silence; the writer needs about 1 MiB beside the
+// clip however long it is. The file is written beside fileName (beside the file it leads to,
 // when it is a symbolic link) under a hidden temporary name and renamed over
 // it only when complete, keeping an existing file's permissions; on any
 // failure the temporary file is removed, a file already at fileName stays as

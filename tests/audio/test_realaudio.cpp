@@ -286,9 +286,14 @@ TEST(RealAudioWriter, ClipsAcrossResamplingBlocksGiveTheFramesOfOneWholeClipResa
             clip.resize(length);
             TempFolder folder;
             const std::string name = folder.File("long.ra");
+            RecordingGauge gauge;
             std::string error;
-            ASSERT_TRUE(WriteRealAudioFile(name, clip.data(), clip.size(), rate, nullptr, error)) << error;
+            ASSERT_TRUE(WriteRealAudioFile(name, clip.data(), clip.size(), rate, &gauge, error)) << error;
             const std::vector<Bytes> expected = ExpectedPackets(clip, rate);
+            // The gauge moves frame by frame through every block to 100.
+            EXPECT_EQ(gauge.Progress(), 100);
+            EXPECT_TRUE(std::is_sorted(gauge.Percents.begin(), gauge.Percents.end()));
+            EXPECT_GE(gauge.Percents.size(), std::min<std::size_t>(expected.size(), 100) * 9 / 10);
             const std::vector<Bytes> written = ReadPackets(name);
             ASSERT_EQ(written.size(), expected.size());
             for (std::size_t i = 0; i < written.size(); ++i)
