@@ -291,11 +291,12 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
     const std::size_t expectedFrames = std::max<std::size_t>(
         1, static_cast<std::size_t>((expectedSamples + RealAudioFrameSamples - 1) / RealAudioFrameSamples));
 
-    // Written beside the file it replaces (following a symbolic link), with
-    // that file's permissions, and put in its place only when complete.
+    // Written beside the file it replaces (following a symbolic link where
+    // that is safe), with that file's permissions, and put in its place only
+    // when complete.
     TFileReplacement file(fileName);
     if (!file.Open()) {
-        error = "The file cannot be created in that folder.";
+        error = "The file cannot be created in that folder (" + file.Failure() + ").";
         return false;
     }
     try {
@@ -306,7 +307,7 @@ bool WriteRealAudioFile(const std::string &fileName, const int16_t *samples, std
         return false;
     }
     if (!file.Commit()) {
-        error = "The file cannot be written.";
+        error = "The file cannot be written (" + file.Failure() + ").";
         return false;
     }
     return true;

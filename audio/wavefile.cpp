@@ -420,11 +420,13 @@ std::string TemporaryFolder()
     return variable && *variable ? variable : "/tmp";
 }
 
-// Creates an empty, uniquely named file in folder.
-bool CreateTemporaryFile(const std::string &folder, std::string &name)
+// Creates an empty, uniquely named file in folder, readable by its owner
+// only, and lists it among the process's temporary files (entry), so that
+// a program ended in the middle of a read removes it.
+bool CreateTemporaryFile(const std::string &folder, std::string &name, uint64_t &entry)
 {
     std::string pattern = (std::filesystem::path(folder) / "gbxXXXXXX").string();
-    const int fd = ::mkstemp(pattern.data());
+    const int fd = MakeListedTemporary(pattern, 0, entry);
     if (fd < 0)
         return false;
     ::close(fd);
@@ -432,20 +434,31 @@ bool CreateTemporaryFile(const std::string &folder, std::string &name)
     return true;
 }
 
+// The reader's temporary file leaves the list when the read is over.
+struct ListedTemporary {
+    uint64_t Entry = 0;
+    ~ListedTemporary()
+    {
+        if (Entry != 0)
+            ForgetTemporaryFile(Entry);
+    }
+};
+
 enum class ConvertOutcome { Written, Failed, NoTemporary };
 
 // Converts samples (in the file's rate, channels and bits) to VoiceFormat,
 // in place within the block's room, and writes them to a new temporary
-// file, whose name comes back in fileName. The settings record goes with them when the source had one.
+// file, whose name comes back in fileName (listed in listed). The settings
+// record goes with them when the source had one.
 // When the temporary file cannot be made or written in full, it is removed
 // and the message names the temporary folder.
 ConvertOutcome ConvertToVoiceFormat(std::string &fileName, SampleBlock samples, uint32_t sampleRate, bool settingsFound,
                                     const TEffectSettings &settings, uint16_t channels, uint16_t bitsPerSample,
-                                    ProgressGauge *gauge, MessageSink &messages)
+                                    ProgressGauge *gauge, MessageSink &messages, ListedTemporary &listed)
 {
     const std::string folder = TemporaryFolder();
     std::string temporaryName;
-    if (!CreateTemporaryFile(folder, temporaryName)) {
+    if (!CreateTemporaryFile(folder, temporaryName, listed.Entry)) {
         messages.ShowMessage(TemporaryFolderText(folder, fileName));
         return ConvertOutcome::NoTemporary;
     }
@@ -577,6 +590,7 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 {
     std::string currentName = fileName;
     bool deleteAfterReading = false;
+    ListedTemporary listed;
     ReadWaveReport unused;
     ReadWaveReport &report = hooks.Report ? *hooks.Report : unused;
     report = {};
@@ -641,7 +655,7 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
         if (hooks.Gauge)
             ResetProgress(*hooks.Gauge, ConversionUnits);
         switch (ConvertToVoiceFormat(currentName, std::move(pass.Samples), pass.Rate, pass.SettingsFound, pass.Settings,
-                                     pass.Channels, pass.Bits, hooks.Gauge, messages)) {
+                                     pass.Channels, pass.Bits, hooks.Gauge, messages, listed)) {
         case ConvertOutcome::Written:
             break;
         case ConvertOutcome::Failed:

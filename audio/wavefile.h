@@ -68,12 +68,14 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 
 // Both return true only when the whole file was written and is in place.
 // The file is written beside fileName (beside the file it leads to, when
-// it is a symbolic link, even one whose file does not exist yet: the link
-// stays) under a hidden temporary name and renamed over it
-// when complete, keeping an existing file's permissions; on any failure
-// (missing folder, full disk, sizes that do not fit the 32-bit RIFF
-// header) the temporary file is removed and a file already at fileName
-// stays as it was.
+// it is a symbolic link the kernel's rule for shared folders lets the
+// writer follow, even one whose file does not exist yet: the link stays)
+// under a hidden temporary name and renamed over it when complete, keeping
+// an existing file's owner, group and permissions less the set-ID bits
+// (audio/replacefile.h); on any failure (a refused link, missing folder,
+// full disk, sizes that do not fit the 32-bit RIFF header) the temporary
+// file is removed, a file already at fileName stays as it was and
+// LastReplacementFailure says why where the replacement failed.
 bool WriteWaveFile(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample, uint16_t channels,
                    const void *samples, uint32_t byteCount);
 bool WriteWaveFileWithSettings(const std::string &fileName, uint32_t sampleRate, uint16_t bitsPerSample,

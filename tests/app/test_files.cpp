@@ -26,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -488,8 +489,9 @@ TEST_F(FileCommands, RealAudioExportThatCannotWriteSaysWhyAndMakesNothing)
     answer = name;
     form->ExportToRealAudioFormat1->trigger();
     ASSERT_EQ(messages.Shown.size(), 1u);
-    EXPECT_EQ(messages.Shown[0].first,
-              "Cannot write the file " + name + ": The file cannot be created in that folder.");
+    EXPECT_EQ(messages.Shown[0].first, "Cannot write the file " + name +
+                                           ": The file cannot be created in that folder (" + std::strerror(ENOENT) +
+                                           ").");
     EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("missing"))));
     EXPECT_FALSE(ProgressForm->isVisible());
 

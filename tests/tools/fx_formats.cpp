@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -319,8 +320,8 @@ TEST_F(ToolFormats, RealAudioThatCannotBeWrittenSaysWhy)
     WriteVoice("in.wav", Sine(2205, 440, 0.5));
     const Outcome o = Run({Name("in.wav"), Name("missing/out.ra")});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(
-        Contains(o.err, "cannot write " + Name("missing/out.ra") + ": The file cannot be created in that folder."))
+    EXPECT_TRUE(Contains(o.err, "cannot write " + Name("missing/out.ra") +
+                                    ": The file cannot be created in that folder (" + std::strerror(ENOENT) + ")."))
         << o.err;
     EXPECT_FALSE(fs::exists(Path("missing")));
 }
