@@ -41,7 +41,6 @@ bool RiffReader::NextChunk(RiffChunk &chunk, const RiffChunk *parent)
     uint8_t header[8];
     if (Read(header, sizeof header) != sizeof header)
         return false;
-    ++steps;
     const uint32_t id = LittleEndian32(header);
     if (id == 0)
         return false;
@@ -82,7 +81,6 @@ std::size_t RiffReader::Fetch(void *out, std::size_t count, uint64_t offset)
     while (done < count) {
         // Large reads go in pieces the kernel accepts whole.
         const std::size_t piece = std::min<std::size_t>(count - done, std::size_t{1} << 30);
-        ++fetches;
         const ssize_t got = ::pread(fd, bytes + done, piece, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
@@ -90,7 +88,6 @@ std::size_t RiffReader::Fetch(void *out, std::size_t count, uint64_t offset)
             break;
         done += static_cast<std::size_t>(got);
     }
-    bytesFetched += done;
     return done;
 }
 

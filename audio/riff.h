@@ -96,12 +96,6 @@ public:
     // measured when the reader was made) or on a read error.
     std::size_t Read(void *buffer, std::size_t count);
 
-    // What the reader has cost so far: chunk headers read by NextChunk,
-    // read calls made to the file and the bytes they returned.
-    uint64_t Steps() const { return steps; }
-    uint64_t Fetches() const { return fetches; }
-    uint64_t BytesFetched() const { return bytesFetched; }
-
 private:
     static constexpr std::size_t BufferBytes = 4096;
 
@@ -115,7 +109,4 @@ private:
     uint8_t buffer[BufferBytes];
     uint64_t bufferStart = 0;
     std::size_t bufferLength = 0;
-    uint64_t steps = 0;
-    uint64_t fetches = 0;
-    uint64_t bytesFetched = 0;
 };

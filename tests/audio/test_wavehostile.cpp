@@ -438,30 +438,6 @@ constexpr bool AddressSanitizer = true;
 constexpr bool AddressSanitizer = false;
 #endif
 
-// Caps this process's address space a little above what it uses now, so
-// that a large allocation fails with std::bad_alloc.
-class AddressSpaceLimit {
-public:
-    explicit AddressSpaceLimit(uint64_t headroom)
-    {
-        ::getrlimit(RLIMIT_AS, &old);
-        long pages = 0;
-        FILE *statm = std::fopen("/proc/self/statm", "r");
-        if (statm) {
-            if (std::fscanf(statm, "%ld", &pages) != 1)
-                pages = 0;
-            std::fclose(statm);
-        }
-        rlimit lowered = old;
-        lowered.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
-        ::setrlimit(RLIMIT_AS, &lowered);
-    }
-    ~AddressSpaceLimit() { ::setrlimit(RLIMIT_AS, &old); }
-
-private:
-    rlimit old{};
-};
-
 TEST_F(HostileFile, SampleBlockThatCannotBeAllocatedGivesTheMessage)
 {
     if (AddressSanitizer)

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace wavetesting {
 
@@ -87,6 +89,30 @@ private:
     TempFolder folder;
     bool hadOld = false;
     std::string oldValue;
+};
+
+// Caps this process's address space a little above what it uses now, so
+// that a large allocation fails with std::bad_alloc.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(uint64_t headroom)
+    {
+        ::getrlimit(RLIMIT_AS, &old);
+        long pages = 0;
+        FILE *statm = std::fopen("/proc/self/statm", "r");
+        if (statm) {
+            if (std::fscanf(statm, "%ld", &pages) != 1)
+                pages = 0;
+            std::fclose(statm);
+        }
+        rlimit lowered = old;
+        lowered.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + headroom;
+        ::setrlimit(RLIMIT_AS, &lowered);
+    }
+    ~AddressSpaceLimit() { ::setrlimit(RLIMIT_AS, &old); }
+
+private:
+    rlimit old{};
 };
 
 inline void WriteBytes(const std::string &fileName, const Bytes &bytes)
