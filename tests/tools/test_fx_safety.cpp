@@ -126,7 +126,8 @@ protected:
     {
         const auto deadline = steady_clock::now() + seconds(20);
         while (steady_clock::now() < deadline) {
-            if (!Hidden(folder).empty() && (!ready || ready()))
+            // ready() first: a hidden file seen after it is one made since.
+            if ((!ready || ready()) && !Hidden(folder).empty())
                 return true;
             int status = 0;
             if (::waitpid(pid, &status, WNOHANG) == pid)

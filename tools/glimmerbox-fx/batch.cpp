@@ -142,6 +142,7 @@ bool StartWorker(const std::string &input, const std::string &output,
         int status = 1;
         try {
             status = processOne(input, output);
+            FinishedWith(status);
         } catch (...) {
             std::fprintf(stderr, "%s: %s failed\n", ProgramName, input.c_str());
         }

@@ -22,6 +22,7 @@ struct WatchState {
     std::mutex Lock;
     std::condition_variable Ended;
     int Signal = 0;
+    int FinishedStatus = -1;         // set by FinishedWith
     void (*LibraryStop)() = nullptr; // set while a library call runs
     std::function<void(int)> Notify;
 };
@@ -74,6 +75,7 @@ void WatchForInterrupts(std::function<void(int)> notify)
     {
         std::lock_guard<std::mutex> hold(state.Lock);
         state.Signal = 0;
+        state.FinishedStatus = -1;
         state.LibraryStop = nullptr;
         state.Notify = std::move(notify);
     }
@@ -92,7 +94,15 @@ void EndInterrupted(int signal)
     RemoveTemporaryFilesForExit();
     std::fflush(stdout);
     std::fflush(stderr);
-    ::_exit(128 + signal);
+    const int finished = State().FinishedStatus;
+    ::_exit(finished >= 0 ? finished : 128 + signal);
+}
+
+void FinishedWith(int status)
+{
+    WatchState &state = State();
+    std::lock_guard<std::mutex> hold(state.Lock);
+    state.FinishedStatus = status;
 }
 
 TLibraryCall::TLibraryCall(void (*stop)())

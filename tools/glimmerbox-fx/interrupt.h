@@ -31,8 +31,14 @@ void WatchForInterrupts(std::function<void(int)> notify = {});
 int InterruptSignal();
 
 // Removes every temporary file and ends the process with 128 + signal,
-// as shells expect of a program a signal ended.
+// as shells expect of a program a signal ended; once FinishedWith has been
+// called, with the status it was given instead.
 [[noreturn]] void EndInterrupted(int signal);
+
+// Says that the process's work is done with this exit status (a batch
+// worker whose file is in place): a signal from now on ends it with that
+// status, not as interrupted.
+void FinishedWith(int status);
 
 // Marks a call into a library that removes its own temporary files when
 // asked to stop: on a signal, stop() is called and the process ends when
