@@ -7,20 +7,33 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
+# How long each stage took, printed as it ends and again at the close.
+stage_times=()
+stage_start=$SECONDS
+stage_done() {
+  stage_times+=("$1: $((SECONDS - stage_start)) s")
+  echo "== $1 took $((SECONDS - stage_start)) s"
+  stage_start=$SECONDS
+}
+trap 'printf "== stage times: %s\n" "${stage_times[*]:-none}"' EXIT
 glimmer_install_deps
+stage_done "installs"
 
 jobs=$(nproc)
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
+stage_done "build"
 # A sound test measures time against a real server: on a loaded machine one
 # may miss by a few milliseconds, so a failed test gets one more run (and
 # fails the suite if that fails too).
 (cd build && ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
+stage_done "ctest"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGLIMMER_CORE_ONLY=ON -DGLIMMER_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
+stage_done "ASan build and tests"
 
 # The sound libraries in platform/ and their tests again under
 # ThreadSanitizer, against the private sound servers. Only reports inside
@@ -49,6 +62,7 @@ if grep -qE "\*\*\*(Timeout|Exception)|Subprocess aborted|SegFault|Child aborted
   echo "A test hung or crashed under ThreadSanitizer: see build-tsan/ctest.log" >&2
   exit 1
 fi
+stage_done "TSan build and tests"
 
 # The WAVE fuzzer, about a minute, on the seed corpus kept in the repository
 # and every input that once crashed it. New inputs it finds go to
@@ -60,3 +74,4 @@ mkdir -p build-fuzz/corpus
 (cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ./fuzz_wavefile -max_total_time=60 -max_len=8192 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix=./ corpus ../tests/fuzz/corpus ../tests/fuzz/crashers)
+stage_done "fuzz build and run"
