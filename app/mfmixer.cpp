@@ -9,9 +9,9 @@
 // l * 257 (0..65535).
 
 #include "app/mfunit.h"
+#include "base/rounding.h"
 #include "controls/qmblsbtn.h"
 #include "controls/qmbltbar.h"
-#include "effects/sample.h"
 #include "platform/tmmixlib.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 #include "app/timedisplay.h"
 
 #include "audio/voiceformat.h"
-#include "effects/sample.h"
+#include "base/rounding.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "audio/lameconvert.h"
 
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 #include "platform/lame_enc.h"
 
 #include <dlfcn.h>

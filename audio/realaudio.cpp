@@ -22,7 +22,7 @@
 // writer frees them; the temporary file is removed on every failure.
 #include "audio/realaudio.h"
 
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -18,7 +18,7 @@
 // for its own conversions.
 #include "audio/soundfile.h"
 
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 
 #include "audio/riff.h"
 #include "audio/voiceformat.h"

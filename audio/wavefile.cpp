@@ -23,10 +23,10 @@
 // 90-unit gauge.
 #include "audio/wavefile.h"
 
-#include "audio/replacefile.h"
 #include "audio/riff.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
+#include "base/replacefile.h"
 
 #include <algorithm>
 #include <bit>

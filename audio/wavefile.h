@@ -72,7 +72,7 @@ std::unique_ptr<int16_t[]> ReadWaveFile(const std::string &fileName, uint32_t sa
 // writer follow, even one whose file does not exist yet: the link stays)
 // under a hidden temporary name and renamed over it when complete, keeping
 // an existing file's owner, group and permissions less the set-ID bits
-// (audio/replacefile.h); on any failure (a refused link, missing folder,
+// (base/replacefile.h); on any failure (a refused link, missing folder,
 // full disk, sizes that do not fit the 32-bit RIFF header) the temporary
 // file is removed, a file already at fileName stays as it was and
 // LastReplacementFailure says why where the replacement failed.

@@ -3,7 +3,7 @@
 // buttons' caption and picture, and the bevelled elliptical rim.
 #pragma once
 
-#include "effects/sample.h"
+#include "base/rounding.h"
 
 #include <QColor>
 #include <QImage>

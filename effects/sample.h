@@ -1,31 +1,11 @@
-// The three ways a computed value becomes a sample: rounding half to even,
-// clipping to the 16-bit range, and keeping only the low 16 bits.
+// The three ways a computed value becomes a sample: rounding half to even
+// (base/rounding.h), clipping to the 16-bit range, and keeping only the low
+// 16 bits.
 #pragma once
 
-#include <cmath>
+#include "base/rounding.h"
+
 #include <cstdint>
-
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
-// Nearest integer, a half going to the even neighbour (the FPU's default
-// rounding mode, which nothing in this program changes). On x86-64 this is
-// the one conversion instruction std::llrint consists of, inlined; values
-// outside the 64-bit range give the same INT64_MIN.
-inline int64_t RoundHalfEven(double x)
-{
-#if defined(__SSE2__) && defined(__x86_64__)
-    return _mm_cvtsd_si64(_mm_set_sd(x));
-#else
-    return std::llrint(x);
-#endif
-}
-
-inline int64_t RoundHalfEven(long double x)
-{
-    return std::llrintl(x);
-}
 
 // Limits a value to -32768..32767.
 inline int16_t Clip16(int64_t v)

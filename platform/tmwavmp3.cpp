@@ -6,7 +6,7 @@
 
 #include "platform/tmwavmp3.h"
 
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 
 // shine's header has no C++ guard of its own.
 extern "C" {

@@ -3,9 +3,9 @@
 // writing replaced as a name, and the replaced file's owner, group and
 // permissions kept without the set-user-ID and set-group-ID bits.
 #include "audio/realaudio.h"
-#include "audio/replacefile.h"
 #include "audio/soundfile.h"
 #include "audio/wavefile.h"
+#include "base/replacefile.h"
 #include "wavetesting.h"
 
 #include <cstring>

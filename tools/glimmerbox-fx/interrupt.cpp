@@ -1,6 +1,6 @@
 #include "tools/glimmerbox-fx/interrupt.h"
 
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 
 #include <pthread.h>
 #include <unistd.h>

@@ -11,10 +11,10 @@
 #include "tools/glimmerbox-fx/outputs.h"
 
 #include "audio/realaudio.h"
-#include "audio/replacefile.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
+#include "base/replacefile.h"
 #include "tools/glimmerbox-fx/interrupt.h"
 #include "tools/glimmerbox-fx/printable.h"
 

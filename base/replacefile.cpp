@@ -1,4 +1,4 @@
-#include "audio/replacefile.h"
+#include "base/replacefile.h"
 
 #include <atomic>
 #include <cerrno>
