@@ -14,7 +14,7 @@
 //                        command and files dropped on the window
 //   app/mfdesktop.cpp    keys, names for screen readers, the file named on
 //                        the command line, the unsaved-recording question
-//   effects/mfeffects.cpp the effect buttons, their menu items and the
+//   app/mfeffects.cpp    the effect buttons, their menu items and the
 //                        effect pipeline run over the controls
 #pragma once
 
@@ -377,7 +377,7 @@ public:
     void ShowPlayVolume();
     void ShowRecordSource();
 
-    // --- Effect set (effects/mfeffects.cpp) ----------------------------------------
+    // --- Effect set (app/mfeffects.cpp) --------------------------------------------
     void EchoButtonClick();
     void ChorusButtonClick();
     void FlangeButtonClick();
