@@ -11,12 +11,12 @@
 #include "app/progressunit.h"
 #include "app/startupunit.h"
 #include "app/waitcursor.h"
+#include "app/wavtomp3unit.h"
 #include "audio/lameconvert.h"
 #include "audio/realaudio.h"
 #include "audio/soundfile.h"
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
-#include "audio/wavtomp3unit.h"
 #include "controls/qmblsbtn.h"
 
 #include <QAction>

@@ -4,8 +4,8 @@
 #include "app/mfunit.h"
 #include "app/progressunit.h"
 #include "app/startupunit.h"
+#include "app/wavtomp3unit.h"
 #include "audio/messages.h"
-#include "audio/wavtomp3unit.h"
 
 #include <QApplication>
 #include <QTimer>

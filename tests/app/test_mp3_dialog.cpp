@@ -1,9 +1,9 @@
 // The MP3 export window on the offscreen platform, converting for real with
 // both encoders.
 
-#include "audio/codecmessageunit.h"
+#include "app/codecmessageunit.h"
+#include "app/wavtomp3unit.h"
 #include "audio/lameconvert.h"
-#include "audio/wavtomp3unit.h"
 #include "tests/app/apptest.h"
 #include "tests/platform/test_mp3frames.h"
 

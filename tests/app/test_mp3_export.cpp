@@ -3,9 +3,9 @@
 
 #include "app/mfunit.h"
 #include "app/progressunit.h"
+#include "app/wavtomp3unit.h"
 #include "audio/lameconvert.h"
 #include "audio/wavefile.h"
-#include "audio/wavtomp3unit.h"
 #include "controls/qmblsbtn.h"
 #include "tests/app/apptest.h"
 #include "tests/fulldisk.h"

@@ -1,4 +1,4 @@
-#include "audio/codecmessageunit.h"
+#include "app/codecmessageunit.h"
 
 #include <QDesktopServices>
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "audio/wavtomp3unit.h"
+#include "app/wavtomp3unit.h"
 
-#include "audio/codecmessageunit.h"
+#include "app/codecmessageunit.h"
 #include "audio/lameconvert.h"
 #include "platform/tmwavmp3.h"
 
