@@ -19,25 +19,13 @@
 
 #include <algorithm>
 
-int32_t OutputVolumeControlID = -1;
-int32_t InputVolumeControlID = -1;
-int32_t SourceSelectControlID = -1;
-int32_t InputLineControlID = -1;
-int32_t InputSourceIndex = -1;
-int32_t InputSourceCount = 0;
-bool MixerReady = false;
+TMixerState MixerState;
 
 const QEvent::Type TMixerControlChangeEvent::EventType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 void ResetMixerGlobals()
 {
-    OutputVolumeControlID = -1;
-    InputVolumeControlID = -1;
-    SourceSelectControlID = -1;
-    InputLineControlID = -1;
-    InputSourceIndex = -1;
-    InputSourceCount = 0;
-    MixerReady = false;
+    MixerState = TMixerState{};
 }
 
 namespace {
@@ -54,6 +42,13 @@ void PostMixerMessage(void *window, uint32_t message, uintptr_t /*wParam*/, intp
 void PostQuit()
 {
     QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+// The identifiers of the four controls whose notices the window handles.
+void ReadControlIDs(TMixerState &mixer)
+{
+    GetVolumeIDs(&mixer.OutputVolumeControlID, &mixer.InputVolumeControlID, &mixer.SourceSelectControlID,
+                 &mixer.InputLineControlID);
 }
 
 int32_t LevelToVolume(uint16_t level)
@@ -95,14 +90,14 @@ void TMainForm::InitMixer()
             break;
 
     // Recording always starts from the microphone.
-    InputSourceIndex = GetMicrophoneSourceIndex();
-    InputSourceCount = GetNumberOfInputSources();
-    SelectInputSource(InputSourceIndex);
+    MixerState.InputSourceIndex = GetMicrophoneSourceIndex();
+    MixerState.InputSourceCount = GetNumberOfInputSources();
+    SelectInputSource(MixerState.InputSourceIndex);
 
-    GetVolumeIDs(&OutputVolumeControlID, &InputVolumeControlID, &SourceSelectControlID, &InputLineControlID);
+    ReadControlIDs(MixerState);
     ShowRecordSource();
     ShowPlayVolume();
-    MixerReady = true;
+    MixerState.MixerReady = true;
 }
 
 void TMainForm::CloseMixer()
@@ -111,7 +106,7 @@ void TMainForm::CloseMixer()
     SetCallbackWindow(nullptr, nullptr);
     DeSelectOutputDevice();
     DeSelectInputDevice();
-    MixerReady = false;
+    MixerState.MixerReady = false;
 }
 
 void TMainForm::MikeSliderChange()
@@ -154,52 +149,52 @@ void TMainForm::ShowPlayVolume()
 void TMainForm::ShowRecordSource()
 {
     char description[MIXER_DESCRIPTION_SIZE] = {};
-    GetInputSourceDescription(InputSourceIndex, description);
+    GetInputSourceDescription(MixerState.InputSourceIndex, description);
     description[MIXER_DESCRIPTION_SIZE - 1] = '\0';
     const QString name = QString::fromUtf8(description);
     RecSourceLabel->setText(name);
     RecSourceLabel->setToolTip(name);
-    InputSource = static_cast<int16_t>(InputSourceIndex);
+    InputSource = static_cast<int16_t>(MixerState.InputSourceIndex);
     ShowRecordVolume();
 }
 
 void TMainForm::RecSourceToggleButtonClick()
 {
     // With no inputs there is nothing to step through.
-    if (InputSourceCount <= 0)
+    if (MixerState.InputSourceCount <= 0)
         return;
-    InputSourceIndex = (InputSourceIndex + 1) % InputSourceCount;
-    SelectInputSource(InputSourceIndex);
+    MixerState.InputSourceIndex = (MixerState.InputSourceIndex + 1) % MixerState.InputSourceCount;
+    SelectInputSource(MixerState.InputSourceIndex);
     ShowRecordSource();
 }
 
 void TMainForm::MixerControlChange(int32_t controlId)
 {
-    if (!MixerReady)
+    if (!MixerState.MixerReady)
         return;
-    GetVolumeIDs(&OutputVolumeControlID, &InputVolumeControlID, &SourceSelectControlID, &InputLineControlID);
+    ReadControlIDs(MixerState);
 
-    if (controlId == OutputVolumeControlID) {
+    if (controlId == MixerState.OutputVolumeControlID) {
         ShowPlayVolume();
-    } else if (controlId == InputLineControlID) {
+    } else if (controlId == MixerState.InputLineControlID) {
         // Inputs come and go on a running desktop (a headset plugged in):
         // count them again so that the toggle reaches every one of them.
-        InputSourceCount = GetNumberOfInputSources();
+        MixerState.InputSourceCount = GetNumberOfInputSources();
         ShowRecordSource();
-    } else if (controlId == SourceSelectControlID) {
+    } else if (controlId == MixerState.SourceSelectControlID) {
         // Another program chose a different input: follow it.
-        for (int32_t index = 0; index < InputSourceCount; ++index) {
+        for (int32_t index = 0; index < MixerState.InputSourceCount; ++index) {
             bool selected = IsCurrentInputSourceSelected(index);
             if (!(IsMixerMuxType() || IsMixerMixerType()))
                 selected = !selected;
-            if (index != InputSourceIndex && selected) {
-                InputSourceIndex = index;
+            if (index != MixerState.InputSourceIndex && selected) {
+                MixerState.InputSourceIndex = index;
                 SelectInputSource(index);
                 ShowRecordSource();
                 break;
             }
         }
-    } else if (controlId == InputVolumeControlID) {
+    } else if (controlId == MixerState.InputVolumeControlID) {
         ShowRecordVolume();
     }
 }

@@ -50,13 +50,18 @@ class TQMBL_VerticalLEDs;
 class TQMBL_Wave_Display;
 
 // The mixer's unit-level state, with the values it has before InitMixer runs.
-extern int32_t OutputVolumeControlID; // play volume control, -1 = none yet
-extern int32_t InputVolumeControlID;  // record volume control
-extern int32_t SourceSelectControlID; // the control that selects the recording input
-extern int32_t InputLineControlID;    // a change here means: read source name and record volume again
-extern int32_t InputSourceIndex;      // selected recording input, -1 = none yet
-extern int32_t InputSourceCount;      // number of recording inputs
-extern bool MixerReady;               // control-change notices are ignored until set
+struct TMixerState {
+    int32_t OutputVolumeControlID = -1; // play volume control, -1 = none yet
+    int32_t InputVolumeControlID = -1;  // record volume control
+    int32_t SourceSelectControlID = -1; // the control that selects the recording input
+    int32_t InputLineControlID = -1;    // a change here means: read source name and record volume again
+    int32_t InputSourceIndex = -1;      // selected recording input, -1 = none yet
+    int32_t InputSourceCount = 0;       // number of recording inputs
+    bool MixerReady = false;            // control-change notices are ignored until set
+};
+
+// The one mixer state of the program (app/mfmixer.cpp).
+extern TMixerState MixerState;
 
 // Puts the mixer state back to its values at program start.
 void ResetMixerGlobals();
@@ -118,7 +123,7 @@ public:
     int32_t HeadersQueued = 0;              // blocks written since playback began
     bool OutputLost = false;                // the device refused a block: the output is gone
     bool WorkAltered = false;               // an effect has altered WorkData since start-up
-    int16_t InputSource = 0;                // copy of InputSourceIndex, handed to the recorder
+    int16_t InputSource = 0;                // copy of MixerState.InputSourceIndex, handed to the recorder
     std::string PresetFolder;               // where SF1.WAV.. are looked for: the program's own folder
 
     // --- Components, in the order the window is built --------------------------

@@ -74,7 +74,7 @@ protected:
         MainForm = form.get();
         form->FormCreate();
         ASSERT_TRUE(messages.Shown.empty()) << messages.Shown.front().first;
-        ASSERT_TRUE(MixerReady);
+        ASSERT_TRUE(MixerState.MixerReady);
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         QApplication::setActiveWindow(form.get());
@@ -120,9 +120,9 @@ TEST_F(Mixer, RecordingStartsFromTheInputInUseAndTheServerIsLeftAsItWas)
         const std::map<QString, std::string> inputs = ServerInputs();
         EXPECT_EQ(LabelledSource(), source);
         EXPECT_EQ(form->RecSourceLabel->toolTip(), form->RecSourceLabel->text());
-        EXPECT_EQ(InputSourceCount, static_cast<int32_t>(inputs.size()));
-        EXPECT_GE(InputSourceCount, 2);
-        EXPECT_EQ(form->InputSource, InputSourceIndex);
+        EXPECT_EQ(MixerState.InputSourceCount, static_cast<int32_t>(inputs.size()));
+        EXPECT_GE(MixerState.InputSourceCount, 2);
+        EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
         EXPECT_EQ(PactlOutput("get-default-source"), std::string(source) + "\n");
         EXPECT_EQ(PactlOutput("get-default-sink"), "glimmer_speaker\n");
         form.reset();
@@ -192,23 +192,23 @@ TEST_F(Mixer, AnotherProgramSwitchingTheInputIsFollowed)
     EXPECT_TRUE(ProcessEventsUntil([this] {
         return form->RecSourceLabel->text() == QStringLiteral("Glimmer-Line") && form->MikeSlider->Position() == 153;
     })) << form->RecSourceLabel->text().toStdString();
-    EXPECT_EQ(form->InputSource, InputSourceIndex);
+    EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
 }
 
 TEST_F(Mixer, ToggleStepsThroughTheInputsAndTheLabelFollows)
 {
     Start();
     const int32_t count = static_cast<int32_t>(ServerInputs().size());
-    ASSERT_EQ(InputSourceCount, count);
+    ASSERT_EQ(MixerState.InputSourceCount, count);
     ASSERT_GE(count, 2);
-    const int32_t first = InputSourceIndex;
+    const int32_t first = MixerState.InputSourceIndex;
     const QString firstName = form->RecSourceLabel->text();
 
     QStringList seen{firstName};
     for (int32_t step = 1; step <= count; ++step) {
         QTest::mouseClick(form->RecSourceToggleButton, Qt::LeftButton, {}, QPoint(30, 20));
-        EXPECT_EQ(InputSourceIndex, (first + step) % count);
-        EXPECT_EQ(form->InputSource, InputSourceIndex);
+        EXPECT_EQ(MixerState.InputSourceIndex, (first + step) % count);
+        EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
         EXPECT_FALSE(LabelledSource().empty()) << form->RecSourceLabel->text().toStdString();
         EXPECT_EQ(PactlOutput("get-default-source"), LabelledSource() + "\n") << "the server records from it";
         EXPECT_TRUE(form->RecSourceToggleButton->Down());
@@ -219,18 +219,18 @@ TEST_F(Mixer, ToggleStepsThroughTheInputsAndTheLabelFollows)
             seen << form->RecSourceLabel->text();
         }
     }
-    EXPECT_EQ(InputSourceIndex, first) << "after the last input comes the first";
+    EXPECT_EQ(MixerState.InputSourceIndex, first) << "after the last input comes the first";
     EXPECT_EQ(form->RecSourceLabel->text(), firstName);
 }
 
 TEST_F(Mixer, ToggleWithNoInputsChangesNothing)
 {
     Start();
-    const int32_t before = InputSourceIndex;
+    const int32_t before = MixerState.InputSourceIndex;
     const QString name = form->RecSourceLabel->text();
-    InputSourceCount = 0;
+    MixerState.InputSourceCount = 0;
     QTest::mouseClick(form->RecSourceToggleButton, Qt::LeftButton, {}, QPoint(30, 20));
-    EXPECT_EQ(InputSourceIndex, before);
+    EXPECT_EQ(MixerState.InputSourceIndex, before);
     EXPECT_EQ(form->RecSourceLabel->text(), name);
 }
 
@@ -239,7 +239,7 @@ TEST_F(Mixer, NoticesAreIgnoredUntilTheMixerIsReady)
     Start();
     const int before = form->SpeakerSlider->Position();
     ASSERT_EQ(before, 0);
-    MixerReady = false;
+    MixerState.MixerReady = false;
     ASSERT_EQ(Pactl("set-sink-volume glimmer_speaker 13107"), 0);
     // The library learns of it from the server's report, a moment later
     // (no event is handled meanwhile).
@@ -247,11 +247,11 @@ TEST_F(Mixer, NoticesAreIgnoredUntilTheMixerIsReady)
         int32_t volumes[2] = {};
         return GetCurrentOutputVolSetting(2, volumes) == 0 && volumes[0] == 13107;
     }));
-    form->MixerControlChange(OutputVolumeControlID);
+    form->MixerControlChange(MixerState.OutputVolumeControlID);
     EXPECT_EQ(form->SpeakerSlider->Position(), before);
 
-    MixerReady = true;
-    form->MixerControlChange(OutputVolumeControlID);
+    MixerState.MixerReady = true;
+    form->MixerControlChange(MixerState.OutputVolumeControlID);
     EXPECT_EQ(form->SpeakerSlider->Position(), 204);
 }
 
@@ -273,9 +273,9 @@ TEST_F(Mixer, NoticeOfAnUnknownControlChangesNothing)
     ASSERT_TRUE(libraryHasIt);
     form->MixerControlChange(987654);
     EXPECT_EQ(form->SpeakerSlider->Position(), 0);
-    form->MixerControlChange(InputVolumeControlID);
+    form->MixerControlChange(MixerState.InputVolumeControlID);
     EXPECT_EQ(form->SpeakerSlider->Position(), 0);
-    form->MixerControlChange(OutputVolumeControlID);
+    form->MixerControlChange(MixerState.OutputVolumeControlID);
     EXPECT_EQ(form->SpeakerSlider->Position(), 204);
 }
 

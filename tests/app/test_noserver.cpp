@@ -62,7 +62,7 @@ TEST(NoSoundServer, StartUpReportsNoOutputDeviceAndTheProgramEnds)
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "There are no Wave Out Devices installed on your system, Terminating...");
     EXPECT_EQ(messages.Shown[0].second, "Tamblor Glimmerbox");
-    EXPECT_FALSE(MixerReady);
+    EXPECT_FALSE(MixerState.MixerReady);
     EXPECT_EQ(MainForm, nullptr);
 }
 

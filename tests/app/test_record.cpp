@@ -329,7 +329,8 @@ TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstOnceTheFirstIsDisca
     const int32_t first = form->VoiceBytes;
     ASSERT_GT(first, 0);
     // The input button steps on to the line input.
-    for (int clicks = 0; clicks < InputSourceCount && form->RecSourceLabel->text() != QStringLiteral("Glimmer-Line");
+    for (int clicks = 0;
+         clicks < MixerState.InputSourceCount && form->RecSourceLabel->text() != QStringLiteral("Glimmer-Line");
          ++clicks) {
         Click(form->RecSourceToggleButton);
         form->TimerTimer();

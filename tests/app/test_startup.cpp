@@ -64,7 +64,7 @@ TEST_F(StartUp, EndsIdleWithNoVoiceAndANewFileTitle)
     EXPECT_TRUE(form->PlayFinished);
     EXPECT_FALSE(form->StartingUp);
     EXPECT_EQ(form->VolLED->Progress(), 0.0f);
-    EXPECT_TRUE(MixerReady);
+    EXPECT_TRUE(MixerState.MixerReady);
 }
 
 TEST_F(StartUp, EveryEffectIsOffAndThePitchAtSix)
@@ -117,19 +117,19 @@ TEST_F(StartUp, AboutDoesNothingWhileStartingUpAndShowsTheBoxAfterwards)
 
 TEST_F(StartUp, RecordingInputIsNamedBesideTheToggle)
 {
-    EXPECT_GE(InputSourceCount, 1);
-    EXPECT_GE(InputSourceIndex, 0);
+    EXPECT_GE(MixerState.InputSourceCount, 1);
+    EXPECT_GE(MixerState.InputSourceIndex, 0);
     EXPECT_FALSE(form->RecSourceLabel->text().isEmpty());
     EXPECT_NE(form->RecSourceLabel->text(), QStringLiteral("Mic")) << "the mixer names the input";
     EXPECT_EQ(form->RecSourceLabel->toolTip(), form->RecSourceLabel->text());
-    EXPECT_EQ(form->InputSource, InputSourceIndex);
+    EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
 }
 
 TEST_F(StartUp, ClosingReleasesTheMixer)
 {
-    ASSERT_TRUE(MixerReady);
+    ASSERT_TRUE(MixerState.MixerReady);
     form->FormDestroy();
-    EXPECT_FALSE(MixerReady);
+    EXPECT_FALSE(MixerState.MixerReady);
 }
 
 } // namespace
