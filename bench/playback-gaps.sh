@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# Gaps in what glimmerbox-fx --play delivers to the sound server, counted
+# sample for sample from the speaker's monitor, on both servers.
+#
+#   bench/playback-gaps.sh BUILD_DIR
+#
+# For each server (SERVERS, default "pulseaudio pipewire"), started from
+# nothing with tests/pulse-server.sh or tests/pipewire-server.sh in a
+# private folder:
+#   fresh   PLAYS times (default 20): a fresh server, the recording of
+#           glimmer_speaker.monitor started and running, one play of a
+#           3-second clip, the server stopped;
+#   loaded  one fresh server, BURNERS busy loops (default 2) running, one
+#           play of a LOAD_SECONDS clip (default 60), recorded the same way.
+# Each recording is compared with the clip by bench/playback-gaps.py: one
+# line per play, the discontinuities it found below it, and per server and
+# kind the number of plays with a fault and the gaps in all.
+#
+# The recording runs with --latency-msec=20: without it parec keeps up to
+# 128 KiB it has not written out, lost when it is stopped, which looks like
+# a clip losing its end.
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -x "$1/glimmerbox-fx" ]; then
+  echo "usage: $0 BUILD_DIR (with glimmerbox-fx built)" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+source=$(cd "$here/.." && pwd)
+plays=${PLAYS:-20}
+load_seconds=${LOAD_SECONDS:-60}
+burners=${BURNERS:-2}
+servers=${SERVERS:-pulseaudio pipewire}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/playback-gaps.XXXXXX")
+recorder=""
+burner_pids=""
+server_script=""
+cleanup() {
+  [ -n "$recorder" ] && kill "$recorder" 2>/dev/null || true
+  for pid in $burner_pids; do kill "$pid" 2>/dev/null || true; done
+  [ -n "$server_script" ] && bash "$server_script" stop "$work/server" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+python3 "$here/playback-gaps.py" clip 3 "$work/clip3.wav"
+python3 "$here/playback-gaps.py" clip "$load_seconds" "$work/cliplong.wav"
+
+start_server() {
+  bash "$server_script" start "$work/server" >/dev/null
+  local line
+  while read -r line; do export "${line?}"; done < <(bash "$server_script" env "$work/server")
+}
+
+# Records the speaker's monitor into $work/rec.raw until stop_recording,
+# and returns once the recording delivers.
+start_recording() {
+  rm -f "$work/rec.raw"
+  parec --latency-msec=20 -d glimmer_speaker.monitor --raw --format=s16le --rate=22050 --channels=1 \
+    >"$work/rec.raw" &
+  recorder=$!
+  for _ in $(seq 100); do
+    [ -s "$work/rec.raw" ] && break
+    sleep 0.05
+  done
+  sleep 0.2
+}
+
+stop_recording() {
+  sleep 0.5
+  kill -INT "$recorder" 2>/dev/null || true
+  wait "$recorder" 2>/dev/null || true
+  recorder=""
+}
+
+# Plays CLIP and prints the checker's verdict as one line, details indented.
+play_and_check() {
+  local clip=$1 label=$2 status=0 verdict
+  start_recording
+  "$build/glimmerbox-fx" --play "$clip" "$work/out.wav" >/dev/null 2>"$work/fx.err" || status=$?
+  stop_recording
+  verdict=$(python3 "$here/playback-gaps.py" check "$clip" "$work/rec.raw" || true)
+  printf '%s: %s%s\n' "$label" "$(tail -n 1 <<<"$verdict")" "$([ $status -ne 0 ] && echo " (glimmerbox-fx failed: $(head -c 200 "$work/fx.err"))")"
+  head -n -1 <<<"$verdict" | sed 's/^/    /'
+  tail -n 1 <<<"$verdict" >>"$work/summaries"
+}
+
+# Totals of the summary lines written since the last call.
+totals() {
+  local label=$1
+  awk -v label="$label" '{
+      plays++; bad = 0
+      for (i = 1; i <= NF; i++) { split($i, kv, "="); sum[kv[1]] += kv[2]; if (kv[2] > 0) bad = 1 }
+      faulty += bad
+    } END {
+      printf "TOTAL %s: %d plays, %d with a fault; gaps=%d inserted=%d skipped=%d wrong=%d missing_end=%d\n",
+        label, plays, faulty, sum["gaps"], sum["inserted"], sum["skipped"], sum["wrong"], sum["missing_end"]
+    }' "$work/summaries"
+  rm -f "$work/summaries"
+}
+
+echo "date $(date -u '+%Y-%m-%d %H:%M UTC'), nproc $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+  "$(git -C "$source" log -1 --format='%h %s' 2>/dev/null | cut -c1-70)"
+for server in $servers; do
+  case "$server" in
+  pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
+  pipewire) server_script="$source/tests/pipewire-server.sh" ;;
+  *) echo "unknown server $server" >&2; exit 2 ;;
+  esac
+  for i in $(seq "$plays"); do
+    start_server
+    play_and_check "$work/clip3.wav" "$server fresh $i"
+    bash "$server_script" stop "$work/server" >/dev/null
+  done
+  totals "$server fresh, 3 s clip"
+
+  start_server
+  for _ in $(seq "$burners"); do
+    sh -c 'while :; do :; done' &
+    burner_pids="$burner_pids $!"
+  done
+  play_and_check "$work/cliplong.wav" "$server loaded ($burners burners), ${load_seconds} s clip"
+  for pid in $burner_pids; do kill "$pid" 2>/dev/null || true; done
+  burner_pids=""
+  bash "$server_script" stop "$work/server" >/dev/null
+  totals "$server loaded, ${load_seconds} s clip"
+done
