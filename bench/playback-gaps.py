@@ -5,6 +5,10 @@ recording of them.
   playback-gaps.py clip SECONDS OUT.wav     writes a 22050 Hz mono 16-bit clip
   playback-gaps.py check CLIP.wav REC.raw   compares a raw s16le recording of
                                             the sink's monitor with the clip
+  playback-gaps.py stall PID MS EVERY_MS    holds process PID (SIGSTOP) for MS
+                                            milliseconds every EVERY_MS, as a
+                                            busy machine holds a server, until
+                                            it is ended (SIGTERM)
 
 The clip is noise from a fixed seed with every sample at least 500 away from
 silence, so that any run of 16 samples is found again in it by position.
@@ -18,9 +22,12 @@ discontinuity and a summary line:
 
 and exits 0 when the clip came back whole, 1 otherwise.
 """
+import os
 import random
+import signal
 import struct
 import sys
+import time
 import wave
 
 RATE = 22050
@@ -98,6 +105,16 @@ def check(clip, rec):
             events.append("clip sample %d: the rest of the clip is not found (%d zeros first)" % (j, silent))
             break
         junk = probe - k
+        if junk >= MATCH:
+            # What came in their place: a stretch of the clip from elsewhere
+            # (a cycle played twice, or out of turn) or something else.
+            source = index.get(tuple(rec[k : k + MATCH]))
+            if source is not None and rec[k : k + junk] == clip[source : source + junk]:
+                junk_what = ", those being clip samples %d.. (%+d)" % (source, source - j)
+            else:
+                junk_what = ", those being no stretch of the clip"
+        else:
+            junk_what = ""
         if found == j:
             summary["inserted"] += silent + junk
             what = "%d samples inserted (%d silent)" % (silent + junk, silent)
@@ -108,10 +125,27 @@ def check(clip, rec):
         else:
             summary["inserted"] += silent + junk + (j - found)
             what = "%d samples repeated, %d recorded between" % (j - found, silent + junk)
-        events.append("clip sample %d (%.3f s): %s" % (j, j / RATE, what))
+        events.append("clip sample %d (%.3f s): %s%s" % (j, j / RATE, what, junk_what))
         k = probe
         j = found
     return events, summary
+
+
+def stall(pid, ms, every_ms):
+    def end(*_):
+        # Whether or not it is held at this moment.
+        os.kill(pid, signal.SIGCONT)
+        sys.exit(0)
+
+    signal.signal(signal.SIGTERM, end)
+    signal.signal(signal.SIGINT, end)
+    rng = random.Random(pid)
+    while True:
+        # A random phase each time, so that stalls fall anywhere in a cycle.
+        time.sleep((every_ms - ms) * rng.uniform(0.5, 1.5) / 1000.0)
+        os.kill(pid, signal.SIGSTOP)
+        time.sleep(ms / 1000.0)
+        os.kill(pid, signal.SIGCONT)
 
 
 def main(argv):
@@ -124,6 +158,9 @@ def main(argv):
             print(event)
         print(" ".join("%s=%d" % item for item in summary.items()))
         return 0 if summary["gaps"] == 0 and summary["missing_end"] == 0 else 1
+    if len(argv) == 5 and argv[1] == "stall":
+        stall(int(argv[2]), float(argv[3]), float(argv[4]))
+        return 0
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -11,14 +11,23 @@
 #           glimmer_speaker.monitor started and running, one play of a
 #           3-second clip, the server stopped;
 #   loaded  one fresh server, BURNERS busy loops (default 2) running, one
-#           play of a LOAD_SECONDS clip (default 60), recorded the same way.
+#           play of a LOAD_SECONDS clip (default 60; 0 leaves it out),
+#           recorded the same way;
+#   stalled STALL_PLAYS times (default 10): one play of the 3-second clip
+#           on one fresh server whose process that serves the PulseAudio
+#           protocol (pulseaudio, pipewire-pulse) is held for STALL_MS
+#           (default 15) every 200 ms, as a machine too busy to run it
+#           would; STALL_PLAYS=0 leaves it out.
 # Each recording is compared with the clip by bench/playback-gaps.py: one
 # line per play, the discontinuities it found below it, and per server and
 # kind the number of plays with a fault and the gaps in all.
 #
-# The recording runs with --latency-msec=20: without it parec keeps up to
-# 128 KiB it has not written out, lost when it is stopped, which looks like
-# a clip losing its end.
+# The recording runs with --latency-msec=CAPTURE_MSEC (default 20): without
+# it parec keeps up to 128 KiB it has not written out, lost when it is
+# stopped, which looks like a clip losing its end. On PipeWire the recording's
+# latency also sets the graph's cycle when it is the shortest asked for (20 ms
+# gives 256-sample cycles at 22050 Hz): CAPTURE_MSEC=50 leaves the cycle to
+# the player. KEEP=DIR keeps the clips and every faulty recording there.
 set -euo pipefail
 
 if [ $# -ne 1 ] || [ ! -x "$1/glimmerbox-fx" ]; then
@@ -31,14 +40,20 @@ source=$(cd "$here/.." && pwd)
 plays=${PLAYS:-20}
 load_seconds=${LOAD_SECONDS:-60}
 burners=${BURNERS:-2}
+stall_plays=${STALL_PLAYS:-10}
+stall_ms=${STALL_MS:-15}
 servers=${SERVERS:-pulseaudio pipewire}
+capture_msec=${CAPTURE_MSEC:-20}
+keep=${KEEP:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/playback-gaps.XXXXXX")
 recorder=""
+staller=""
 burner_pids=""
 server_script=""
 cleanup() {
   [ -n "$recorder" ] && kill "$recorder" 2>/dev/null || true
+  [ -n "$staller" ] && kill "$staller" 2>/dev/null || true
   for pid in $burner_pids; do kill "$pid" 2>/dev/null || true; done
   [ -n "$server_script" ] && bash "$server_script" stop "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"
@@ -47,7 +62,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 python3 "$here/playback-gaps.py" clip 3 "$work/clip3.wav"
-python3 "$here/playback-gaps.py" clip "$load_seconds" "$work/cliplong.wav"
+[ "$load_seconds" -gt 0 ] && python3 "$here/playback-gaps.py" clip "$load_seconds" "$work/cliplong.wav"
 
 start_server() {
   bash "$server_script" start "$work/server" >/dev/null
@@ -59,7 +74,7 @@ start_server() {
 # and returns once the recording delivers.
 start_recording() {
   rm -f "$work/rec.raw"
-  parec --latency-msec=20 -d glimmer_speaker.monitor --raw --format=s16le --rate=22050 --channels=1 \
+  parec --latency-msec="$capture_msec" -d glimmer_speaker.monitor --raw --format=s16le --rate=22050 --channels=1 \
     >"$work/rec.raw" &
   recorder=$!
   for _ in $(seq 100); do
@@ -82,7 +97,11 @@ play_and_check() {
   start_recording
   "$build/glimmerbox-fx" --play "$clip" "$work/out.wav" >/dev/null 2>"$work/fx.err" || status=$?
   stop_recording
-  verdict=$(python3 "$here/playback-gaps.py" check "$clip" "$work/rec.raw" || true)
+  if ! verdict=$(python3 "$here/playback-gaps.py" check "$clip" "$work/rec.raw") && [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    cp "$clip" "$keep/"
+    cp "$work/rec.raw" "$keep/${label// /-}.raw"
+  fi
   printf '%s: %s%s\n' "$label" "$(tail -n 1 <<<"$verdict")" "$([ $status -ne 0 ] && echo " (glimmerbox-fx failed: $(head -c 200 "$work/fx.err"))")"
   head -n -1 <<<"$verdict" | sed 's/^/    /'
   tail -n 1 <<<"$verdict" >>"$work/summaries"
@@ -91,6 +110,7 @@ play_and_check() {
 # Totals of the summary lines written since the last call.
 totals() {
   local label=$1
+  [ -f "$work/summaries" ] || return 0
   awk -v label="$label" '{
       plays++; bad = 0
       for (i = 1; i <= NF; i++) { split($i, kv, "="); sum[kv[1]] += kv[2]; if (kv[2] > 0) bad = 1 }
@@ -103,6 +123,7 @@ totals() {
 }
 
 echo "date $(date -u '+%Y-%m-%d %H:%M UTC'), nproc $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+  "capture latency ${capture_msec} ms, $build/glimmerbox-fx," \
   "$(git -C "$source" log -1 --format='%h %s' 2>/dev/null | cut -c1-70)"
 for server in $servers; do
   case "$server" in
@@ -116,6 +137,7 @@ for server in $servers; do
     bash "$server_script" stop "$work/server" >/dev/null
   done
   totals "$server fresh, 3 s clip"
+  [ "$load_seconds" -gt 0 ] || continue
 
   start_server
   for _ in $(seq "$burners"); do
@@ -127,4 +149,30 @@ for server in $servers; do
   burner_pids=""
   bash "$server_script" stop "$work/server" >/dev/null
   totals "$server loaded, ${load_seconds} s clip"
+done
+for server in $servers; do
+  [ "$stall_plays" -gt 0 ] || continue
+  case "$server" in
+  pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
+  pipewire) server_script="$source/tests/pipewire-server.sh" ;;
+  esac
+  start_server
+  if [ "$server" = pulseaudio ]; then
+    pid=$(tr -dc '0-9' <"$work/server/runtime/pulse/pid")
+  else
+    pid=""
+    for p in $(cat "$work/server/pids"); do
+      [ "$(cat "/proc/$p/comm" 2>/dev/null)" = pipewire-pulse ] && pid=$p
+    done
+  fi
+  for i in $(seq "$stall_plays"); do
+    python3 "$here/playback-gaps.py" stall "$pid" "$stall_ms" 200 &
+    staller=$!
+    play_and_check "$work/clip3.wav" "$server stalled ${stall_ms} ms $i"
+    kill "$staller" 2>/dev/null || true
+    wait "$staller" 2>/dev/null || true
+    staller=""
+  done
+  bash "$server_script" stop "$work/server" >/dev/null
+  totals "$server stalled ${stall_ms} ms every 200 ms, 3 s clip"
 done
