@@ -9,9 +9,25 @@
 // over, the device also asks the server to drain the stream: its answer says
 // that all of it has been played. That is what returns the last block, since
 // some servers (PipeWire's PulseAudio service) never let the timing info
-// reach the end of the data once the stream runs dry. The stream asks for short refills and
-// keeps the sink's own buffer short (early requests), so a reset, which
-// throws the stream away and starts a new one, is heard at once.
+// reach the end of the data once the stream runs dry. The stream asks for
+// refills of RefillUsec and keeps the sink's own buffer that short (early
+// requests), so a reset, which throws the stream away and starts a new one,
+// is heard at once.
+//
+// How much the server holds, and how often it must run. Both servers grant
+// the buffer asked for (bench/stream-probe.c: tlength 250 ms, prebuf 230
+// ms, minreq as asked) and keep it full: PipeWire asks for one or two graph
+// cycles' worth at a time, so about 240 ms stay queued and a stalled client
+// has that long to answer. What ran out on a busy machine was not this
+// buffer but the graph's cycle: PipeWire runs a sink and every stream on it
+// in cycles of the shortest latency any of them asks for, which with early
+// requests is the refill size, rounded down to a power of two. Refills of
+// 20 ms (441 samples at 22050 Hz) made 256-sample cycles of 11.6 ms; a cycle
+// that the server's threads did not finish in time was heard as 256 samples
+// of silence (or of wrong sound) with the rest of the clip following late.
+// Refills of 30 ms make cycles of 512 samples (23.2 ms at 22050 Hz, 21.3 ms
+// at 48000), twice the time to finish each; the sink of a PulseAudio server
+// then takes 30 ms at a time, still within the cut's lead (below).
 //
 // A cut (waveOutCut) changes what the server already holds instead of
 // throwing the stream away: the stream keeps up to 250 ms that no longer
@@ -20,8 +36,8 @@
 // overwritten by writing with a negative offset (PA_SEEK_RELATIVE). So the
 // cut goes at the read index, moved on by the time since it was reported,
 // plus CutLeadUsec for the write to get there before the sink takes its next
-// stretch (PulseAudio's sink takes up to 20 ms at a time, PipeWire one graph
-// cycle). Silence is written over everything from the cut to the end, so
+// stretch (PulseAudio's sink takes up to RefillUsec at a time, PipeWire one
+// graph cycle, at most RefillUsec). Silence is written over everything from the cut to the end, so
 // that nothing dropped is heard should nothing follow; the next block then
 // goes back to the cut and overwrites it. Both servers play only up to
 // their write index, so what the new data does not cover of that silence is
@@ -62,12 +78,15 @@ namespace {
 
 // The stream's buffer on the server, and how often it asks for more.
 constexpr pa_usec_t TargetBufferUsec = 250 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t RefillUsec = 20 * PA_USEC_PER_MSEC;
+// At least 512 samples at 22050 Hz (23.2 ms): see the top of this file.
+constexpr pa_usec_t RefillUsec = 30 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t DrainMarginUsec = 20 * PA_USEC_PER_MSEC;
 // How far beyond what the server has taken a cut goes: the time for the
 // silence to reach the server before the sink takes its next stretch.
 constexpr pa_usec_t CutLeadUsec = 45 * PA_USEC_PER_MSEC;
+static_assert(CutLeadUsec >= RefillUsec + 15 * PA_USEC_PER_MSEC,
+              "a cut must lie beyond the stretch the sink takes next, with time for the write to get there");
 
 constexpr uint32_t LegacyHeaderSize = 32;
 static_assert(sizeof(MMTIME) == 12, "callers pass 12 as the size of a position record");
