@@ -68,8 +68,14 @@ void MessageQueue::Clear()
 Capture::Capture(const std::string &source)
 {
     pa_sample_spec spec{PA_SAMPLE_S16LE, 22050, 1};
+    // Fragments of 50 ms. PipeWire runs a sink, its monitor and every stream
+    // on them in cycles of the shortest latency any of them asks for, rounded
+    // down to a power of two: a recording in 20 ms fragments ran the speaker
+    // in 256-sample cycles (11.6 ms), shorter than the playback itself asks
+    // for, and on a busy machine a cycle missed then showed up in the
+    // recording as a wrong or silent stretch that the player never caused.
     pa_buffer_attr attributes{static_cast<uint32_t>(-1), static_cast<uint32_t>(-1), static_cast<uint32_t>(-1),
-                              static_cast<uint32_t>(-1), 882};
+                              static_cast<uint32_t>(-1), CaptureFragmentBytes};
     int error = 0;
     simple_ = pa_simple_new(nullptr, "glimmer-sound-test", PA_STREAM_RECORD, source.c_str(), "capture", &spec, nullptr,
                             &attributes, &error);
@@ -167,6 +173,25 @@ std::vector<std::string> OurPlaybackStreams()
         at = next;
     }
     return sinks;
+}
+
+std::vector<std::string> StreamProperty(const std::string &list, const std::string &mediaName, const std::string &key)
+{
+    std::vector<std::string> values;
+    const std::string text = PactlOutput("list " + list);
+    const std::string header = list == "sink-inputs" ? "Sink Input #" : "Source Output #";
+    const std::string property = "\t" + key + " = \"";
+    for (size_t at = text.find(header); at != std::string::npos;) {
+        size_t next = text.find(header, at + header.size());
+        const std::string entry = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        size_t value = entry.find(property);
+        if (entry.find("\tmedia.name = \"" + mediaName + "\"") != std::string::npos && value != std::string::npos) {
+            value += property.size();
+            values.push_back(entry.substr(value, entry.find('"', value) - value));
+        }
+        at = next;
+    }
+    return values;
 }
 
 void ResetServer()

@@ -45,8 +45,11 @@ private:
     std::vector<Message> messages_;
 };
 
+// The fragment size Capture asks for: 50 ms of s16le mono 22050 Hz.
+constexpr uint32_t CaptureFragmentBytes = 1102 * 2;
+
 // Records a source (usually a sink's monitor) as s16le mono 22050 Hz on a
-// thread of its own, with a short fragment size.
+// thread of its own, in fragments of CaptureFragmentBytes.
 class Capture {
 public:
     explicit Capture(const std::string &source);
@@ -84,6 +87,10 @@ bool KillSinkInput(uint32_t index);
 // generators or loopbacks of the test server itself): the index of the sink
 // each plays on, as `pactl list sink-inputs` shows them.
 std::vector<std::string> OurPlaybackStreams();
+// The value of property key (without its quotes) of every stream in
+// `pactl list LIST` (sink-inputs, source-outputs) whose media.name is
+// mediaName, in the server's order.
+std::vector<std::string> StreamProperty(const std::string &list, const std::string &mediaName, const std::string &key);
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.
 void ResetServer();
