@@ -134,7 +134,10 @@ def check(clip, rec):
 def stall(pid, ms, every_ms):
     def end(*_):
         # Whether or not it is held at this moment.
-        os.kill(pid, signal.SIGCONT)
+        try:
+            os.kill(pid, signal.SIGCONT)
+        except ProcessLookupError:
+            pass
         sys.exit(0)
 
     signal.signal(signal.SIGTERM, end)
@@ -148,6 +151,13 @@ def stall(pid, ms, every_ms):
         os.kill(pid, signal.SIGCONT)
 
 
+def stall_until_gone(pid, ms, every_ms):
+    try:
+        stall(pid, ms, every_ms)
+    except ProcessLookupError:
+        pass  # the process has ended
+
+
 def main(argv):
     if len(argv) == 4 and argv[1] == "clip":
         make_clip(float(argv[2]), argv[3])
@@ -159,7 +169,7 @@ def main(argv):
         print(" ".join("%s=%d" % item for item in summary.items()))
         return 0 if summary["gaps"] == 0 and summary["missing_end"] == 0 else 1
     if len(argv) == 5 and argv[1] == "stall":
-        stall(int(argv[2]), float(argv[3]), float(argv[4]))
+        stall_until_gone(int(argv[2]), float(argv[3]), float(argv[4]))
         return 0
     print(__doc__, file=sys.stderr)
     return 2

@@ -17,7 +17,9 @@
 #           on one fresh server whose process that serves the PulseAudio
 #           protocol (pulseaudio, pipewire-pulse) is held for STALL_MS
 #           (default 15) every 200 ms, as a machine too busy to run it
-#           would; STALL_PLAYS=0 leaves it out.
+#           would; STALL_PLAYS=0 leaves it out. CLIENT_STALL_MS=MS holds
+#           glimmerbox-fx instead, for MS every second: the time the server's
+#           queue gives a player that does not get the processor.
 # Each recording is compared with the clip by bench/playback-gaps.py: one
 # line per play, the discontinuities it found below it, and per server and
 # kind the number of plays with a fault and the gaps in all.
@@ -42,6 +44,7 @@ load_seconds=${LOAD_SECONDS:-60}
 burners=${BURNERS:-2}
 stall_plays=${STALL_PLAYS:-10}
 stall_ms=${STALL_MS:-15}
+client_stall_ms=${CLIENT_STALL_MS:-}
 servers=${SERVERS:-pulseaudio pipewire}
 capture_msec=${CAPTURE_MSEC:-20}
 keep=${KEEP:-}
@@ -95,7 +98,13 @@ stop_recording() {
 play_and_check() {
   local clip=$1 label=$2 status=0 verdict
   start_recording
-  "$build/glimmerbox-fx" --play "$clip" "$work/out.wav" >/dev/null 2>"$work/fx.err" || status=$?
+  "$build/glimmerbox-fx" --play "$clip" "$work/out.wav" >/dev/null 2>"$work/fx.err" &
+  local player=$!
+  if [ -n "$client_stall_ms" ]; then
+    python3 "$here/playback-gaps.py" stall "$player" "$client_stall_ms" 1000 &
+    staller=$!
+  fi
+  wait "$player" || status=$?
   stop_recording
   if ! verdict=$(python3 "$here/playback-gaps.py" check "$clip" "$work/rec.raw") && [ -n "$keep" ]; then
     mkdir -p "$keep"
@@ -166,13 +175,21 @@ for server in $servers; do
     done
   fi
   for i in $(seq "$stall_plays"); do
-    python3 "$here/playback-gaps.py" stall "$pid" "$stall_ms" 200 &
-    staller=$!
-    play_and_check "$work/clip3.wav" "$server stalled ${stall_ms} ms $i"
+    if [ -n "$client_stall_ms" ]; then
+      play_and_check "$work/clip3.wav" "$server player stalled ${client_stall_ms} ms $i"
+    else
+      python3 "$here/playback-gaps.py" stall "$pid" "$stall_ms" 200 &
+      staller=$!
+      play_and_check "$work/clip3.wav" "$server stalled ${stall_ms} ms $i"
+    fi
     kill "$staller" 2>/dev/null || true
     wait "$staller" 2>/dev/null || true
     staller=""
   done
   bash "$server_script" stop "$work/server" >/dev/null
-  totals "$server stalled ${stall_ms} ms every 200 ms, 3 s clip"
+  if [ -n "$client_stall_ms" ]; then
+    totals "$server player stalled ${client_stall_ms} ms every second, 3 s clip"
+  else
+    totals "$server stalled ${stall_ms} ms every 200 ms, 3 s clip"
+  fi
 done
