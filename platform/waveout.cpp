@@ -15,22 +15,29 @@
 // is heard at once.
 //
 // How much the server holds, and how often it must run. Both servers grant
-// the buffer asked for (bench/stream-probe.c: tlength 250 ms, prebuf 230
-// ms, minreq as asked) and keep it full: PipeWire asks for one or two graph
-// cycles' worth at a time, so about 240 ms stay queued and a stalled client
-// has that long to answer. What ran out on a busy machine was not this
-// buffer but the graph's cycle: PipeWire runs a sink and every stream on it
-// in cycles of the shortest latency any of them asks for, which with early
-// requests is the refill size, rounded down to a power of two. Refills of
-// 20 ms (441 samples at 22050 Hz) made 256-sample cycles of 11.6 ms; a cycle
-// that the server's threads did not finish in time was heard as 256 samples
-// of silence (or of wrong sound) with the rest of the clip following late.
-// Refills of 30 ms make cycles of 512 samples (23.2 ms at 22050 Hz, 21.3 ms
-// at 48000), twice the time to finish each; the sink of a PulseAudio server
-// then takes 30 ms at a time, still within the cut's lead (below).
+// the buffer asked for (bench/stream-probe.c: PipeWire 0.3.65 granted
+// tlength 250 ms, prebuf 230 ms, minreq 20 ms when asked for 250 and 20)
+// and keep it full: after the first request for all of it, PipeWire asks
+// for one or two graph cycles' worth at a time. A player that gets no
+// processor for longer than that buffer runs the stream dry, heard as
+// silence and the rest of the clip late (bench/playback-gaps.sh with
+// CLIENT_STALL_MS); so the stream holds TargetBufferUsec, half a second.
+// That costs a cut nothing (it overwrites what is queued, see below), nor a
+// reset or a pause, which drop or hold the stream at once.
+//
+// The other thing that ran out on a busy machine was the graph's cycle:
+// PipeWire runs a sink and every stream on it in cycles of the shortest
+// latency any of them asks for, which with early requests is the refill
+// size, rounded down to a power of two. Refills of 20 ms (441 samples at
+// 22050 Hz) made 256-sample cycles of 11.6 ms; a cycle that the server's
+// threads did not finish in time was heard as 256 samples of silence, in
+// place of the clip or pushing it later. Refills of 30 ms make cycles of
+// 512 samples (23.2 ms at 22050 Hz, 21.3 ms at 48000), twice the time to
+// finish each; a PulseAudio server's sink then takes 30 ms at a time,
+// still within the cut's lead (below).
 //
 // A cut (waveOutCut) changes what the server already holds instead of
-// throwing the stream away: the stream keeps up to 250 ms that no longer
+// throwing the stream away: the stream keeps up to 500 ms that no longer
 // fits, and a new stream would start with a gap. The server has taken the
 // data up to its read index into the sink; everything after it can still be
 // overwritten by writing with a negative offset (PA_SEEK_RELATIVE). So the
@@ -77,7 +84,7 @@ using platform::SoundServer;
 namespace {
 
 // The stream's buffer on the server, and how often it asks for more.
-constexpr pa_usec_t TargetBufferUsec = 250 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t TargetBufferUsec = 500 * PA_USEC_PER_MSEC;
 // At least 512 samples at 22050 Hz (23.2 ms): see the top of this file.
 constexpr pa_usec_t RefillUsec = 30 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t PollUsec = 10 * PA_USEC_PER_MSEC;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -175,23 +176,43 @@ std::vector<std::string> OurPlaybackStreams()
     return sinks;
 }
 
-std::vector<std::string> StreamProperty(const std::string &list, const std::string &mediaName, const std::string &key)
+namespace {
+
+// The text between prefix and the end of its line (or ending) in every
+// entry of `pactl list LIST` whose media.name is mediaName.
+std::vector<std::string> EntryValues(const std::string &list, const std::string &mediaName, const std::string &prefix,
+                                     char ending)
 {
     std::vector<std::string> values;
     const std::string text = PactlOutput("list " + list);
     const std::string header = list == "sink-inputs" ? "Sink Input #" : "Source Output #";
-    const std::string property = "\t" + key + " = \"";
     for (size_t at = text.find(header); at != std::string::npos;) {
         size_t next = text.find(header, at + header.size());
         const std::string entry = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
-        size_t value = entry.find(property);
+        size_t value = entry.find(prefix);
         if (entry.find("\tmedia.name = \"" + mediaName + "\"") != std::string::npos && value != std::string::npos) {
-            value += property.size();
-            values.push_back(entry.substr(value, entry.find('"', value) - value));
+            value += prefix.size();
+            size_t end = entry.find('\n', value);
+            if (ending) {
+                end = std::min(end, entry.find(ending, value));
+            }
+            values.push_back(entry.substr(value, end - value));
         }
         at = next;
     }
     return values;
+}
+
+} // namespace
+
+std::vector<std::string> StreamProperty(const std::string &list, const std::string &mediaName, const std::string &key)
+{
+    return EntryValues(list, mediaName, "\t" + key + " = \"", '"');
+}
+
+std::vector<std::string> StreamField(const std::string &list, const std::string &mediaName, const std::string &field)
+{
+    return EntryValues(list, mediaName, "\t" + field + ": ", 0);
 }
 
 void ResetServer()

@@ -91,6 +91,9 @@ std::vector<std::string> OurPlaybackStreams();
 // `pactl list LIST` (sink-inputs, source-outputs) whose media.name is
 // mediaName, in the server's order.
 std::vector<std::string> StreamProperty(const std::string &list, const std::string &mediaName, const std::string &key);
+// The same for a field of the entry itself ("Buffer Latency: 249977 usec"
+// gives "249977 usec").
+std::vector<std::string> StreamField(const std::string &list, const std::string &mediaName, const std::string &field);
 // Puts the test server back as tests/pulse-server.sh left it: defaults and
 // 100 % volumes.
 void ResetServer();

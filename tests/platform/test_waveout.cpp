@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -735,6 +736,42 @@ TEST_F(WaveOutTest, NeitherThePlayerNorTheRecordingAsksPipeWireForCyclesBelow512
     EXPECT_GE(NodeLatency(recording[0]), shortest) << recording[0];
 
     EXPECT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 5s));
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+}
+
+// A player that does not get the processor for a while must find the
+// server still holding half a second of its clip: a PulseAudio server says
+// how much it holds for a stream (PipeWire's service always says 0).
+TEST_F(WaveOutTest, TheServerHoldsHalfASecondOfALongClip)
+{
+    if (soundtest::OnPipeWire()) {
+        GTEST_SKIP() << "PipeWire's service does not say how much it holds for a stream";
+    }
+    std::vector<int16_t> clip = Clip(3 * 22050, 43);
+    HWAVEOUT device = nullptr;
+    WAVEFORMATEX format = Format(22050);
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, &queue, MessageQueue::Post, 0, CALLBACK_WINDOW),
+              MMSYSERR_NOERROR);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<char *>(clip.data());
+    header.dwBufferLength = static_cast<uint32_t>(clip.size() * 2);
+    waveOutPrepareHeader(device, &header, sizeof header);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_TRUE(soundtest::Eventually([&] { return Position(device, TIME_SAMPLES) >= 22050 / 2; }, 5s));
+
+    // The most it holds over a few looks (it refills in steps of 30 ms).
+    long most = 0;
+    for (int look = 0; look < 5; look++) {
+        for (const std::string &held : soundtest::StreamField("sink-inputs", "Glimmerbox", "Buffer Latency")) {
+            most = std::max(most, std::atol(held.c_str()));
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    EXPECT_GE(most, 450000) << "microseconds held";
+    EXPECT_LE(most, 520000) << "microseconds held";
+
+    ASSERT_TRUE(queue.WaitFor(MM_WOM_DONE, 1, 10s));
     waveOutUnprepareHeader(device, &header, sizeof header);
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
 }
