@@ -33,6 +33,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -185,26 +186,24 @@ bool FindSettings(int fd, TEffectSettings &settings)
         return false;
     RiffReader riff(fd, static_cast<uint64_t>(info.st_size));
     RiffChunk chunk;
-    RiffChunk wave;
-    bool rf64Found = false;
-    bool riffFound = false;
-    while (!riffFound && riff.NextChunk(chunk, nullptr)) {
-        if (chunk.Id == RiffChunkId || (chunk.Id == Rf64ChunkId && !rf64Found)) {
-            RiffChunk candidate = chunk;
-            if (riff.MatchFormType(candidate, WaveFormType)) {
-                wave = candidate;
-                riffFound = chunk.Id == RiffChunkId;
-                rf64Found = rf64Found || !riffFound;
-            }
+    // An RF64 "WAVE" chunk is kept until a RIFF one ends the walk.
+    std::optional<RiffChunk> wave;
+    while (riff.NextChunk(chunk, nullptr)) {
+        const bool isRiff = chunk.Id == RiffChunkId;
+        RiffChunk candidate = chunk;
+        if ((isRiff || (chunk.Id == Rf64ChunkId && !wave)) && riff.MatchFormType(candidate, WaveFormType)) {
+            wave = candidate;
+            if (isRiff)
+                break;
         }
         riff.Ascend(chunk);
     }
-    if (!riffFound && !rf64Found)
+    if (!wave)
         return false;
     // The chunks start after the form type. One of another size is
     // skipped, as the WAVE reader skips it.
-    riff.Seek(wave.DataOffset + 4);
-    while (riff.NextChunk(chunk, &wave)) {
+    riff.Seek(wave->DataOffset + 4);
+    while (riff.NextChunk(chunk, &*wave)) {
         if (chunk.Id == SettingsChunkId && chunk.Size == EffectSettingsBytes) {
             uint8_t record[EffectSettingsBytes];
             if (riff.Read(record, sizeof record) != sizeof record)

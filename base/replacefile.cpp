@@ -38,14 +38,14 @@ TemporaryList &Temporaries()
     return *list;
 }
 
-// Creates name in folder (O_EXCL, never through a link) and lists it, both
-// under the list's lock, so that a program being ended finds every file
-// that was made. The descriptor, or -1 with errno.
-int CreateTracked(int folder, const std::string &name, uint64_t &entry)
+// Runs create() (which gives a descriptor, or -1 with errno) and lists the
+// file it made as name in folder, both under the list's lock, so that a
+// program being ended finds every file that was made.
+template <typename Create> int CreateListed(int folder, const std::string &name, uint64_t &entry, Create create)
 {
     TemporaryList &list = Temporaries();
     std::lock_guard<std::mutex> hold(list.Lock);
-    const int fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = create();
     if (fd >= 0) {
         entry = list.Next++;
         list.Files.emplace(entry, std::make_pair(folder, name));
@@ -151,7 +151,10 @@ bool TFileReplacement::Open()
         for (int i = 0; i < 8; ++i)
             name += Letters[pick(random)];
         name += ".tmp";
-        fd = CreateTracked(folder, name, tracked);
+        // O_EXCL, never through a link.
+        fd = CreateListed(folder, name, tracked, [&] {
+            return ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        });
         if (fd >= 0)
             temporary = name;
         else if (errno != EEXIST)
@@ -270,14 +273,8 @@ std::string LastReplacementFailure()
 
 int MakeListedTemporary(std::string &pattern, int suffixLength, uint64_t &entry)
 {
-    TemporaryList &list = Temporaries();
-    std::lock_guard<std::mutex> hold(list.Lock);
-    const int fd = ::mkstemps(pattern.data(), suffixLength);
-    if (fd >= 0) {
-        entry = list.Next++;
-        list.Files.emplace(entry, std::make_pair(AT_FDCWD, pattern));
-    }
-    return fd;
+    // mkstemps fills in the pattern before the entry is made of it.
+    return CreateListed(AT_FDCWD, pattern, entry, [&] { return ::mkstemps(pattern.data(), suffixLength); });
 }
 
 void ForgetTemporaryFile(uint64_t entry)

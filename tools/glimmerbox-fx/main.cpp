@@ -559,11 +559,7 @@ int Run(const Options &options)
                                 work, bytes);
     }
     if (!written) {
-        std::string reason = LastReplacementFailure();
-        if (reason.empty() && errno != 0)
-            reason = std::strerror(errno);
-        std::fprintf(stderr, "%s: cannot write %s%s%s\n", ProgramName, Printable(options.output).c_str(),
-                     reason.empty() ? "" : ": ", Printable(reason).c_str());
+        SayCannotWrite(options.output);
         return FileFailure;
     }
 #ifdef GLIMMER_FX_PLAY

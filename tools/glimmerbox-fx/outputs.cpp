@@ -55,7 +55,8 @@ bool SameLetters(std::string_view a, std::string_view b)
 }
 
 // Why a write failed, for the end of "cannot write NAME: ...": what the
-// file replacement said, else the system's word for the last error.
+// file replacement said, else the system's word for the last error; empty
+// when neither says anything.
 std::string Reason()
 {
     std::string reason = LastReplacementFailure();
@@ -64,7 +65,8 @@ std::string Reason()
     return reason.empty() ? "" : ": " + reason;
 }
 
-void SayCannotWrite(const std::string &fileName, const std::string &reason)
+// "cannot write NAME" and reason, which starts with ": " when there is one.
+void PrintCannotWrite(const std::string &fileName, const std::string &reason)
 {
     std::fprintf(stderr, "%s: cannot write %s%s\n", ProgramName, Printable(fileName).c_str(),
                  Printable(reason).c_str());
@@ -140,7 +142,7 @@ bool WriteMp3(const std::string &fileName, uint32_t sampleRate, const int16_t *s
     // folder's descriptor.
     TFileReplacement mp3(fileName);
     if (!mp3.Open()) {
-        SayCannotWrite(fileName, Reason());
+        SayCannotWrite(fileName);
         return false;
     }
     errno = 0;
@@ -154,7 +156,7 @@ bool WriteMp3(const std::string &fileName, uint32_t sampleRate, const int16_t *s
         return false;
     }
     if (!mp3.Commit()) {
-        SayCannotWrite(fileName, Reason());
+        SayCannotWrite(fileName);
         return false;
     }
     return true;
@@ -224,11 +226,16 @@ bool WriteEncodedOutput(OutputKind kind, const std::string &fileName, uint32_t s
         std::string error;
         if (WriteRealAudioFile(fileName, samples, byteCount / 2, sampleRate, nullptr, error))
             return true;
-        SayCannotWrite(fileName, ": " + error);
+        PrintCannotWrite(fileName, ": " + error);
         return false;
     }
     }
     if (!written)
-        SayCannotWrite(fileName, Reason());
+        SayCannotWrite(fileName);
     return written;
+}
+
+void SayCannotWrite(const std::string &fileName)
+{
+    PrintCannotWrite(fileName, Reason());
 }

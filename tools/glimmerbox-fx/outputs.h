@@ -30,3 +30,9 @@ bool OutputKindAvailable(OutputKind kind);
 // that cannot be written) and returns false.
 bool WriteEncodedOutput(OutputKind kind, const std::string &fileName, uint32_t sampleRate, const int16_t *samples,
                         uint32_t byteCount, int32_t bitRate);
+
+// Prints "glimmerbox-fx: cannot write NAME: reason" on standard error, the
+// reason being what the file replacement said, else the system's word for
+// errno (which the caller clears before it writes); without a reason when
+// neither says anything.
+void SayCannotWrite(const std::string &fileName);
