@@ -158,22 +158,8 @@ bool SetDefaultSource(const std::string &source)
 
 std::vector<std::string> OurPlaybackStreams()
 {
-    // Each stream's entry of `pactl list sink-inputs`: its sink ("Sink: 3")
-    // and, among its properties, the name our libraries give their streams.
-    std::vector<std::string> sinks;
-    const std::string text = PactlOutput("list sink-inputs");
-    const std::string header = "Sink Input #";
-    for (size_t at = text.find(header); at != std::string::npos;) {
-        size_t next = text.find(header, at + header.size());
-        const std::string entry = text.substr(at, next == std::string::npos ? std::string::npos : next - at);
-        size_t sink = entry.find("\tSink: ");
-        if (entry.find("media.name = \"Glimmerbox\"") != std::string::npos && sink != std::string::npos) {
-            sink += 7;
-            sinks.push_back(entry.substr(sink, entry.find('\n', sink) - sink));
-        }
-        at = next;
-    }
-    return sinks;
+    // The sink ("Sink: 3") of each stream our libraries name "Glimmerbox".
+    return StreamField("sink-inputs", "Glimmerbox", "Sink");
 }
 
 namespace {
