@@ -126,3 +126,18 @@ void TAboutBox::showEvent(QShowEvent *event)
     }
     QDialog::showEvent(event);
 }
+
+void TAboutBox::ShowAsSplash()
+{
+    OKButton->hide();
+    setFixedHeight(OKButton->y());
+    show();
+    repaint();
+}
+
+void TAboutBox::EndSplash()
+{
+    hide();
+    OKButton->show();
+    setFixedHeight(OKButton->y() + OKButton->height() + 12);
+}

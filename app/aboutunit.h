@@ -40,6 +40,10 @@ public:
 
     // Sets the Version caption from GetFileVersionString.
     void FormCreate();
+    // The box as the splash while the program starts: no OK button, its row
+    // cut off. EndSplash hides it and makes it the about box again.
+    void ShowAsSplash();
+    void EndSplash();
 
     // Opens WebAddress: a help page in the program's help window (through
     // HelpPageWanted), anything else in the desktop's browser; then closes.

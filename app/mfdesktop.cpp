@@ -3,7 +3,7 @@
 // question before a recording that was never saved is lost.
 //
 // A recording exists nowhere but in memory until it is saved: the voice is
-// then in VoiceData with no VoiceFileName. Every command that would replace
+// then in Document.VoiceData with no VoiceFileName. Every command that would replace
 // or drop that voice (New, Open, the presets, a new recording, a dropped
 // file, Exit and the close box) first calls RecordingMayGo:
 //
@@ -14,6 +14,7 @@
 //
 // A voice opened from a file is never asked about: its file still holds it.
 
+#include "app/effecttable.h"
 #include "app/mfunit.h"
 #include "app/question.h"
 #include "app/startupunit.h"
@@ -66,35 +67,16 @@ void TMainForm::SetAccessibleNames()
         QWidget *Control;
         const char *Name;
     } names[] = {
-        {PlayButton, "Play"},
-        {RecordButton, "Record"},
-        {RecSourceToggleButton, "Next recording input"},
-        {EchoButton, "Echo"},
-        {ChorusButton, "Chorus"},
-        {FlangeButton, "Flange"},
-        {FadeInButton, "Fade In"},
-        {fadeOutButton, "Fade Out"},
-        {BassOnlyButton, "Bass Only"},
-        {RobotvoiceButton, "Robot Voice"},
-        {BackwardButton, "Backward"},
-        {SlowMonstButton, "Slow Monster"},
-        {FastSqueakButton, "Fast Squeaker"},
-        {TrebleOnlyButton, "Treble Only"},
-        {SweepUpButton, "Sweep Up"},
-        {SweepDownButton, "Sweep Down"},
-        {SF1Button, "Preset voice 1"},
-        {SF2Button, "Preset voice 2"},
-        {SF3Button, "Preset voice 3"},
-        {MicSliderPanel, "Record"},
-        {SpkSliderPanel, "Play"},
-        {MikeSlider, "Record volume"},
-        {SpeakerSlider, "Play volume"},
-        {PitchBar, "Pitch"},
-        {VolLED, "Level"},
+        {PlayButton, "Play"},           {RecordButton, "Record"},      {RecSourceToggleButton, "Next recording input"},
+        {SF1Button, "Preset voice 1"},  {SF2Button, "Preset voice 2"}, {SF3Button, "Preset voice 3"},
+        {MicSliderPanel, "Record"},     {SpkSliderPanel, "Play"},      {MikeSlider, "Record volume"},
+        {SpeakerSlider, "Play volume"}, {PitchBar, "Pitch"},           {VolLED, "Level"},
         {WaveDisplay, "Waveform"},
     };
     for (const auto &name : names)
         name.Control->setAccessibleName(QString::fromLatin1(name.Name));
+    for (const TEffectRow &row : EffectRows)
+        (this->*row.Button)->setAccessibleName(QString::fromLatin1(row.AccessibleName));
 
     // The input button springs back: a plain button, not a toggle.
     RecSourceToggleButton->setProperty(QmblMomentaryProperty, true);
@@ -110,7 +92,7 @@ void TMainForm::SetAccessibleNames()
 
 bool TMainForm::UnsavedRecording() const
 {
-    return VoiceBytes > 0 && VoiceFileName.empty();
+    return Document.UnsavedRecording();
 }
 
 bool TMainForm::RecordingMayGo()
@@ -118,7 +100,7 @@ bool TMainForm::RecordingMayGo()
     // A take still being recorded when the window closes ends here, so that
     // it can be kept like any other (a stop refused now is tried again by
     // the timer, and the window stays).
-    if (Recording && !EndRecording())
+    if (Recorder.Recording && !EndRecording())
         return false;
     if (!UnsavedRecording())
         return true;
@@ -139,7 +121,7 @@ void TMainForm::OpenFileAtStart(const std::string &fileName)
     if (IsBusy())
         return;
     OpenVoiceFile(fileName);
-    if (VoiceBytes > 0 && TStartup::StoredPreferences().PlaySound) {
+    if (Document.VoiceBytes > 0 && TStartup::StoredPreferences().PlaySound) {
         // As a click on Play: the button goes down, then its handler runs.
         PlayButton->SetDown(true);
         PlayButtonClick();

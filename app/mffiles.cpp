@@ -36,15 +36,14 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <system_error>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-constexpr const char *LibraryCodecName = "MPEG Layer-3 Codec";
 
 // A new empty file for the clip the MP3 export converts; empty on failure.
 std::string TemporaryExportFile()
@@ -68,42 +67,6 @@ void HideProgressForm(void *)
     ProgressForm->hide();
 }
 
-// The local sound file a drop carries, or an empty string. Only a single
-// file whose extension is one the program opens (any case) is taken. The
-// name is read byte for byte from the drop's own list of links
-// (percent-encoded bytes), not through Qt's URL text, so a name that is not
-// valid UTF-8 (an old Latin-1 "\xe9t\xe9.wav") still reaches its file.
-std::string DroppedWaveFile(const QMimeData *data)
-{
-    if (!data || !data->hasUrls())
-        return {};
-    QList<QByteArray> links;
-    for (QByteArray line : data->data(QStringLiteral("text/uri-list")).split('\n')) {
-        line = line.trimmed();
-        if (!line.isEmpty() && !line.startsWith('#'))
-            links.append(line);
-    }
-    if (links.size() != 1)
-        return {};
-    // file:///path or file://localhost/path; any other host is not local.
-    QByteArray link = links.constFirst();
-    if (!link.startsWith("file://"))
-        return {};
-    link.remove(0, 7);
-    if (link.startsWith("localhost/"))
-        link.remove(0, 9);
-    if (!link.startsWith('/'))
-        return {};
-    const std::string path = QByteArray::fromPercentEncoding(link).toStdString();
-    return IsSoundFileName(path) ? path : std::string();
-}
-
-bool FileExists(const std::string &fileName)
-{
-    struct stat info {};
-    return ::stat(fileName.c_str(), &info) == 0;
-}
-
 // The folder a file lies in, with a closing slash, for a save dialog to
 // start in.
 std::string FolderOf(const std::string &fileName)
@@ -116,7 +79,7 @@ std::string FolderOf(const std::string &fileName)
 
 bool TMainForm::NoVoice()
 {
-    if (VoiceBytes > 0)
+    if (Document.VoiceBytes > 0)
         return false;
     Messages().ShowMessage("There is no voice in memory, either record a voice or load one from a file on disk.");
     return true;
@@ -141,7 +104,7 @@ void TMainForm::Open1Click()
 
 void TMainForm::UpdateFileMenus()
 {
-    const bool voice = VoiceBytes > 0;
+    const bool voice = Document.VoiceBytes > 0;
     Save1->setEnabled(voice);
     SaveAs1->setEnabled(voice);
     Export1->menuAction()->setEnabled(voice);
@@ -151,18 +114,11 @@ bool TMainForm::OpenVoiceFile(const std::string &fileName)
 {
     // A name that leads nowhere changes nothing: the voice, its name and
     // the effects stay as they were.
-    if (!FileExists(fileName)) {
+    if (std::error_code error; !std::filesystem::exists(fileName, error)) {
         Messages().ShowMessage("File not found: " + fileName);
         return false;
     }
-
-    // A file without a settings chunk leaves every effect off.
-    TEffectSettings settings;
-    ::CaptureEffectSettings(TEffectSet{}, settings);
-    ReadWaveReport report;
-    int32_t byteCount = 0;
-    std::unique_ptr<int16_t[]> samples;
-    std::unique_ptr<int16_t[]> work;
+    TVoiceDocument::TOpenResult result;
     {
         WaitCursor hourglass;
         ReadWaveHooks hooks;
@@ -171,49 +127,21 @@ bool TMainForm::OpenVoiceFile(const std::string &fileName)
             hooks.ShowGauge = ShowProgressForm;
             hooks.HideGauge = HideProgressForm;
         }
-        hooks.Report = &report;
-        try {
-            samples = ReadWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
-                                   byteCount, settings, Messages(), hooks);
-            if (samples && byteCount > 0) {
-                // The working copy starts as the voice itself.
-                work = std::make_unique<int16_t[]>(static_cast<size_t>(byteCount) / 2 + 1);
-                std::memcpy(work.get(), samples.get(), static_cast<size_t>(byteCount));
-            }
-        } catch (const std::bad_alloc &) {
-            samples.reset();
-            Messages().ShowMessage("Cannot allocate buffer for audio data, Terminating...");
-        }
+        result = Document.Open(fileName, Messages(), hooks);
     }
-    // Gone since the check, or a temporary folder that could not take the
-    // conversion: nothing was read and nothing changes.
-    if (report.Result == ReadWaveResult::Missing) {
+    // Gone since the check: said as before. A temporary folder that could
+    // not take the conversion has said so itself.
+    if (result == TVoiceDocument::TOpenResult::Missing)
         Messages().ShowMessage("File not found: " + fileName);
+    if (result == TVoiceDocument::TOpenResult::Missing || result == TVoiceDocument::TOpenResult::NoTemporary)
         return false;
-    }
-    if (report.Result == ReadWaveResult::NoTemporary)
-        return false;
-
-    // The file replaces the voice and the effect selection together; an
-    // unreadable one leaves no voice.
-    ClearVoice();
-    ResetEffects();
-    VoiceFileName = fileName;
-    if (work) {
-        VoiceData = std::move(samples);
-        VoiceBytes = byteCount;
-        WorkData = std::move(work);
-        WorkCapacity = byteCount;
-    }
-    ShowVoiceLength();
-    ApplyEffectSettings(settings);
-    if (VoiceBytes <= 0) {
+    // The file's selection is shown whether or not it held a voice.
+    ShowEffects();
+    if (result == TVoiceDocument::TOpenResult::Rejected) {
         ClearVoice();
         return false;
     }
-    // A file in another layout was converted on reading: saving over it
-    // would lower its quality for good, so Save asks for a name.
-    SaveNeedsName = report.Converted;
+    ShowVoiceLength();
     UpdateTitle();
     ShowVoice();
     UpdateFileMenus();
@@ -235,7 +163,7 @@ void TMainForm::OpenPresetFile(int number)
         return;
     // A preset voice is never written over by Save.
     if (OpenVoiceFile(name))
-        SaveNeedsName = true;
+        Document.SaveNeedsName = true;
 }
 
 void TMainForm::SF1ButtonClick()
@@ -255,18 +183,12 @@ void TMainForm::SF3ButtonClick()
 
 bool TMainForm::SaveVoiceFile(const std::string &fileName)
 {
-    TEffectSettings settings;
-    CaptureEffectSettings(settings);
-    if (!WriteWaveFileWithSettings(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
-                                   VoiceData.get(), static_cast<uint32_t>(VoiceBytes), settings)) {
+    if (!Document.Save(fileName)) {
         // The writer leaves a file that was there as it was.
         Messages().ShowMessage("Cannot write the file " + fileName);
         return false;
     }
-    VoiceFileName = fileName;
-    SaveNeedsName = false; // the file now holds the voice as it is in memory
     UpdateTitle();
-    Modified = false;
     return true;
 }
 
@@ -278,11 +200,11 @@ void TMainForm::Save1Click()
         return;
     // A voice that has no file yet (a recording), one converted on reading
     // and a preset voice are named first.
-    if (VoiceFileName.empty() || SaveNeedsName) {
+    if (Document.VoiceFileName.empty() || Document.SaveNeedsName) {
         SaveAs1Click();
         return;
     }
-    SaveVoiceFile(VoiceFileName);
+    SaveVoiceFile(Document.VoiceFileName);
 }
 
 void TMainForm::SaveAs1Click()
@@ -293,7 +215,7 @@ void TMainForm::SaveAs1Click()
         return;
     // A file that is not to be written over is not offered: the dialog
     // starts in its folder with no name.
-    SaveFileDialog.FileName = SaveNeedsName ? FolderOf(VoiceFileName) : VoiceFileName;
+    SaveFileDialog.FileName = Document.SaveNeedsName ? FolderOf(Document.VoiceFileName) : Document.VoiceFileName;
     if (!SaveFileDialog.Execute(this) || SaveFileDialog.FileName.empty())
         return;
     SaveVoiceFile(SaveFileDialog.FileName);
@@ -331,24 +253,12 @@ void TMainForm::ExportToRealAudioFormat1Click()
         Messages().ShowMessage("There is not enough memory to process the voice.");
         return;
     }
-    // The processed clip, now in the working buffer, is encoded with the
-    // progress window up and the timer at rest.
+    // The processed clip is encoded with the progress window up.
     std::string error;
     bool written = false;
     {
-        const bool timerWasActive = Timer->isActive();
-        Timer->stop();
-        ProgressGauge *gauge = nullptr;
-        if (ProgressForm) {
-            ProgressForm->ShowAndWaitUntilOnScreen();
-            gauge = ProgressForm->ProgressGauge;
-        }
-        written = WriteRealAudioFile(dialog.FileName, WorkData.get(), static_cast<std::size_t>(WorkBytes / 2),
-                                     sampleRate, gauge, error);
-        if (ProgressForm)
-            ProgressForm->hide();
-        if (timerWasActive)
-            Timer->start();
+        TProgressShown progress(true, Timer);
+        written = Document.WriteProcessedRealAudio(dialog.FileName, sampleRate, progress.Gauge(), error);
     }
     if (!written)
         Messages().ShowMessage("Cannot write the file " + dialog.FileName + ": " + error);
@@ -378,46 +288,7 @@ void TMainForm::ExportToMP3FileClick()
     if (QFileInfo(QString::fromStdString(temporary)).size() <= 44)
         return;
 
-    CreateMp3ExportForms(this);
-    TWaveToMP3ConversionForm *form = WaveToMP3ConversionForm;
-    form->RunFileSaveDialog = [](TMp3SaveDialog &request, QWidget *parent) {
-        TFileDialog dialog;
-        dialog.Kind = TFileDialog::TKind::Save;
-        dialog.Title = "Export to MP3 File";
-        dialog.FilterName = "Mp3 files";
-        dialog.FilterPattern = request.FilterPattern;
-        dialog.DefaultExt = request.DefaultExt;
-        dialog.FileName = request.FileName;
-        dialog.OverwritePrompt = request.OverwritePrompt;
-        dialog.PathMustExist = request.PathMustExist;
-        if (!dialog.Execute(parent))
-            return false;
-        request.FileName = dialog.FileName;
-        return true;
-    };
-    form->ShowMessage = [](const std::string &text, const std::string &caption) {
-        Messages().ShowMessage(text, caption);
-    };
-    // The library's codec works at every rate the export writes; the Lame
-    // Encoder is offered when its library lies beside the program.
-    form->CodecBitRates = {"24",  "32",  "40",  "48",  "56",  "64",  "80", "96",
-                           "112", "128", "160", "192", "224", "256", "320"};
-    form->LameBitRates = {"8",  "16",  "24",  "32",  "40",  "48",  "56",  "64",  "80",
-                          "96", "112", "128", "144", "160", "192", "224", "256", "320"};
-    form->codecNamesComboBox->blockSignals(true);
-    form->codecNamesComboBox->clear();
-    form->codecNamesComboBox->addItem(QString::fromLatin1(LibraryCodecName));
-    if (LameLibraryAvailable())
-        form->codecNamesComboBox->addItem(QString::fromLatin1(LameCodecName));
-    form->codecNamesComboBox->setCurrentIndex(0);
-    form->codecNamesComboBox->blockSignals(false);
-    form->codecNamesComboBoxChange();
-    form->ProgressBar1->setValue(0);
-    form->SetJob(std::move(job));
-    form->exec();
-    // A job the window still holds (a refused bit rate, then Cancel) goes now;
-    // one a finishing conversion holds goes when that conversion ends.
-    form->SetJob(nullptr);
+    RunMp3Export(this, std::move(job));
 }
 
 void TMainForm::Preferences1Click()
@@ -443,25 +314,18 @@ void TMainForm::OpenStartupFile()
                                ". It is no longer opened at start-up; Options, Preferences names another.");
         return;
     }
-    if (IsBusy())
-        return;
-    OpenVoiceFile(preferences.FileName);
-    if (preferences.PlaySound && VoiceBytes > 0) {
-        // As a click on Play: the button goes down, then its handler runs.
-        PlayButton->SetDown(true);
-        PlayButtonClick();
-    }
+    OpenFileAtStart(preferences.FileName);
 }
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!DroppedWaveFile(event->mimeData()).empty())
+    if (!DroppedSoundFile(event->mimeData()).empty())
         event->acceptProposedAction();
 }
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    const std::string path = DroppedWaveFile(event->mimeData());
+    const std::string path = DroppedSoundFile(event->mimeData());
     if (path.empty())
         return;
     event->acceptProposedAction();

@@ -154,7 +154,7 @@ void TMainForm::ShowRecordSource()
     const QString name = QString::fromUtf8(description);
     RecSourceLabel->setText(name);
     RecSourceLabel->setToolTip(name);
-    InputSource = static_cast<int16_t>(MixerState.InputSourceIndex);
+    Recorder.InputSource = static_cast<int16_t>(MixerState.InputSourceIndex);
     ShowRecordVolume();
 }
 

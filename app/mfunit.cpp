@@ -1,8 +1,10 @@
 #include "app/mfunit.h"
+#include "app/effecttable.h"
 
 #include "app/aboutunit.h"
 #include "app/artwork.h"
 #include "app/helpunit.h"
+#include "app/look.h"
 #include "app/startupunit.h"
 #include "audio/soundfile.h"
 #include "controls/qmblepnl.h"
@@ -11,8 +13,6 @@
 #include "controls/qmbltbar.h"
 #include "controls/qmblvled.h"
 #include "controls/qmblwpnl.h"
-#include "platform/sqwaveplayer.h"
-#include "platform/waveout.h"
 
 #include <QAction>
 #include <QApplication>
@@ -36,75 +36,6 @@ TMainForm *MainForm = nullptr;
 
 namespace {
 
-QFont FormFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    font.setPixelSize(12);
-    return font;
-}
-
-QFont BoldFont(int pixelSize)
-{
-    QFont font = FormFont();
-    font.setPixelSize(pixelSize);
-    font.setBold(true);
-    return font;
-}
-
-void SetTextColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-void SetBackColor(QWidget *widget, const QColor &color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
-
-QLabel *MakeLabel(QWidget *parent, const QString &text, int left, int top, const QFont &font, const QColor &color)
-{
-    auto *label = new QLabel(text, parent);
-    label->setFont(font);
-    SetTextColor(label, color);
-    label->move(left, top);
-    label->adjustSize();
-    return label;
-}
-
-TQMBL_SawToothButton *MakeSawToothButton(QWidget *parent, int left, int top, int width, int height, int leftTeeth,
-                                         int topTeeth, int rightTeeth, int bottomTeeth, int toothSize)
-{
-    auto *button = new TQMBL_SawToothButton(parent);
-    button->SetLeftTeeth(leftTeeth);
-    button->SetTopTeeth(topTeeth);
-    button->SetRightTeeth(rightTeeth);
-    button->SetBottomTeeth(bottomTeeth);
-    button->SetToothSize(toothSize);
-    button->setGeometry(left, top, width, height);
-    return button;
-}
-
-TQMBL_TrackBar *MakeVerticalTrackBar(QWidget *parent, int left, int top, int width, int height, int max, int position,
-                                     TTickMark marks, TTickStyle style)
-{
-    auto *bar = new TQMBL_TrackBar(parent);
-    bar->SetOrientation(TTrackBarOrientation::trVertical);
-    bar->SetMin(0);
-    bar->SetMax(max);
-    bar->SetPosition(position);
-    bar->SetFrequency(1);
-    bar->SetTickMarks(marks);
-    bar->SetTickStyle(style);
-    bar->setGeometry(left, top, width, height);
-    return bar;
-}
-
 // A checkable menu item as this window uses it: the handlers decide the check
 // mark themselves. Qt flips a checkable action before it reports the
 // trigger, so the flip is taken back first and the handler sees the item as
@@ -124,8 +55,16 @@ template <typename Handler> void ConnectMenuClick(QAction *item, TMainForm *form
 TMainForm::TMainForm(QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                              Qt::MSWindowsFixedSizeDialogHint)
+                              Qt::MSWindowsFixedSizeDialogHint),
+      Player(Document, [this](std::function<void()> call) {
+          QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+      })
 {
+    // Whenever the device closes, the voice and its length are shown again.
+    Player.WhenClosed = [this] {
+        ShowVoice();
+        ShowVoiceLength();
+    };
     setFont(FormFont());
     setWindowIcon(ProgramIcon());
     // Where the mask only shapes input, the window paints its own shape on
@@ -267,19 +206,9 @@ void TMainForm::BuildComponents()
     Shape1->setGeometry(16, 247, 579, 85);
     SetBackColor(Shape1, QColor::fromRgb(0x81, 0x81, 0x81));
 
-    EchoButton = MakeSawToothButton(client, 22, 234, 132, 61, 0, 0, 0, 3, 12);
-    ChorusButton = MakeSawToothButton(client, 130, 234, 132, 61, 0, 0, 0, 3, 12);
-    FlangeButton = MakeSawToothButton(client, 238, 234, 132, 61, 0, 0, 0, 3, 12);
-    FadeInButton = MakeSawToothButton(client, 346, 234, 132, 61, 0, 0, 0, 3, 12);
-    fadeOutButton = MakeSawToothButton(client, 454, 234, 132, 61, 0, 0, 0, 3, 12);
-    BassOnlyButton = MakeSawToothButton(client, 22, 282, 96, 60, 0, -2, 0, 0, 12);
-    RobotvoiceButton = MakeSawToothButton(client, 94, 282, 132, 60, 0, -3, 0, 0, 12);
-    BackwardButton = MakeSawToothButton(client, 202, 282, 132, 60, 0, -3, 0, 0, 12);
-    SlowMonstButton = MakeSawToothButton(client, 310, 282, 96, 60, 0, -2, 0, 0, 12);
-    FastSqueakButton = MakeSawToothButton(client, 382, 282, 132, 60, 0, -3, 0, 0, 12);
-    TrebleOnlyButton = MakeSawToothButton(client, 490, 282, 96, 60, 0, -2, 0, 0, 12);
-    SweepUpButton = MakeSawToothButton(client, 5, 236, 39, 104, 0, 0, 0, 0, 10);
-    SweepDownButton = MakeSawToothButton(client, 564, 236, 39, 104, 0, 0, 0, 0, 10);
+    for (const TEffectRow &row : EffectRows)
+        this->*row.Button = MakeSawToothButton(client, row.Left, row.Top, row.Width, row.Height, row.LeftTeeth,
+                                               row.TopTeeth, row.RightTeeth, row.BottomTeeth, row.ToothSize);
 
     SF1Button = new TQMBL_EllipticalButton(client);
     SF1Button->setGeometry(168, 335, 58, 58);
@@ -296,19 +225,8 @@ void TMainForm::BuildComponents()
     connect(MikeSlider, &TQMBL_TrackBar::OnChange, this, &TMainForm::MikeSliderChange);
     connect(SpeakerSlider, &TQMBL_TrackBar::OnChange, this, &TMainForm::SpeakerSliderChange);
     connect(PitchBar, &TQMBL_TrackBar::OnChange, this, &TMainForm::PitchBarChange);
-    connect(EchoButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::EchoButtonClick);
-    connect(ChorusButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::ChorusButtonClick);
-    connect(FlangeButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::FlangeButtonClick);
-    connect(FadeInButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::FadeInButtonClick);
-    connect(fadeOutButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::fadeOutButtonClick);
-    connect(BassOnlyButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::BassOnlyButtonClick);
-    connect(RobotvoiceButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::RobotvoiceButtonClick);
-    connect(BackwardButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::BackwardButtonClick);
-    connect(SlowMonstButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::SlowMonstButtonClick);
-    connect(FastSqueakButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::FastSqueakButtonClick);
-    connect(TrebleOnlyButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::TrebleOnlyButtonClick);
-    connect(SweepUpButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::SweepUpButtonClick);
-    connect(SweepDownButton, &TQMBL_SawToothButton::OnClick, this, &TMainForm::SweepDownButtonClick);
+    for (const TEffectRow &row : EffectRows)
+        connect(this->*row.Button, &TQMBL_SawToothButton::OnClick, this, row.ButtonClick);
     connect(SF1Button, &TQMBL_EllipticalButton::OnClick, this, &TMainForm::SF1ButtonClick);
     connect(SF2Button, &TQMBL_EllipticalButton::OnClick, this, &TMainForm::SF2ButtonClick);
     connect(SF3Button, &TQMBL_EllipticalButton::OnClick, this, &TMainForm::SF3ButtonClick);
@@ -335,19 +253,8 @@ void TMainForm::BuildMenu()
     Export1->menuAction()->setEnabled(false);
 
     Options1 = MainMenu1->addMenu(QStringLiteral("&Options"));
-    Echo1 = Options1->addAction(QStringLiteral("&Echo"));
-    Chorus1 = Options1->addAction(QStringLiteral("&Chorus"));
-    Flange1 = Options1->addAction(QStringLiteral("&Flange"));
-    FadeIn1 = Options1->addAction(QStringLiteral("Fade &In"));
-    FadeOut1 = Options1->addAction(QStringLiteral("Fade &Out"));
-    BassOnly1 = Options1->addAction(QStringLiteral("&Bass Only"));
-    Robotvoice1 = Options1->addAction(QStringLiteral("&Robotvoice"));
-    Backward1 = Options1->addAction(QStringLiteral("Back&ward"));
-    SlowMonster1 = Options1->addAction(QStringLiteral("Slow &Monster"));
-    FastSqeaker1 = Options1->addAction(QStringLiteral("Fast S&queaker"));
-    TrebleOnly1 = Options1->addAction(QStringLiteral("&Treble Only"));
-    SweepUp1 = Options1->addAction(QStringLiteral("Sweep &Up"));
-    SweepDown1 = Options1->addAction(QStringLiteral("Sweep &Down"));
+    for (const TEffectRow &row : EffectRows)
+        this->*row.Item = Options1->addAction(QString::fromLatin1(row.MenuText));
     for (QAction *item : Options1->actions())
         item->setCheckable(true);
     Options1->addSeparator();
@@ -369,19 +276,8 @@ void TMainForm::BuildMenu()
     ConnectMenuClick(ExportToRealAudioFormat1, this, &TMainForm::ExportToRealAudioFormat1Click);
     ConnectMenuClick(ExportToMP3File, this, &TMainForm::ExportToMP3FileClick);
     ConnectMenuClick(Exit1, this, &TMainForm::Exit1Click);
-    ConnectMenuClick(Echo1, this, &TMainForm::Echo1Click);
-    ConnectMenuClick(Chorus1, this, &TMainForm::Chorus1Click);
-    ConnectMenuClick(Flange1, this, &TMainForm::Flange1Click);
-    ConnectMenuClick(FadeIn1, this, &TMainForm::FadeIn1Click);
-    ConnectMenuClick(FadeOut1, this, &TMainForm::FadeOut1Click);
-    ConnectMenuClick(BassOnly1, this, &TMainForm::BassOnly1Click);
-    ConnectMenuClick(Robotvoice1, this, &TMainForm::Robotvoice1Click);
-    ConnectMenuClick(Backward1, this, &TMainForm::Backward1Click);
-    ConnectMenuClick(SlowMonster1, this, &TMainForm::SlowMonster1Click);
-    ConnectMenuClick(FastSqeaker1, this, &TMainForm::FastSqeaker1Click);
-    ConnectMenuClick(TrebleOnly1, this, &TMainForm::TrebleOnly1Click);
-    ConnectMenuClick(SweepUp1, this, &TMainForm::SweepUp1Click);
-    ConnectMenuClick(SweepDown1, this, &TMainForm::SweepDown1Click);
+    for (const TEffectRow &row : EffectRows)
+        ConnectMenuClick(this->*row.Item, this, row.ItemClick);
     ConnectMenuClick(Loop1, this, &TMainForm::Loop1Click);
     ConnectMenuClick(Preferences1, this, &TMainForm::Preferences1Click);
     ConnectMenuClick(HelpTopics1, this, &TMainForm::HelpTopics1Click);
@@ -397,24 +293,14 @@ void TMainForm::DrawButtonArtwork()
         QColor Ink;
         TLettering Lettering;
     };
-    const Art pictures[] = {
+    const Art controls[] = {
         {PlayButton, "Play", QColor(0, 170, 0), TLettering::Across},
         {RecordButton, "Record", QColor(220, 0, 0), TLettering::Across},
         {RecSourceToggleButton, "Input", QColor(230, 160, 0), TLettering::Across},
-        {EchoButton, "Echo", QColor(255, 120, 0), TLettering::Across},
-        {ChorusButton, "Chorus", QColor(0, 150, 230), TLettering::Across},
-        {FlangeButton, "Flange", QColor(200, 0, 200), TLettering::Across},
-        {FadeInButton, "Fade In", QColor(0, 170, 90), TLettering::Across},
-        {fadeOutButton, "Fade Out", QColor(0, 130, 140), TLettering::Across},
-        {BassOnlyButton, "Bass\nOnly", QColor(170, 60, 0), TLettering::Across},
-        {RobotvoiceButton, "Robot Voice", QColor(70, 100, 170), TLettering::Across},
-        {BackwardButton, "Backward", QColor(130, 40, 200), TLettering::Across},
-        {SlowMonstButton, "Slow\nMonster", QColor(40, 130, 0), TLettering::Across},
-        {FastSqueakButton, "Fast\nSqueaker", QColor(240, 40, 140), TLettering::Across},
-        {TrebleOnlyButton, "Treble\nOnly", QColor(210, 170, 0), TLettering::Across},
-        {SweepUpButton, "Sweep Up", QColor(230, 30, 30), TLettering::Rising},
-        {SweepDownButton, "Sweep Down", QColor(30, 60, 230), TLettering::Falling},
     };
+    std::vector<Art> pictures(std::begin(controls), std::end(controls));
+    for (const TEffectRow &row : EffectRows)
+        pictures.push_back({this->*row.Button, row.Caption, QColor::fromRgb(row.Ink), row.Lettering});
     for (const Art &art : pictures) {
         // The picture fills the plate inside the teeth, less a pixel all round.
         const int inset = 2 * art.Button->ToothSize() + 2;
@@ -439,65 +325,33 @@ void TMainForm::DrawButtonArtwork()
 
 void TMainForm::FormCreate()
 {
-    // The about box doubles as the splash: no OK button, its row cut off.
+    // The about box doubles as the splash.
     AboutBox = new TAboutBox(this);
     connect(AboutBox, &TAboutBox::HelpPageWanted, this, &TMainForm::ShowHelpPage);
-    AboutBox->OKButton->hide();
-    AboutBox->setFixedHeight(AboutBox->OKButton->y());
-    AboutBox->show();
-    AboutBox->repaint();
+    AboutBox->ShowAsSplash();
 
     StartingUp = true;
     InitMixer();
-    PlayFinished = true;
-    VoiceFileName.clear();
+    Document.VoiceFileName.clear();
     UpdateTitle();
-    Modified = false;
-    Recording = false;
-    Playing = false;
-    VoiceBytes = 0;
-    WorkBytes = 0;
-    WorkAltered = false;
+    Document.Modified = false;
     VolLED->SetProgress(0);
     // The playback choices kept with the preferences.
     const TStartupPreferences preferences = TStartup::StoredPreferences();
-    LoopPlayback = preferences.Loop;
-    Loop1->setChecked(LoopPlayback);
+    Player.LoopPlayback = preferences.Loop;
+    Loop1->setChecked(Player.LoopPlayback);
     HearChangesWhilePlaying = preferences.HearChanges;
 
     if (StartingUp) {
-        AboutBox->hide();
-        AboutBox->OKButton->show();
-        AboutBox->setFixedHeight(AboutBox->OKButton->y() + AboutBox->OKButton->height() + 12);
+        AboutBox->EndSplash();
         StartingUp = false;
     }
     QuombleLabel->setText(QStringLiteral("Tamblor Quomble"));
 }
 
-QRegion TMainForm::WindowShape(int width, int height)
-{
-    // A rectangle one pixel larger than the window, its corners rounded on
-    // 150 x 150 ellipses, joined with a rectangle that squares off the top
-    // corners again.
-    const int right = width + 1;
-    const int bottom = height + 1;
-    QRegion rounded(0, 75, right, bottom - 150);
-    rounded += QRegion(75, 0, right - 150, bottom);
-    rounded += QRegion(QRect(0, 0, 150, 150), QRegion::Ellipse);
-    rounded += QRegion(QRect(right - 150, 0, 150, 150), QRegion::Ellipse);
-    rounded += QRegion(QRect(0, bottom - 150, 150, 150), QRegion::Ellipse);
-    rounded += QRegion(QRect(right - 150, bottom - 150, 150, 150), QRegion::Ellipse);
-    return rounded.united(QRegion(0, 0, right, height - 150));
-}
-
-bool TMainForm::ShapeIsPainted(const QString &platformName)
-{
-    return platformName.startsWith(QStringLiteral("wayland"));
-}
-
 void TMainForm::FormShow()
 {
-    setMask(WindowShape(width(), height()));
+    setMask(MainWindowShape(width(), height()));
 }
 
 void TMainForm::showEvent(QShowEvent *event)
@@ -516,30 +370,8 @@ void TMainForm::resizeEvent(QResizeEvent *event)
 void TMainForm::paintEvent(QPaintEvent *event)
 {
     QMainWindow::paintEvent(event);
-
-    const int w = width();
-    const int h = height();
     QPainter painter(this);
-    // On a transparent surface the window's face is painted inside its
-    // shape only; outside it, what lies behind the window shows.
-    if (testAttribute(Qt::WA_TranslucentBackground)) {
-        painter.setClipRegion(WindowShape(w, h));
-        painter.fillRect(rect(), palette().color(QPalette::Window));
-        painter.setClipping(false);
-    }
-    // A bevel along the two rounded corners: grey and black outside on the
-    // right, white and light grey inside on the left. Arcs are given by their
-    // bounding box and run counter-clockwise between two directions.
-    auto arc = [&painter](QRgb color, int left, int top, int right, int bottom, int fromDegrees, int spanDegrees) {
-        painter.setPen(QPen(QColor::fromRgb(color), 2));
-        painter.drawArc(QRectF(left, top, right - left - 1, bottom - top - 1), fromDegrees * 16, spanDegrees * 16);
-    };
-    arc(0x808080, w - 150, h - 150, w, h, 270, 90);
-    arc(0x808080, 0, h - 150, 150, h, 225, 45);
-    arc(0x000000, w - 149, h - 149, w + 1, h + 1, 270, 90);
-    arc(0x000000, -1, h - 149, 149, h + 1, 225, 45);
-    arc(0xFFFFFF, 1, h - 150, 151, h, 180, 45);
-    arc(0xC0C0C0, 0, h - 150, 150, h, 180, 45);
+    PaintWindowFace(painter, *this, testAttribute(Qt::WA_TranslucentBackground));
 }
 
 void TMainForm::FormDestroy()
@@ -547,26 +379,14 @@ void TMainForm::FormDestroy()
     if (destroyed)
         return;
     destroyed = true;
-    StopLiveRun();
+    Player.StopLiveRun();
     CloseMixer();
     // A device still playing (the window closed by its close box) is closed
-    // here: it must not report to a window that is gone.
-    if (WaveOut) {
-        waveOutReset(WaveOut);
-        ReleaseWaveHeaders();
-        waveOutClose(WaveOut);
-        WaveOut = nullptr;
-        Playing = false;
-    }
-    // A recording still running is stopped and not loaded; nobody will
-    // read its file any more.
-    if (Recording) {
-        AudioStopRecord();
-        Recording = false;
-        DeleteRecordFile();
-    }
-    VoiceData.reset();
-    WorkData.reset();
+    // here; a recording still running is stopped and not loaded, and nobody
+    // will read its file any more.
+    Player.Shutdown();
+    Recorder.Abandon();
+    Document.DropSamples();
 }
 
 void TMainForm::closeEvent(QCloseEvent *event)
@@ -586,18 +406,17 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::TimerTimer()
 {
-    // 1. Playback stopped with the Play button.
-    PlayTickStop();
+    // 1. and 4. below: the player closes a stopped device at its tick.
     // 2. Recording stopped with the Record button, or a refused stop tried again.
     RecordTickStop();
     // 3. Recording level and elapsed time, or, when not recording, releasing
     //    a Record button left down (a click on Record while playing).
-    if (Recording)
+    if (Recorder.Recording)
         RecordTickProgress();
     else if (RecordButton->Down())
         RecordButton->SetDown(false);
-    // 4. Playback progress and end, or releasing a Play button left down.
-    if (Playing)
+    // 4. Playback stop, progress and end, or releasing a Play button left down.
+    if (Player.Playing)
         PlayTickProgress();
     else
         PlayTickIdle();
@@ -609,20 +428,8 @@ void TMainForm::TimerTimer()
     if (RecSourceToggleButton->Down())
         RecSourceToggleButton->SetDown(false);
 
-    // 6. The Options check marks follow the effect buttons.
-    Echo1->setChecked(EchoButton->Down());
-    Chorus1->setChecked(ChorusButton->Down());
-    Robotvoice1->setChecked(RobotvoiceButton->Down());
-    Backward1->setChecked(BackwardButton->Down());
-    Flange1->setChecked(FlangeButton->Down());
-    FadeIn1->setChecked(FadeInButton->Down());
-    FadeOut1->setChecked(fadeOutButton->Down());
-    BassOnly1->setChecked(BassOnlyButton->Down());
-    TrebleOnly1->setChecked(TrebleOnlyButton->Down());
-    SweepUp1->setChecked(SweepUpButton->Down());
-    SweepDown1->setChecked(SweepDownButton->Down());
-    SlowMonster1->setChecked(SlowMonstButton->Down());
-    FastSqeaker1->setChecked(FastSqueakButton->Down());
+    // 6. The buttons and the Options check marks show the selection.
+    ShowEffects();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
@@ -657,11 +464,6 @@ void TMainForm::FormKeyPress(char key)
 
 bool TMainForm::event(QEvent *event)
 {
-    if (event->type() == TWaveOutDoneEvent::EventType) {
-        const auto *done = static_cast<TWaveOutDoneEvent *>(event);
-        WaveOutDone(done->Device, done->Header);
-        return true;
-    }
     if (event->type() == TMixerControlChangeEvent::EventType) {
         MixerControlChange(static_cast<TMixerControlChangeEvent *>(event)->ControlId);
         return true;
@@ -674,8 +476,7 @@ void TMainForm::Exit1Click()
     if (!RecordingMayGo())
         return;
     // A playing device goes silent at once; the window's end releases the rest.
-    if (Playing)
-        waveOutReset(WaveOut);
+    Player.Silence();
     closeAnswered = true;
     close();
 }
@@ -686,18 +487,15 @@ void TMainForm::About1Click()
         AboutBox->exec();
 }
 
+// The help window is made the first time help is asked for.
 void TMainForm::HelpTopics1Click()
 {
-    if (!HelpWindow)
-        HelpWindow = new THelpWindow(this);
-    HelpWindow->ShowContents();
+    ShowHelpPage(QUrl(QString::fromLatin1(HelpContentsPage)));
 }
 
 void TMainForm::HowToUseHelp1Click()
 {
-    if (!HelpWindow)
-        HelpWindow = new THelpWindow(this);
-    HelpWindow->ShowHelpOnHelp();
+    ShowHelpPage(QUrl(QString::fromLatin1(HelpOnHelpPage)));
 }
 
 void TMainForm::ShowHelpPage(const QUrl &page)
@@ -712,11 +510,11 @@ void TMainForm::ShowHelpPage(const QUrl &page)
 
 bool TMainForm::IsBusy()
 {
-    if (Recording) {
+    if (Recorder.Recording) {
         Messages().ShowMessage("Please Wait until recording is over");
         return true;
     }
-    if (Playing) {
+    if (Player.Playing) {
         Messages().ShowMessage("Please Wait until playback is over");
         return true;
     }
@@ -725,23 +523,14 @@ bool TMainForm::IsBusy()
 
 void TMainForm::ShowVoice()
 {
-    WaveDisplay->SetSampleData(VoiceData.get(), VoiceBytes);
+    WaveDisplay->SetSampleData(Document.VoiceData.get(), Document.VoiceBytes);
     WaveDisplay->SetStartingPosition(0);
 }
 
 void TMainForm::ClearVoice()
 {
-    // The sizes go with the buffers they describe, so nothing can later
-    // reach into a buffer that is gone.
-    VoiceData.reset();
-    WorkData.reset();
-    WorkCapacity = 0;
-    WorkBytes = 0;
+    Document.Clear();
     timeDisplay->setText(QStringLiteral(" POS: 00:00:00 "));
-    VoiceBytes = 0;
-    Modified = false;
-    VoiceFileName.clear();
-    SaveNeedsName = false;
     UpdateTitle();
     ShowVoice();
     UpdateFileMenus();
@@ -749,9 +538,9 @@ void TMainForm::ClearVoice()
 
 void TMainForm::UpdateTitle()
 {
-    if (VoiceFileName.empty())
+    if (Document.VoiceFileName.empty())
         setWindowTitle(QStringLiteral("Glimmerbox - New File"));
     else
         setWindowTitle(QStringLiteral("Glimmerbox - ") +
-                       QFileInfo(QFile::decodeName(QByteArray::fromStdString(VoiceFileName))).fileName());
+                       QFileInfo(QFile::decodeName(QByteArray::fromStdString(Document.VoiceFileName))).fileName());
 }

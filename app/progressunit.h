@@ -7,6 +7,7 @@
 
 #include "audio/progress.h"
 
+#include <QTimer>
 #include <QWidget>
 
 // White field, lime bar, single black border, the percentage centred.
@@ -51,3 +52,37 @@ private:
 };
 
 extern TProgressForm *ProgressForm;
+
+// Shows the progress window (when shown and there is one) for the length of
+// a run and hides it however the run ends. While the window comes up the
+// main window's timer is held: no tick may run in the middle of the command
+// that started the run (the Play button that is down right now must stay
+// down).
+class TProgressShown {
+public:
+    TProgressShown(bool shown, QTimer *timer)
+        : shown(shown && ProgressForm), timer(timer), timerWasActive(timer->isActive())
+    {
+        if (!this->shown)
+            return;
+        timer->stop();
+        ProgressForm->ShowAndWaitUntilOnScreen();
+    }
+    ~TProgressShown()
+    {
+        if (!shown)
+            return;
+        ProgressForm->hide();
+        if (timerWasActive)
+            timer->start();
+    }
+    TProgressShown(const TProgressShown &) = delete;
+    TProgressShown &operator=(const TProgressShown &) = delete;
+    // The gauge to advance, or none.
+    ::ProgressGauge *Gauge() const { return shown ? ProgressForm->ProgressGauge : nullptr; }
+
+private:
+    bool shown;
+    QTimer *timer;
+    bool timerWasActive;
+};

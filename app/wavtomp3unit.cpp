@@ -1,6 +1,7 @@
 #include "app/wavtomp3unit.h"
 
 #include "app/codecmessageunit.h"
+#include "app/seams.h"
 #include "audio/lameconvert.h"
 #include "platform/tmwavmp3.h"
 
@@ -390,4 +391,48 @@ void CreateMp3ExportForms(QWidget *owner)
         QObject::connect(CodecMessageForm, &QObject::destroyed, [] { CodecMessageForm = nullptr; });
     }
     WaveToMP3ConversionForm->CodecMessage = CodecMessageForm;
+}
+
+void RunMp3Export(QWidget *owner, std::shared_ptr<TConversionJob> job)
+{
+    CreateMp3ExportForms(owner);
+    TWaveToMP3ConversionForm *form = WaveToMP3ConversionForm;
+    form->RunFileSaveDialog = [](TMp3SaveDialog &request, QWidget *parent) {
+        TFileDialog dialog;
+        dialog.Kind = TFileDialog::TKind::Save;
+        dialog.Title = "Export to MP3 File";
+        dialog.FilterName = "Mp3 files";
+        dialog.FilterPattern = request.FilterPattern;
+        dialog.DefaultExt = request.DefaultExt;
+        dialog.FileName = request.FileName;
+        dialog.OverwritePrompt = request.OverwritePrompt;
+        dialog.PathMustExist = request.PathMustExist;
+        if (!dialog.Execute(parent))
+            return false;
+        request.FileName = dialog.FileName;
+        return true;
+    };
+    form->ShowMessage = [](const std::string &text, const std::string &caption) {
+        Messages().ShowMessage(text, caption);
+    };
+    // The library's codec works at every rate the export writes; the Lame
+    // Encoder is offered when its library lies beside the program.
+    form->CodecBitRates = {"24",  "32",  "40",  "48",  "56",  "64",  "80", "96",
+                           "112", "128", "160", "192", "224", "256", "320"};
+    form->LameBitRates = {"8",  "16",  "24",  "32",  "40",  "48",  "56",  "64",  "80",
+                          "96", "112", "128", "144", "160", "192", "224", "256", "320"};
+    form->codecNamesComboBox->blockSignals(true);
+    form->codecNamesComboBox->clear();
+    form->codecNamesComboBox->addItem(QStringLiteral("MPEG Layer-3 Codec"));
+    if (LameLibraryAvailable())
+        form->codecNamesComboBox->addItem(QString::fromLatin1(LameCodecName));
+    form->codecNamesComboBox->setCurrentIndex(0);
+    form->codecNamesComboBox->blockSignals(false);
+    form->codecNamesComboBoxChange();
+    form->ProgressBar1->setValue(0);
+    form->SetJob(std::move(job));
+    form->exec();
+    // A job the window still holds (a refused bit rate, then Cancel) goes now;
+    // one a finishing conversion holds goes when that conversion ends.
+    form->SetJob(nullptr);
 }

@@ -124,3 +124,9 @@ extern TWaveToMP3ConversionForm *WaveToMP3ConversionForm;
 // Makes the export window and the codec message window, owned by owner, when
 // they do not exist yet; each global is cleared again when its window goes.
 void CreateMp3ExportForms(QWidget *owner);
+
+// The export window over owner, for the processed clip in job's temporary
+// WAVE file: the library's codec first, the Lame Encoder when its library
+// lies beside the program; the save dialog and the messages go through the
+// program's own (app/seams.h). Returns when the window is closed.
+void RunMp3Export(QWidget *owner, std::shared_ptr<TConversionJob> job);

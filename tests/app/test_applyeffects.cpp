@@ -60,12 +60,12 @@ protected:
         voice.resize(1000);
         for (size_t i = 0; i < voice.size(); ++i)
             voice[i] = static_cast<int16_t>(i * 30 - 15000);
-        form->VoiceBytes = static_cast<int32_t>(voice.size() * 2);
-        form->VoiceData = std::make_unique<int16_t[]>(voice.size());
-        std::memcpy(form->VoiceData.get(), voice.data(), voice.size() * 2);
-        form->WorkCapacity = form->VoiceBytes;
-        form->WorkData = std::make_unique<int16_t[]>(voice.size());
-        std::memcpy(form->WorkData.get(), voice.data(), voice.size() * 2);
+        form->Document.VoiceBytes = static_cast<int32_t>(voice.size() * 2);
+        form->Document.VoiceData = std::make_unique<int16_t[]>(voice.size());
+        std::memcpy(form->Document.VoiceData.get(), voice.data(), voice.size() * 2);
+        form->Document.WorkCapacity = form->Document.VoiceBytes;
+        form->Document.WorkData = std::make_unique<int16_t[]>(voice.size());
+        std::memcpy(form->Document.WorkData.get(), voice.data(), voice.size() * 2);
     }
 
     void TearDown() override
@@ -77,7 +77,8 @@ protected:
 
     std::vector<int16_t> Work() const
     {
-        return std::vector<int16_t>(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
+        return std::vector<int16_t>(form->Document.WorkData.get(),
+                                    form->Document.WorkData.get() + form->Document.WorkBytes / 2);
     }
 
     std::vector<int16_t> voice;
@@ -89,17 +90,17 @@ TEST_F(ApplyEffectsTest, NothingSelectedPlaysTheVoiceAsItIsWithoutTheProgressWin
     VisibilityLog progress(ProgressForm);
     form->ApplyEffects("");
     EXPECT_EQ(progress.Shows, 0);
-    EXPECT_EQ(form->WorkBytes, form->VoiceBytes);
+    EXPECT_EQ(form->Document.WorkBytes, form->Document.VoiceBytes);
     EXPECT_EQ(Work(), voice);
-    EXPECT_FALSE(form->WorkAltered);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->WorkData.get());
-    EXPECT_EQ(form->WaveDisplay->SampleBytes(), form->WorkBytes);
+    EXPECT_FALSE(form->Document.WorkAltered);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.WorkData.get());
+    EXPECT_EQ(form->WaveDisplay->SampleBytes(), form->Document.WorkBytes);
 }
 
 TEST_F(ApplyEffectsTest, BackwardReversesTheClipWhileTheProgressWindowShows)
 {
     VisibilityLog progress(ProgressForm);
-    form->BackwardButton->SetDown(true);
+    form->Document.Effects.Backward = true;
     form->ApplyEffects("");
     EXPECT_EQ(progress.Shows, 1);
     EXPECT_EQ(progress.Hides, 1);
@@ -107,8 +108,8 @@ TEST_F(ApplyEffectsTest, BackwardReversesTheClipWhileTheProgressWindowShows)
     EXPECT_EQ(ProgressStep, 120);
     std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
     EXPECT_EQ(Work(), reversed);
-    EXPECT_TRUE(form->WorkAltered);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->WorkData.get());
+    EXPECT_TRUE(form->Document.WorkAltered);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.WorkData.get());
     EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
 
     // The next run starts again from the voice: reversed once, not twice.
@@ -119,12 +120,12 @@ TEST_F(ApplyEffectsTest, BackwardReversesTheClipWhileTheProgressWindowShows)
 TEST_F(ApplyEffectsTest, PitchAtSixIsNoEffectAndAnyOtherPositionIs)
 {
     VisibilityLog progress(ProgressForm);
-    form->PitchBar->SetPosition(6);
+    form->Document.Effects.PitchPosition = 6;
     form->ApplyEffects("");
     EXPECT_EQ(progress.Shows, 0);
-    form->PitchBar->SetPosition(0);
-    form->BackwardButton->SetDown(true);
-    form->FadeInButton->SetDown(true);
+    form->Document.Effects.PitchPosition = 0;
+    form->Document.Effects.Backward = true;
+    form->Document.Effects.FadeIn = true;
     form->ApplyEffects("");
     EXPECT_EQ(progress.Shows, 1);
     EXPECT_EQ(ProgressStep, 40) << "three effects share the gauge";
@@ -140,8 +141,8 @@ TEST_F(ApplyEffectsTest, RateButtonsAloneProcessNothingButChooseTheFilesRate)
         uint32_t Rate;
     } cases[] = {{false, false, 22050}, {true, false, 11025}, {false, true, 44100}, {true, true, 44100}};
     for (const auto &c : cases) {
-        form->SlowMonstButton->SetDown(c.Slow);
-        form->FastSqueakButton->SetDown(c.Fast);
+        form->Document.Effects.SlowMonster = c.Slow;
+        form->Document.Effects.FastSqueaker = c.Fast;
         const std::string name = folder.filePath(QStringLiteral("out.wav")).toStdString();
         form->ApplyEffects(name);
 
@@ -156,7 +157,7 @@ TEST_F(ApplyEffectsTest, RateButtonsAloneProcessNothingButChooseTheFilesRate)
         EXPECT_EQ(std::memcmp(bytes.constData() + 48, voice.data(), 2000), 0);
     }
     EXPECT_EQ(progress.Shows, 0);
-    EXPECT_FALSE(form->WorkAltered);
+    EXPECT_FALSE(form->Document.WorkAltered);
 }
 
 TEST_F(ApplyEffectsTest, AFileThatCannotBeWrittenIsReported)
@@ -171,7 +172,7 @@ TEST_F(ApplyEffectsTest, AFileThatCannotBeWrittenIsReported)
 TEST_F(ApplyEffectsTest, TimerRunsAgainAfterARunWithTheProgressWindow)
 {
     form->Timer->start();
-    form->ChorusButton->SetDown(true);
+    form->Document.Effects.Chorus = true;
     form->ApplyEffects("");
     EXPECT_TRUE(form->Timer->isActive());
     form->Timer->stop();
@@ -181,10 +182,10 @@ TEST_F(ApplyEffectsTest, TimerRunsAgainAfterARunWithTheProgressWindow)
 
 TEST_F(ApplyEffectsTest, EchoKeepsTheLengthWhenTheBufferHoldsOnlyTheVoice)
 {
-    form->EchoButton->SetDown(true);
+    form->Document.Effects.Echo = true;
     form->ApplyEffects("");
-    EXPECT_EQ(form->WorkBytes, form->VoiceBytes);
-    EXPECT_TRUE(form->WorkAltered);
+    EXPECT_EQ(form->Document.WorkBytes, form->Document.VoiceBytes);
+    EXPECT_TRUE(form->Document.WorkAltered);
 }
 
 } // namespace

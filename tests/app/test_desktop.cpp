@@ -124,21 +124,22 @@ public:
     {
         const std::string name = Path("QMBrecording");
         ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, recorded.data(), static_cast<uint32_t>(recorded.size() * 2)));
-        form->RecordFileName.fill('\0');
-        std::memcpy(form->RecordFileName.data(), name.c_str(), name.size());
-        form->Recording = true;
+        form->Recorder.RecordFileName.fill('\0');
+        std::memcpy(form->Recorder.RecordFileName.data(), name.c_str(), name.size());
+        form->Recorder.Recording = true;
         form->FinishRecording();
         form->Save1->setEnabled(true);
         form->SaveAs1->setEnabled(true);
         form->Export1->menuAction()->setEnabled(true);
-        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(recorded.size() * 2));
-        ASSERT_TRUE(form->VoiceFileName.empty());
+        ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(recorded.size() * 2));
+        ASSERT_TRUE(form->Document.VoiceFileName.empty());
         ASSERT_TRUE(form->UnsavedRecording());
     }
 
     std::vector<int16_t> Voice() const
     {
-        return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+        return std::vector<int16_t>(form->Document.VoiceData.get(),
+                                    form->Document.VoiceData.get() + form->Document.VoiceBytes / 2);
     }
 
     // The samples a WAVE file holds, read back as the program reads it.
@@ -196,12 +197,14 @@ protected:
         const std::string presetName =
             QDir(QString::fromStdString(form->PresetFolder)).filePath(QStringLiteral("SF1.WAV")).toStdString();
         auto opened = [](const std::string &name) {
-            return [name](DesktopWindow &t) { return t.form->VoiceFileName == name; };
+            return [name](DesktopWindow &t) { return t.form->Document.VoiceFileName == name; };
         };
         auto closed = [](DesktopWindow &t) { return !t.form->isVisible(); };
         return {
             {"New", [](DesktopWindow &t) { t.form->New1->trigger(); },
-             [](DesktopWindow &t) { return t.form->VoiceBytes == 0 && t.form->VoiceData == nullptr; }},
+             [](DesktopWindow &t) {
+                 return t.form->Document.VoiceBytes == 0 && t.form->Document.VoiceData == nullptr;
+             }},
             {"Open",
              [](DesktopWindow &t) {
                  t.dialogAnswers["Open a Voice File"] = t.voiceFile;
@@ -244,7 +247,7 @@ TEST_F(UnsavedRecording, EveryCommandThatDropsItAsksFirstAndFollowsTheAnswer)
             form->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
             LoadRecording();
-            const int16_t *recordingBuffer = form->VoiceData.get();
+            const int16_t *recordingBuffer = form->Document.VoiceData.get();
 
             questionAnswer = answer.Given == Answer::Discard  ? TSaveAnswer::Discard
                              : answer.Given == Answer::Cancel ? TSaveAnswer::Cancel
@@ -266,9 +269,9 @@ TEST_F(UnsavedRecording, EveryCommandThatDropsItAsksFirstAndFollowsTheAnswer)
             EXPECT_EQ(command.WentOn(*this), goesOn);
             if (!goesOn) {
                 // Everything as it was: the same buffer, the same samples, no name.
-                EXPECT_EQ(form->VoiceData.get(), recordingBuffer);
+                EXPECT_EQ(form->Document.VoiceData.get(), recordingBuffer);
                 EXPECT_EQ(Voice(), recorded);
-                EXPECT_TRUE(form->VoiceFileName.empty());
+                EXPECT_TRUE(form->Document.VoiceFileName.empty());
                 EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
                 EXPECT_TRUE(form->isVisible());
             }
@@ -295,9 +298,10 @@ TEST_F(UnsavedRecording, AVoiceOpenedFromAFileIsNeverAskedAboutWhateverItsEffect
         form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         form->OpenVoiceFile(otherFile);
-        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(recorded.size() * 2));
+        ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(recorded.size() * 2));
         QTest::mouseClick(form->EchoButton, Qt::LeftButton, {}, QPoint(66, 30));
-        form->PitchBar->SetPosition(2);
+        form->Document.Effects.PitchPosition = 2;
+        form->ShowEffects();
         ASSERT_TRUE(form->EchoButton->Down());
         ASSERT_FALSE(form->UnsavedRecording());
 
@@ -312,11 +316,11 @@ TEST_F(UnsavedRecording, ASavedRecordingIsNotAskedAboutAgain)
     LoadRecording();
     dialogAnswers["Save Voice As File"] = Path("saved.wav");
     form->SaveAs1->trigger();
-    ASSERT_EQ(form->VoiceFileName, Path("saved.wav"));
+    ASSERT_EQ(form->Document.VoiceFileName, Path("saved.wav"));
     EXPECT_FALSE(form->UnsavedRecording());
     form->New1->trigger();
     EXPECT_TRUE(questions.empty());
-    EXPECT_EQ(form->VoiceBytes, 0);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
     // New leaves no voice: nothing to ask about either.
     form->New1->trigger();
     EXPECT_TRUE(questions.empty());
@@ -369,7 +373,7 @@ TEST_F(DesktopWindow, EachKeyRunsItsCommand)
          [](DesktopWindow &t) {
              return t.dialogs.empty() && QFileInfo(QString::fromStdString(t.voiceFile)).size() == t.sizeBefore + 522;
          }},
-        {"Ctrl+N", [](DesktopWindow &t) { return t.form->VoiceBytes == 0 && t.dialogs.empty(); }},
+        {"Ctrl+N", [](DesktopWindow &t) { return t.form->Document.VoiceBytes == 0 && t.dialogs.empty(); }},
         {"F1", [](DesktopWindow &t) { return t.form->HelpWindow && t.form->HelpWindow->isVisible(); }},
         {"Ctrl+Q", [](DesktopWindow &t) { return !t.form->isVisible(); }},
     };
@@ -395,7 +399,7 @@ TEST_F(DesktopWindow, KeysOfACommandThatMustWaitAreRefusedLikeTheMenuItem)
 {
     ShowAndActivate();
     form->OpenVoiceFile(voiceFile);
-    form->Playing = true;
+    form->Player.Playing = true;
     for (const char *keys : {"Ctrl+N", "Ctrl+O", "Ctrl+S"}) {
         SCOPED_TRACE(keys);
         messages.Shown.clear();
@@ -403,8 +407,8 @@ TEST_F(DesktopWindow, KeysOfACommandThatMustWaitAreRefusedLikeTheMenuItem)
         ASSERT_EQ(messages.Shown.size(), 1u);
         EXPECT_EQ(messages.Shown[0].first, "Please Wait until playback is over");
     }
-    form->Playing = false;
-    EXPECT_EQ(form->VoiceBytes, 1103 * 2);
+    form->Player.Playing = false;
+    EXPECT_EQ(form->Document.VoiceBytes, 1103 * 2);
     EXPECT_TRUE(dialogs.empty());
 }
 
@@ -493,7 +497,7 @@ TEST_F(DesktopWindow, PresetAndInputButtonsArePlainButtons)
     }
     // Pressing preset 2 through the screen reader opens it.
     Describe(form->SF2Button)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    EXPECT_EQ(QFileInfo(QString::fromStdString(form->VoiceFileName)).fileName(), QStringLiteral("SF2.WAV"));
+    EXPECT_EQ(QFileInfo(QString::fromStdString(form->Document.VoiceFileName)).fileName(), QStringLiteral("SF2.WAV"));
 }
 
 TEST_F(DesktopWindow, SlidersAreNamedAndReportTheirPositions)
@@ -607,7 +611,7 @@ TEST_F(DesktopWindow, AFileNamedAtStartIsOpenedAndNotPlayed)
     form->OpenFileAtStart(voiceFile);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
     EXPECT_EQ(Voice(), fileVoice);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
     EXPECT_FALSE(form->PlayButton->Down());
     EXPECT_TRUE(form->Save1->isEnabled());
     EXPECT_TRUE(messages.Shown.empty());
@@ -630,8 +634,8 @@ TEST_F(DesktopWindow, AMissingOrRejectedFileAtStartLeavesAnEmptyProgram)
         messages.Shown.clear();
         form->OpenFileAtStart(c.Name);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
-        EXPECT_EQ(form->VoiceBytes, 0);
-        EXPECT_EQ(form->VoiceData, nullptr);
+        EXPECT_EQ(form->Document.VoiceBytes, 0);
+        EXPECT_EQ(form->Document.VoiceData, nullptr);
         EXPECT_FALSE(form->Save1->isEnabled());
         if (c.Rejected) {
             ASSERT_EQ(messages.Shown.size(), 1u);

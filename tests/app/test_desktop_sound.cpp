@@ -63,11 +63,11 @@ protected:
     void RecordWithTheKey()
     {
         PressKeys("Ctrl+R");
-        ASSERT_TRUE(form->Recording);
+        ASSERT_TRUE(form->Recorder.Recording);
         ASSERT_TRUE(form->RecordButton->Down());
         QTest::qWait(RecordingTime());
         PressKeys("Ctrl+R");
-        ASSERT_FALSE(form->Recording);
+        ASSERT_FALSE(form->Recorder.Recording);
         ASSERT_FALSE(form->RecordButton->Down());
     }
 
@@ -88,8 +88,8 @@ TEST_F(DesktopSound, CtrlRStartsAndStopsARecordingAsTheButtonDoes)
 {
     RecordWithTheKey();
     // About a third of a second of the microphone's tone, ready to save.
-    EXPECT_GT(form->VoiceBytes, 22050 / 5 * 2);
-    EXPECT_LT(form->VoiceBytes, 22050 * 2 * 2);
+    EXPECT_GT(form->Document.VoiceBytes, 22050 / 5 * 2);
+    EXPECT_LT(form->Document.VoiceBytes, 22050 * 2 * 2);
     EXPECT_TRUE(form->Save1->isEnabled());
     EXPECT_TRUE(form->UnsavedRecording());
     EXPECT_TRUE(questions.empty()) << "nothing to lose before the first recording";
@@ -99,47 +99,47 @@ TEST_F(DesktopSound, CtrlRStartsAndStopsARecordingAsTheButtonDoes)
 TEST_F(DesktopSound, ANewRecordingAsksAboutTheUnsavedOneAndCancelKeepsIt)
 {
     RecordWithTheKey();
-    const int32_t first = form->VoiceBytes;
-    const int16_t *firstBuffer = form->VoiceData.get();
+    const int32_t first = form->Document.VoiceBytes;
+    const int16_t *firstBuffer = form->Document.VoiceData.get();
 
     answer = TSaveAnswer::Cancel;
     PressKeys("Ctrl+R");
     EXPECT_EQ(questions, std::vector<std::string>{"The recording has not been saved. Save it first?"});
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down()) << "the button comes up again at once";
-    EXPECT_EQ(form->VoiceBytes, first);
-    EXPECT_EQ(form->VoiceData.get(), firstBuffer);
+    EXPECT_EQ(form->Document.VoiceBytes, first);
+    EXPECT_EQ(form->Document.VoiceData.get(), firstBuffer);
 
     // The mouse asks the same.
     questions.clear();
     QTest::mouseClick(form->RecordButton, Qt::LeftButton, {}, QPoint(48, 26));
     EXPECT_EQ(questions.size(), 1u);
-    EXPECT_FALSE(form->Recording);
-    EXPECT_EQ(form->VoiceData.get(), firstBuffer);
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_EQ(form->Document.VoiceData.get(), firstBuffer);
 
     // Discard: the new recording starts.
     questions.clear();
     answer = TSaveAnswer::Discard;
     PressKeys("Ctrl+R");
     EXPECT_EQ(questions.size(), 1u);
-    EXPECT_TRUE(form->Recording);
+    EXPECT_TRUE(form->Recorder.Recording);
     PressKeys("Ctrl+R");
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_TRUE(messages.Shown.empty());
 }
 
 TEST_F(DesktopSound, ClosingTheWindowWhileRecordingKeepsTheTakeAndAsksAboutIt)
 {
     PressKeys("Ctrl+R");
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     QTest::qWait(RecordingTime());
     // Cancel: the take is in memory, the window stays.
     answer = TSaveAnswer::Cancel;
     EXPECT_FALSE(form->close());
     EXPECT_EQ(questions, std::vector<std::string>{"The recording has not been saved. Save it first?"});
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down());
-    EXPECT_GT(form->VoiceBytes, 22050 / 5 * 2);
+    EXPECT_GT(form->Document.VoiceBytes, 22050 / 5 * 2);
     EXPECT_TRUE(form->UnsavedRecording());
     // Discard: the window closes.
     answer = TSaveAnswer::Discard;
@@ -156,12 +156,12 @@ TEST_F(DesktopSound, TheSpaceBarStillPlays)
     form->OpenVoiceFile(name);
     // Through the window, as the keyboard's keys arrive.
     QTest::keyClick(form->windowHandle(), Qt::Key_Space);
-    ASSERT_TRUE(ProcessEventsUntil([this] { return form->Playing; }));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return form->Player.Playing; }));
     EXPECT_TRUE(form->PlayButton->Down());
     QTest::keyClick(form->windowHandle(), Qt::Key_Space);
     ASSERT_TRUE(ProcessEventsUntil([this] {
         form->TimerTimer();
-        return !form->Playing;
+        return !form->Player.Playing;
     }));
 }
 
@@ -179,13 +179,14 @@ TEST_F(DesktopSound, AFileNamedAtStartPlaysOnlyWhenThePreferencesSaySo)
         }
         form->OpenFileAtStart(name);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - start.wav"));
-        EXPECT_EQ(form->Playing, play);
+        EXPECT_EQ(form->Player.Playing, play);
         EXPECT_EQ(form->PlayButton->Down(), play);
-        if (form->Playing) {
+        if (form->Player.Playing) {
             form->PlayButton->SetDown(false);
+            form->PlayButtonClick();
             ASSERT_TRUE(ProcessEventsUntil([this] {
                 form->TimerTimer();
-                return !form->Playing;
+                return !form->Player.Playing;
             }));
         }
     }

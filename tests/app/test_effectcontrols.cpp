@@ -20,23 +20,24 @@ struct EffectControl {
     TQMBL_SawToothButton *TMainForm::*Button;
     QAction *TMainForm::*Item;
     int Word; // position in the settings record
+    bool TEffectSet::*Flag;
 };
 
 // In the order of the settings record.
 const EffectControl Effects[] = {
-    {"Echo", &TMainForm::EchoButton, &TMainForm::Echo1, 1},
-    {"Chorus", &TMainForm::ChorusButton, &TMainForm::Chorus1, 2},
-    {"Flange", &TMainForm::FlangeButton, &TMainForm::Flange1, 3},
-    {"FadeIn", &TMainForm::FadeInButton, &TMainForm::FadeIn1, 4},
-    {"FadeOut", &TMainForm::fadeOutButton, &TMainForm::FadeOut1, 5},
-    {"BassOnly", &TMainForm::BassOnlyButton, &TMainForm::BassOnly1, 6},
-    {"Robotvoice", &TMainForm::RobotvoiceButton, &TMainForm::Robotvoice1, 7},
-    {"Backward", &TMainForm::BackwardButton, &TMainForm::Backward1, 8},
-    {"SlowMonster", &TMainForm::SlowMonstButton, &TMainForm::SlowMonster1, 9},
-    {"FastSqueaker", &TMainForm::FastSqueakButton, &TMainForm::FastSqeaker1, 10},
-    {"TrebleOnly", &TMainForm::TrebleOnlyButton, &TMainForm::TrebleOnly1, 11},
-    {"SweepUp", &TMainForm::SweepUpButton, &TMainForm::SweepUp1, 13},
-    {"SweepDown", &TMainForm::SweepDownButton, &TMainForm::SweepDown1, 14},
+    {"Echo", &TMainForm::EchoButton, &TMainForm::Echo1, 1, &TEffectSet::Echo},
+    {"Chorus", &TMainForm::ChorusButton, &TMainForm::Chorus1, 2, &TEffectSet::Chorus},
+    {"Flange", &TMainForm::FlangeButton, &TMainForm::Flange1, 3, &TEffectSet::Flange},
+    {"FadeIn", &TMainForm::FadeInButton, &TMainForm::FadeIn1, 4, &TEffectSet::FadeIn},
+    {"FadeOut", &TMainForm::fadeOutButton, &TMainForm::FadeOut1, 5, &TEffectSet::FadeOut},
+    {"BassOnly", &TMainForm::BassOnlyButton, &TMainForm::BassOnly1, 6, &TEffectSet::BassOnly},
+    {"Robotvoice", &TMainForm::RobotvoiceButton, &TMainForm::Robotvoice1, 7, &TEffectSet::Robotvoice},
+    {"Backward", &TMainForm::BackwardButton, &TMainForm::Backward1, 8, &TEffectSet::Backward},
+    {"SlowMonster", &TMainForm::SlowMonstButton, &TMainForm::SlowMonster1, 9, &TEffectSet::SlowMonster},
+    {"FastSqueaker", &TMainForm::FastSqueakButton, &TMainForm::FastSqeaker1, 10, &TEffectSet::FastSqueaker},
+    {"TrebleOnly", &TMainForm::TrebleOnlyButton, &TMainForm::TrebleOnly1, 11, &TEffectSet::TrebleOnly},
+    {"SweepUp", &TMainForm::SweepUpButton, &TMainForm::SweepUp1, 13, &TEffectSet::SweepUp},
+    {"SweepDown", &TMainForm::SweepDownButton, &TMainForm::SweepDown1, 14, &TEffectSet::SweepDown},
 };
 
 class EffectControls : public ::testing::Test {
@@ -82,11 +83,11 @@ TEST_F(EffectControls, StartWithEveryEffectOffAndThePitchAtSix)
 TEST_F(EffectControls, ButtonClickChecksItsMenuItemAndMarksTheVoiceModified)
 {
     for (const EffectControl &e : Effects) {
-        form->Modified = false;
+        form->Document.Modified = false;
         Click(Button(e));
         EXPECT_TRUE(Button(e)->Down()) << e.Name;
         EXPECT_TRUE(Item(e)->isChecked()) << e.Name;
-        EXPECT_TRUE(form->Modified) << e.Name;
+        EXPECT_TRUE(form->Document.Modified) << e.Name;
         form->TimerTimer();
         EXPECT_EQ(Item(e)->isChecked(), Button(e)->Down()) << e.Name;
 
@@ -101,11 +102,11 @@ TEST_F(EffectControls, ButtonClickChecksItsMenuItemAndMarksTheVoiceModified)
 TEST_F(EffectControls, MenuItemPressesItsButtonAndShowsTheCheckMark)
 {
     for (const EffectControl &e : Effects) {
-        form->Modified = false;
+        form->Document.Modified = false;
         Item(e)->trigger();
         EXPECT_TRUE(Button(e)->Down()) << e.Name;
         EXPECT_TRUE(Item(e)->isChecked()) << e.Name;
-        EXPECT_TRUE(form->Modified) << e.Name;
+        EXPECT_TRUE(form->Document.Modified) << e.Name;
         form->TimerTimer();
         EXPECT_TRUE(Item(e)->isChecked()) << e.Name;
 
@@ -130,23 +131,32 @@ TEST_F(EffectControls, ClicksThroughTheWindowReachOnlyTheButtonUnderThePointer)
     }
 }
 
-TEST_F(EffectControls, CheckMarksFollowButtonsSetByTheProgramOnTheNextTick)
+TEST_F(EffectControls, ButtonsAndCheckMarksFollowASelectionSetByTheProgramOnTheNextTick)
 {
+    TEffectSet all;
+    for (const EffectControl &e : Effects)
+        all.*e.Flag = true;
+    form->Document.Effects = all;
     for (const EffectControl &e : Effects) {
-        Button(e)->SetDown(true);
+        EXPECT_FALSE(Button(e)->Down()) << e.Name << ": not before the tick";
         EXPECT_FALSE(Item(e)->isChecked()) << e.Name << ": not before the tick";
     }
     form->TimerTimer();
-    for (const EffectControl &e : Effects)
+    for (const EffectControl &e : Effects) {
+        EXPECT_TRUE(Button(e)->Down()) << e.Name;
         EXPECT_TRUE(Item(e)->isChecked()) << e.Name;
+    }
 
-    // A check mark set alone is put right by the tick too.
-    form->Echo1->setChecked(false);
+    // A button or a check mark set alone is put right by the tick too.
     form->EchoButton->SetDown(false);
     form->Chorus1->setChecked(false);
+    form->Document.Effects.Flange = false;
     form->TimerTimer();
-    EXPECT_FALSE(form->Echo1->isChecked());
+    EXPECT_TRUE(form->EchoButton->Down());
+    EXPECT_TRUE(form->Echo1->isChecked());
     EXPECT_TRUE(form->Chorus1->isChecked());
+    EXPECT_FALSE(form->FlangeButton->Down());
+    EXPECT_FALSE(form->Flange1->isChecked());
 }
 
 TEST_F(EffectControls, SlowMonsterPutsFastSqueakerUp)
@@ -210,14 +220,14 @@ TEST_F(EffectControls, MovingThePitchBarMarksTheVoiceModified)
     form->PitchBar->setFocus();
     QTest::keyClick(form->PitchBar, Qt::Key_Down);
     EXPECT_EQ(form->PitchBar->Position(), 7);
-    EXPECT_TRUE(form->Modified);
+    EXPECT_TRUE(form->Document.Modified);
 }
 
 TEST_F(EffectControls, PitchSetByTheProgramIsNotAChange)
 {
     form->PitchBar->SetPosition(2);
     EXPECT_EQ(form->PitchBar->Position(), 2);
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(EffectControls, SettingsRecordRoundTripsThroughTheControls)
@@ -238,7 +248,7 @@ TEST_F(EffectControls, SettingsRecordRoundTripsThroughTheControls)
         EXPECT_EQ(Item(e)->isChecked(), on) << e.Name;
     }
     EXPECT_EQ(form->PitchBar->Position(), 3);
-    EXPECT_FALSE(form->Modified) << "restoring settings is not a change";
+    EXPECT_FALSE(form->Document.Modified) << "restoring settings is not a change";
 
     TEffectSettings captured;
     for (size_t i = 15; i < EffectSettingsWords; ++i)
@@ -254,8 +264,8 @@ TEST_F(EffectControls, SettingsRecordRoundTripsThroughTheControls)
 
 TEST_F(EffectControls, ShortRecordLeavesTheSweepsAsTheyWere)
 {
-    form->SweepUpButton->SetDown(true);
-    form->SweepDownButton->SetDown(true);
+    form->Document.Effects.SweepUp = true;
+    form->Document.Effects.SweepDown = true;
     TEffectSettings record;
     record.Words[0] = 12;
     record.Words[1] = 1;
@@ -289,13 +299,14 @@ TEST_F(EffectControls, ResetPutsEveryEffectUpAndThePitchBackToSix)
 {
     for (const EffectControl &e : Effects)
         Item(e)->trigger();
-    form->SlowMonstButton->SetDown(true); // both rate buttons down, as a file may leave them
-    form->PitchBar->SetPosition(1);
-    form->Modified = false;
+    form->Document.Effects.SlowMonster = true; // both rate effects on, as a file may leave them
+    form->Document.Effects.PitchPosition = 1;
+    form->ShowEffects();
+    form->Document.Modified = false;
 
     form->ResetEffects();
     ExpectAllOffAndPitchAtRest();
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 } // namespace

@@ -101,7 +101,8 @@ protected:
 
     std::vector<int16_t> Voice() const
     {
-        return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+        return std::vector<int16_t>(form->Document.VoiceData.get(),
+                                    form->Document.VoiceData.get() + form->Document.VoiceBytes / 2);
     }
 
     // The menu states Save, Save As and Export, in that order.
@@ -144,18 +145,18 @@ TEST_F(FileCommands, OpenShowsTheVoiceItsNameAndLengthAndEnablesSaving)
     ASSERT_EQ(asked, std::vector<std::string>{"Open a Voice File"});
     EXPECT_TRUE(messages.Shown.empty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
-    EXPECT_EQ(form->VoiceFileName, voiceFile);
-    EXPECT_EQ(form->VoiceBytes, 4410);
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
+    EXPECT_EQ(form->Document.VoiceBytes, 4410);
     EXPECT_EQ(Voice(), voice);
-    EXPECT_EQ(form->WorkCapacity, 4410);
-    ASSERT_NE(form->WorkData, nullptr);
-    EXPECT_NE(form->WorkData.get(), form->VoiceData.get());
-    EXPECT_EQ(std::memcmp(form->WorkData.get(), voice.data(), 4410), 0);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    EXPECT_EQ(form->Document.WorkCapacity, 4410);
+    ASSERT_NE(form->Document.WorkData, nullptr);
+    EXPECT_NE(form->Document.WorkData.get(), form->Document.VoiceData.get());
+    EXPECT_EQ(std::memcmp(form->Document.WorkData.get(), voice.data(), 4410), 0);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get());
     EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:10"));
     EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(FileCommands, CancelledOpenChangesNothing)
@@ -163,7 +164,7 @@ TEST_F(FileCommands, CancelledOpenChangesNothing)
     OpenThroughTheMenu(voiceFile);
     form->Open1->trigger(); // answered with a cancel
     EXPECT_EQ(asked.size(), 2u);
-    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
     EXPECT_EQ(Voice(), voice);
 }
 
@@ -171,7 +172,8 @@ TEST_F(FileCommands, AFileWithoutSettingsTurnsEveryEffectOffAndThePitchToSix)
 {
     form->Echo1->trigger();
     form->SweepDown1->trigger();
-    form->PitchBar->SetPosition(0);
+    form->Document.Effects.PitchPosition = 0;
+    form->ShowEffects();
     ASSERT_EQ(Pressed().size(), 2u);
     OpenThroughTheMenu(voiceFile);
     EXPECT_TRUE(Pressed().empty());
@@ -185,8 +187,9 @@ TEST_F(FileCommands, SaveAsWritesTheVoiceWithTheSelectionAndOpenBringsBothBack)
     OpenThroughTheMenu(voiceFile);
     QTest::mouseClick(form->EchoButton, Qt::LeftButton, {}, QPoint(66, 25));
     form->Flange1->trigger();
-    form->PitchBar->SetPosition(2);
-    ASSERT_TRUE(form->Modified);
+    form->Document.Effects.PitchPosition = 2;
+    form->ShowEffects();
+    ASSERT_TRUE(form->Document.Modified);
 
     const std::string saved = Path("saved.wav");
     answer = saved;
@@ -194,9 +197,9 @@ TEST_F(FileCommands, SaveAsWritesTheVoiceWithTheSelectionAndOpenBringsBothBack)
     answer.clear();
     EXPECT_EQ(asked.back(), "Save Voice As File");
     EXPECT_TRUE(messages.Shown.empty());
-    EXPECT_EQ(form->VoiceFileName, saved);
+    EXPECT_EQ(form->Document.VoiceFileName, saved);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - saved.wav"));
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 
     // RIFF, a 20-byte "fmt ", the 514-byte record, the unprocessed voice and
     // its pad byte (4410 is even: none).
@@ -223,21 +226,21 @@ TEST_F(FileCommands, SaveAsWritesTheVoiceWithTheSelectionAndOpenBringsBothBack)
     EXPECT_TRUE(form->Echo1->isChecked());
     EXPECT_TRUE(form->Flange1->isChecked());
     EXPECT_EQ(form->PitchBar->Position(), 2);
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(FileCommands, SaveWithoutANameAsksForOneAndWithANameWritesAtOnce)
 {
     // A voice with no file, as a recording leaves it.
-    form->VoiceBytes = 8;
-    form->VoiceData = std::make_unique<int16_t[]>(4);
+    form->Document.VoiceBytes = 8;
+    form->Document.VoiceData = std::make_unique<int16_t[]>(4);
     for (int i = 0; i < 4; ++i)
-        form->VoiceData[i] = static_cast<int16_t>(-2 + i);
+        form->Document.VoiceData[i] = static_cast<int16_t>(-2 + i);
     form->Save1->setEnabled(true);
 
     form->Save1->trigger(); // cancelled
     EXPECT_EQ(asked, std::vector<std::string>{"Save Voice As File"});
-    EXPECT_TRUE(form->VoiceFileName.empty());
+    EXPECT_TRUE(form->Document.VoiceFileName.empty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
 
     const std::string name = Path("recorded.wav");
@@ -245,14 +248,14 @@ TEST_F(FileCommands, SaveWithoutANameAsksForOneAndWithANameWritesAtOnce)
     form->Save1->trigger();
     answer.clear();
     EXPECT_EQ(asked.size(), 2u);
-    EXPECT_EQ(form->VoiceFileName, name);
+    EXPECT_EQ(form->Document.VoiceFileName, name);
     EXPECT_EQ(ReadAll(name).size(), 570 + 8);
 
     form->FadeOut1->trigger();
     form->Save1->trigger();
     EXPECT_EQ(asked.size(), 2u) << "a voice with a name is saved without asking";
     EXPECT_EQ(LE16(ReadAll(name), 48 + 2 * 5), 1) << "Fade Out is stored";
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(FileCommands, AFailedSaveSaysSoAndKeepsTheVoicesName)
@@ -263,9 +266,9 @@ TEST_F(FileCommands, AFailedSaveSaysSoAndKeepsTheVoicesName)
     form->SaveAs1->trigger();
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "Cannot write the file /nonexistent-glimmer-folder/saved.wav");
-    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
-    EXPECT_TRUE(form->Modified);
+    EXPECT_TRUE(form->Document.Modified);
     EXPECT_EQ(ReadAll(voiceFile).size(), 48 + 4410) << "the file that was opened is untouched";
 }
 
@@ -293,9 +296,9 @@ TEST_F(FileCommands, ARejectedFileLeavesNoVoiceANewFileTitleAndTheSaveMenusOff)
         ASSERT_EQ(messages.Shown.size(), 1u);
         EXPECT_EQ(messages.Shown[0].first, "Incompatible file format of: " + bad);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
-        EXPECT_EQ(form->VoiceBytes, 0);
-        EXPECT_EQ(form->VoiceData, nullptr);
-        EXPECT_TRUE(form->VoiceFileName.empty());
+        EXPECT_EQ(form->Document.VoiceBytes, 0);
+        EXPECT_EQ(form->Document.VoiceData, nullptr);
+        EXPECT_TRUE(form->Document.VoiceFileName.empty());
         EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:00 "));
         EXPECT_EQ(SaveMenus(), c.Menus);
         EXPECT_TRUE(Pressed().empty());
@@ -306,16 +309,17 @@ TEST_F(FileCommands, NewForgetsTheVoiceTheEffectsAndTheName)
 {
     OpenThroughTheMenu(voiceFile);
     form->Backward1->trigger();
-    form->PitchBar->SetPosition(11);
+    form->Document.Effects.PitchPosition = 11;
+    form->ShowEffects();
     form->New1->trigger();
-    EXPECT_EQ(form->VoiceBytes, 0);
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_EQ(form->Document.WorkData, nullptr);
     EXPECT_TRUE(Pressed().empty());
     EXPECT_EQ(form->PitchBar->Position(), 6);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
     EXPECT_EQ(SaveMenus(), (std::vector<bool>{false, false, false}));
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(FileCommands, PresetButtonsOpenTheVoicesBesideTheProgramWithTheirOwnEffects)
@@ -342,7 +346,7 @@ TEST_F(FileCommands, PresetButtonsOpenTheVoicesBesideTheProgramWithTheirOwnEffec
         QTest::mouseClick(p.Button, Qt::LeftButton, {}, QPoint(29, 29));
         EXPECT_TRUE(messages.Shown.empty());
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - ") + QString::fromLatin1(p.Name));
-        EXPECT_EQ(form->VoiceBytes, static_cast<int32_t>(LE32(copy, 566)));
+        EXPECT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(LE32(copy, 566)));
         std::vector<TQMBL_SawToothButton *> expected;
         for (TQMBL_SawToothButton *button : EffectButtons())
             if (std::find(p.Down.begin(), p.Down.end(), button) != p.Down.end())
@@ -382,8 +386,8 @@ TEST_F(FileCommands, EveryFileCommandWaitsWhilePlayingOrRecording)
          }},
     };
     for (bool recording : {false, true}) {
-        form->Playing = !recording;
-        form->Recording = recording;
+        form->Player.Playing = !recording;
+        form->Recorder.Recording = recording;
         for (const auto &c : commands) {
             SCOPED_TRACE(c.Name);
             messages.Shown.clear();
@@ -393,11 +397,11 @@ TEST_F(FileCommands, EveryFileCommandWaitsWhilePlayingOrRecording)
                       recording ? "Please Wait until recording is over" : "Please Wait until playback is over");
         }
     }
-    form->Playing = false;
-    form->Recording = false;
+    form->Player.Playing = false;
+    form->Recorder.Recording = false;
     EXPECT_EQ(asked.size(), askedBefore) << "no dialog was shown";
     EXPECT_EQ(Voice(), voice);
-    EXPECT_EQ(form->VoiceFileName, voiceFile);
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
     EXPECT_TRUE(form->EchoButton->Down());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(answer)));
 }
@@ -421,7 +425,7 @@ TEST_F(FileCommands, ExportWritesTheProcessedClipAtTheChosenRateWithoutSettings)
     EXPECT_EQ(LE32(bytes, 24), 11025u);
     const std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
     EXPECT_EQ(std::memcmp(bytes.constData() + 48, reversed.data(), 4410), 0);
-    EXPECT_EQ(form->VoiceFileName, voiceFile) << "exporting does not rename the voice";
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile) << "exporting does not rename the voice";
     EXPECT_EQ(Voice(), voice);
 }
 
@@ -462,10 +466,10 @@ TEST_F(FileCommands, RealAudioExportWritesTheProcessedClipAt8000HzMono)
     EXPECT_TRUE(seen.OverwritePrompt);
     // The effects ran into the working buffer, as for the other exports.
     const std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
-    ASSERT_EQ(form->WorkBytes, 4410);
-    EXPECT_EQ(std::memcmp(form->WorkData.get(), reversed.data(), 4410), 0);
+    ASSERT_EQ(form->Document.WorkBytes, 4410);
+    EXPECT_EQ(std::memcmp(form->Document.WorkData.get(), reversed.data(), 4410), 0);
     EXPECT_EQ(Voice(), voice);
-    EXPECT_EQ(form->VoiceFileName, voiceFile) << "exporting does not rename the voice";
+    EXPECT_EQ(form->Document.VoiceFileName, voiceFile) << "exporting does not rename the voice";
     // Slow Monster plays the 2205 samples at 11025 Hz: 0.2 s, 1600 samples
     // at 8000 Hz, ten whole frames.
     const fftesting::Decoded decoded = fftesting::Decode(name);
@@ -599,7 +603,7 @@ TEST_F(FileCommands, SaveAsksForANameWhenTheFileWasConvertedOrIsAPreset)
             QTest::mouseClick(form->SF2Button, Qt::LeftButton, {}, QPoint(29, 29));
         else
             OpenThroughTheMenu(c.File);
-        ASSERT_GT(form->VoiceBytes, 0);
+        ASSERT_GT(form->Document.VoiceBytes, 0);
         const QByteArray before = ReadAll(c.File);
         form->Echo1->trigger();
         asked.clear();
@@ -618,13 +622,13 @@ TEST_F(FileCommands, SaveAsksForANameWhenTheFileWasConvertedOrIsAPreset)
             const std::string folderOf = c.File.substr(0, c.File.rfind('/') + 1);
             EXPECT_EQ(proposed, std::vector<std::string>{folderOf});
             EXPECT_EQ(ReadAll(c.File), before);
-            EXPECT_TRUE(form->Modified);
+            EXPECT_TRUE(form->Document.Modified);
         } else {
             EXPECT_TRUE(asked.empty());
             const QByteArray after = ReadAll(c.File);
             ASSERT_EQ(after.size(), 570 + 4410);
             EXPECT_EQ(LE16(after, 48 + 2), 1) << "Echo is stored";
-            EXPECT_FALSE(form->Modified);
+            EXPECT_FALSE(form->Document.Modified);
         }
     }
 }
@@ -637,11 +641,11 @@ TEST_F(FileCommands, AConvertedFileSavedUnderANewNameIsThenSavedOverWithoutAskin
     const std::string original = Path("original.wav");
     WriteFile(original, LayoutFile(2, 44100, 16, data));
     OpenThroughTheMenu(original);
-    ASSERT_EQ(form->VoiceBytes, 50) << "50 stereo frames at 44.1 kHz: 25 voice samples";
+    ASSERT_EQ(form->Document.VoiceBytes, 50) << "50 stereo frames at 44.1 kHz: 25 voice samples";
     const std::string copy = Path("copy.wav");
     answer = copy;
     form->Save1->trigger();
-    EXPECT_EQ(form->VoiceFileName, copy);
+    EXPECT_EQ(form->Document.VoiceFileName, copy);
     EXPECT_EQ(ReadAll(copy).size(), 570 + 50);
     EXPECT_EQ(ReadAll(original), LayoutFile(2, 44100, 16, data)) << "the original is untouched";
     answer.clear();
@@ -675,13 +679,14 @@ TEST_F(FileCommands, AMissingFileSaysSoAndKeepsTheVoice)
         SCOPED_TRACE(way.Name);
         OpenThroughTheMenu(voiceFile);
         form->Chorus1->trigger();
-        form->PitchBar->SetPosition(4);
+        form->Document.Effects.PitchPosition = 4;
+        form->ShowEffects();
         messages.Shown.clear();
         way.Open();
         ASSERT_EQ(messages.Shown.size(), 1u);
         EXPECT_EQ(messages.Shown[0].first, "File not found: " + gone);
         EXPECT_EQ(Voice(), voice);
-        EXPECT_EQ(form->VoiceFileName, voiceFile);
+        EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - a voice.wav"));
         EXPECT_EQ(Pressed(), std::vector<TQMBL_SawToothButton *>{form->ChorusButton});
         EXPECT_EQ(form->PitchBar->Position(), 4);
@@ -729,7 +734,7 @@ TEST_F(FileCommands, AFileNameThatIsNotUtf8Opens)
     QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.get(), &drop);
     EXPECT_TRUE(messages.Shown.empty()) << (messages.Shown.empty() ? "" : messages.Shown[0].first);
-    EXPECT_EQ(form->VoiceFileName, latin1);
+    EXPECT_EQ(form->Document.VoiceFileName, latin1);
     EXPECT_EQ(Voice(), voice);
 
     // Chosen in the Open dialog, and saved back under the same name.
@@ -778,7 +783,7 @@ TEST_F(FileCommands, AFullTemporaryFolderNamesItAndKeepsTheVoice)
         EXPECT_EQ(messages.Shown[0].first, "The temporary folder " + disk.Folder() +
                                                " is full or not writable: " + stereo + " cannot be converted.");
         EXPECT_EQ(Voice(), voice);
-        EXPECT_EQ(form->VoiceFileName, voiceFile);
+        EXPECT_EQ(form->Document.VoiceFileName, voiceFile);
         EXPECT_EQ(Pressed(), std::vector<TQMBL_SawToothButton *>{form->FlangeButton});
         EXPECT_EQ(SaveMenus(), (std::vector<bool>{true, true, true}));
     }
@@ -812,8 +817,8 @@ TEST_F(FileCommands, AFullDiskLeavesTheEarlierFileByteForByte)
              }},
             {"Save",
              [&] {
-                 form->VoiceFileName = target; // the voice is that file's
-                 form->SaveNeedsName = false;
+                 form->Document.VoiceFileName = target; // the voice is that file's
+                 form->Document.SaveNeedsName = false;
                  form->Save1->trigger();
              }},
             {"Export to WAVE",
@@ -838,7 +843,7 @@ TEST_F(FileCommands, AFullDiskLeavesTheEarlierFileByteForByte)
             EXPECT_EQ(QDir(QString::fromStdString(disk.Folder())).entryList(QDir::Files | QDir::Hidden), expected);
         }
         disk.Release();
-        form->VoiceFileName = voiceFile;
+        form->Document.VoiceFileName = voiceFile;
         EXPECT_EQ(Voice(), voice);
     }
 }

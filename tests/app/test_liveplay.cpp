@@ -103,7 +103,7 @@ protected:
         const std::string name = folder.filePath(QStringLiteral("voice.wav")).toStdString();
         ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
         form->OpenVoiceFile(name);
-        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(clip.size() * 2));
+        ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(clip.size() * 2));
     }
 
     static void Click(QWidget *button)
@@ -114,11 +114,11 @@ protected:
     // The clip the window would play for the selection the controls show.
     std::vector<int16_t> Processed(const std::vector<int16_t> &voice)
     {
-        std::vector<int16_t> work(static_cast<size_t>(form->WorkCapacity / 2));
+        std::vector<int16_t> work(static_cast<size_t>(form->Document.WorkCapacity / 2));
         bool altered = true;
         const PipelineResult result =
-            RunEffectPipeline(voice.data(), static_cast<int32_t>(voice.size() * 2), work.data(), form->WorkCapacity,
-                              altered, form->CurrentEffectSet(), 22050);
+            RunEffectPipeline(voice.data(), static_cast<int32_t>(voice.size() * 2), work.data(),
+                              form->Document.WorkCapacity, altered, form->Document.Effects, 22050);
         work.resize(static_cast<size_t>(result.WorkBytes / 2));
         return work;
     }
@@ -129,16 +129,16 @@ protected:
     int64_t PlayAndChangeAt(int64_t at, const std::function<void()> &change)
     {
         Click(form->PlayButton);
-        EXPECT_TRUE(form->Playing);
-        EXPECT_TRUE(WaitUntil([&] { return DevicePosition(form->WaveOut) >= at; }, 20000));
-        const int64_t changedAt = DevicePosition(form->WaveOut);
+        EXPECT_TRUE(form->Player.Playing);
+        EXPECT_TRUE(WaitUntil([&] { return DevicePosition(form->Player.WaveOut) >= at; }, 20000));
+        const int64_t changedAt = DevicePosition(form->Player.WaveOut);
         change();
         return changedAt;
     }
 
     void WaitUntilPlayIsUp()
     {
-        EXPECT_TRUE(WaitUntil([this] { return !form->Playing && !form->PlayButton->Down(); }, 30000));
+        EXPECT_TRUE(WaitUntil([this] { return !form->Player.Playing && !form->PlayButton->Down(); }, 30000));
     }
 
     std::vector<int16_t> Played(soundtest::Capture &capture)
@@ -287,17 +287,19 @@ TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardWithin150MsAtTheSamePointOfTh
         ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
         const int16_t *before = nullptr;
         const int64_t changedAt = PlayAndChangeAt(2 * 22050, [&] {
-            before = form->WorkData.get();
+            before = form->Document.WorkData.get();
             c.Change(*form);
         });
         // The waveform follows the new clip once it is heard.
-        ASSERT_TRUE(WaitUntil(
-            [&] { return form->WorkData.get() != before && form->WaveDisplay->SampleData() == form->WorkData.get(); }));
-        EXPECT_TRUE(form->Playing);
+        ASSERT_TRUE(WaitUntil([&] {
+            return form->Document.WorkData.get() != before &&
+                   form->WaveDisplay->SampleData() == form->Document.WorkData.get();
+        }));
+        EXPECT_TRUE(form->Player.Playing);
         EXPECT_TRUE(form->PlayButton->Down());
         // A few ticks later the time display counts in the new clip.
         QTest::qWait(300);
-        const int64_t playedAt = DevicePosition(form->WaveOut);
+        const int64_t playedAt = DevicePosition(form->Player.WaveOut);
         const int shownMs = ShownMilliseconds(*form);
         WaitUntilPlayIsUp();
         const std::vector<int16_t> heard = Played(capture);
@@ -306,7 +308,8 @@ TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardWithin150MsAtTheSamePointOfTh
         // thread while playing would hold up the refills.
         const std::vector<int16_t> fresh = Processed(voice);
         ASSERT_NE(fresh, voice) << "the change changes nothing";
-        const std::vector<int16_t> work(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
+        const std::vector<int16_t> work(form->Document.WorkData.get(),
+                                        form->Document.WorkData.get() + form->Document.WorkBytes / 2);
         EXPECT_EQ(work, fresh) << "WorkData holds the newly processed clip";
         int32_t seam = -1;
         ExpectSwitched(heard, voice, fresh, c.Backward, seam);
@@ -331,8 +334,8 @@ TEST_F(LivePlay, SlowMonsterMidPlayPlaysTheRestAtHalfTheRateFromTheSamePoint)
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     const int64_t changedAt = PlayAndChangeAt(2 * 22050, [this] { Click(form->SlowMonstButton); });
-    ASSERT_TRUE(WaitUntil([this] { return form->PlayingRate == 11025; }));
-    EXPECT_TRUE(form->Playing);
+    ASSERT_TRUE(WaitUntil([this] { return form->Player.PlayingRate == 11025; }));
+    EXPECT_TRUE(form->Player.Playing);
     WaitUntilPlayIsUp();
     const std::vector<int16_t> heard = Played(capture);
 
@@ -397,17 +400,17 @@ TEST_F(LivePlay, ABurstOfTenChangesNeverStopsTheSoundAndTheLastOneWins)
         for (const auto &change : changes) {
             change();
             QTest::qWait(10);
-            alwaysPlaying = alwaysPlaying && form->Playing && form->PlayButton->Down();
+            alwaysPlaying = alwaysPlaying && form->Player.Playing && form->PlayButton->Down();
         }
     });
     TEffectSet last;
     last.Flange = true;
     last.PitchPosition = 12;
-    ASSERT_EQ(form->CurrentEffectSet(), last);
+    ASSERT_EQ(form->Document.Effects, last);
     ASSERT_TRUE(WaitUntil(
         [&] {
-            alwaysPlaying = alwaysPlaying && (!form->Playing || form->PlayButton->Down());
-            return !form->Playing;
+            alwaysPlaying = alwaysPlaying && (!form->Player.Playing || form->PlayButton->Down());
+            return !form->Player.Playing;
         },
         30000));
     EXPECT_TRUE(alwaysPlaying) << "Play came up before the end";
@@ -416,7 +419,8 @@ TEST_F(LivePlay, ABurstOfTenChangesNeverStopsTheSoundAndTheLastOneWins)
     // The expected clip is made only now: a pipeline run on this thread
     // while playing would hold up the refills.
     const std::vector<int16_t> fresh = Processed(voice);
-    const std::vector<int16_t> work(form->WorkData.get(), form->WorkData.get() + form->WorkBytes / 2);
+    const std::vector<int16_t> work(form->Document.WorkData.get(),
+                                    form->Document.WorkData.get() + form->Document.WorkBytes / 2);
     EXPECT_EQ(work, fresh) << "the last selection's clip is the one kept";
 
     // The voice until the first change, then without a gap to the end, which
@@ -466,13 +470,13 @@ TEST_F(LivePlay, LoopPlaysThePassesBackToBackUntilPlayIsPressed)
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     bool downThroughout = true;
     // Two passes and a half, by what the monitor has heard.
     const long wanted = static_cast<long>(5 * voice.size() / 2);
     ASSERT_TRUE(WaitUntil(
         [&] {
-            downThroughout = downThroughout && form->Playing && form->PlayButton->Down();
+            downThroughout = downThroughout && form->Player.Playing && form->PlayButton->Down();
             return static_cast<long>(capture.Count()) > wanted + 22050;
         },
         30000));
@@ -496,7 +500,7 @@ TEST_F(LivePlay, LoopPlaysThePassesBackToBackUntilPlayIsPressed)
     CloseMainWindow(form);
     Start();
     EXPECT_TRUE(form->Loop1->isChecked());
-    EXPECT_TRUE(form->LoopPlayback);
+    EXPECT_TRUE(form->Player.LoopPlayback);
 }
 
 TEST_F(LivePlay, WithThePreferenceOffAChangeWaitsForTheNextPlay)

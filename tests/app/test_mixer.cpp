@@ -107,7 +107,7 @@ TEST_F(Mixer, SlidersStartAtTheServersVolumes)
     Start();
     EXPECT_EQ(form->SpeakerSlider->Position(), 204);
     EXPECT_EQ(form->MikeSlider->Position(), 102);
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(Mixer, RecordingStartsFromTheInputInUseAndTheServerIsLeftAsItWas)
@@ -122,7 +122,7 @@ TEST_F(Mixer, RecordingStartsFromTheInputInUseAndTheServerIsLeftAsItWas)
         EXPECT_EQ(form->RecSourceLabel->toolTip(), form->RecSourceLabel->text());
         EXPECT_EQ(MixerState.InputSourceCount, static_cast<int32_t>(inputs.size()));
         EXPECT_GE(MixerState.InputSourceCount, 2);
-        EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
+        EXPECT_EQ(form->Recorder.InputSource, MixerState.InputSourceIndex);
         EXPECT_EQ(PactlOutput("get-default-source"), std::string(source) + "\n");
         EXPECT_EQ(PactlOutput("get-default-sink"), "glimmer_speaker\n");
         form.reset();
@@ -176,7 +176,7 @@ TEST_F(Mixer, OutsideVolumeChangesMoveTheSliders)
     ASSERT_EQ(Pactl("set-source-volume " + source + " 26214"), 0);
     EXPECT_TRUE(ProcessEventsUntil([this] { return form->MikeSlider->Position() == 153; }))
         << form->MikeSlider->Position();
-    EXPECT_FALSE(form->Modified);
+    EXPECT_FALSE(form->Document.Modified);
 }
 
 TEST_F(Mixer, AnotherProgramSwitchingTheInputIsFollowed)
@@ -192,7 +192,7 @@ TEST_F(Mixer, AnotherProgramSwitchingTheInputIsFollowed)
     EXPECT_TRUE(ProcessEventsUntil([this] {
         return form->RecSourceLabel->text() == QStringLiteral("Glimmer-Line") && form->MikeSlider->Position() == 153;
     })) << form->RecSourceLabel->text().toStdString();
-    EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
+    EXPECT_EQ(form->Recorder.InputSource, MixerState.InputSourceIndex);
 }
 
 TEST_F(Mixer, ToggleStepsThroughTheInputsAndTheLabelFollows)
@@ -208,7 +208,7 @@ TEST_F(Mixer, ToggleStepsThroughTheInputsAndTheLabelFollows)
     for (int32_t step = 1; step <= count; ++step) {
         QTest::mouseClick(form->RecSourceToggleButton, Qt::LeftButton, {}, QPoint(30, 20));
         EXPECT_EQ(MixerState.InputSourceIndex, (first + step) % count);
-        EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
+        EXPECT_EQ(form->Recorder.InputSource, MixerState.InputSourceIndex);
         EXPECT_FALSE(LabelledSource().empty()) << form->RecSourceLabel->text().toStdString();
         EXPECT_EQ(PactlOutput("get-default-source"), LabelledSource() + "\n") << "the server records from it";
         EXPECT_TRUE(form->RecSourceToggleButton->Down());

@@ -58,7 +58,7 @@ protected:
             return true;
         });
         form->Open1->trigger();
-        ASSERT_GT(form->VoiceBytes, 0u);
+        ASSERT_GT(form->Document.VoiceBytes, 0u);
         asked.clear();
         messages.Shown.clear();
     }
@@ -189,7 +189,7 @@ TEST_F(Mp3Export, AFailedOrCancelledExportLeavesTheEarlierFileByteForByte)
     WriteTone(longVoice, 22050, 1, 22050 * 60);
     answer = longVoice;
     form->Open1->trigger();
-    ASSERT_EQ(form->VoiceBytes, 22050 * 60 * 2);
+    ASSERT_EQ(form->Document.VoiceBytes, 22050 * 60 * 2);
 
     std::vector<uint8_t> earlier(100 * 1024);
     for (size_t i = 0; i < earlier.size(); ++i)

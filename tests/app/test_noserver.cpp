@@ -76,20 +76,20 @@ TEST(NoSoundServer, PlaySaysTheDeviceCannotBeOpenedAndPutsTheButtonUp)
     RecordedMessages messages;
     TMainForm form;
     form.Timer->stop();
-    form.VoiceBytes = 200;
-    form.VoiceData = std::make_unique<int16_t[]>(100);
-    form.WorkCapacity = 200;
-    form.WorkData = std::make_unique<int16_t[]>(100);
+    form.Document.VoiceBytes = 200;
+    form.Document.VoiceData = std::make_unique<int16_t[]>(100);
+    form.Document.WorkCapacity = 200;
+    form.Document.WorkData = std::make_unique<int16_t[]>(100);
 
     QTest::mouseClick(form.PlayButton, Qt::LeftButton, {}, QPoint(43, 26));
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "Error: Cannot open the Wave Output Device");
     EXPECT_EQ(messages.Shown[0].second, "Tamblor Glimmerbox");
     EXPECT_FALSE(form.PlayButton->Down());
-    EXPECT_FALSE(form.Playing);
-    EXPECT_EQ(form.WaveOut, nullptr);
-    EXPECT_EQ(form.WaveHeaders[0].lpData, nullptr) << "nothing is allocated";
-    EXPECT_EQ(form.WorkBytes, 200) << "the voice was processed first";
+    EXPECT_FALSE(form.Player.Playing);
+    EXPECT_EQ(form.Player.WaveOut, nullptr);
+    EXPECT_EQ(form.Player.WaveHeaders[0].lpData, nullptr) << "nothing is allocated";
+    EXPECT_EQ(form.Document.WorkBytes, 200) << "the voice was processed first";
 }
 
 TEST(NoSoundServer, AboutBoxWebButtonOpensTheHelpPageAboutTheProgram)
@@ -149,16 +149,22 @@ TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailabl
     const int16_t clip[4] = {100, -100, 200, -200};
     ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip, sizeof clip));
     form->OpenVoiceFile(name);
-    ASSERT_EQ(form->VoiceBytes, 8);
+    ASSERT_EQ(form->Document.VoiceBytes, 8);
     TQMBL_SawToothButton *buttons[] = {form->EchoButton,       form->ChorusButton,     form->FlangeButton,
                                        form->FadeInButton,     form->fadeOutButton,    form->BassOnlyButton,
                                        form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
                                        form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
                                        form->SweepDownButton};
-    for (TQMBL_SawToothButton *button : buttons)
-        button->SetDown(true);
+    TEffectSet all;
+    for (bool TEffectSet::*flag :
+         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
+          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
+          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
+        all.*flag = true;
+    form->Document.Effects = all;
     form->TimerTimer();
-    form->PitchBar->SetPosition(11);
+    form->Document.Effects.PitchPosition = 11;
+    form->ShowEffects();
 
     QTest::mouseClick(form->RecordButton, Qt::LeftButton, {}, QPoint(48, 26));
 
@@ -166,7 +172,7 @@ TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailabl
     EXPECT_EQ(messages.Shown[0].first,
               "Your device is unavailable or unable to record .  Please check your installation.");
     EXPECT_EQ(messages.Shown[0].second, "Recording Error");
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down());
     for (TQMBL_SawToothButton *button : buttons)
         EXPECT_FALSE(button->Down());
@@ -174,12 +180,12 @@ TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailabl
         EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
     EXPECT_EQ(form->PitchBar->Position(), 6);
     // The old voice is gone, and so is the file nothing was recorded into.
-    EXPECT_EQ(form->VoiceBytes, 0);
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_EQ(form->Document.WorkData, nullptr);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
     EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
-    EXPECT_EQ(form->RecordStartTime, 0u);
+    EXPECT_EQ(form->Recorder.RecordStartTime, 0u);
 }
 
 TEST_F(NoServerRecording, ATemporaryFolderTooLongForTheFileNameLeavesTheRecorderWithoutOne)
@@ -194,7 +200,7 @@ TEST_F(NoServerRecording, ATemporaryFolderTooLongForTheFileNameLeavesTheRecorder
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "Recording file not specified.");
     EXPECT_EQ(messages.Shown[0].second, "Recording Error");
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down());
     EXPECT_TRUE(QDir(deep).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }

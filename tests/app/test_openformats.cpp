@@ -175,7 +175,7 @@ TEST_F(OpenFormats, A48kHzFileWithSettingsRestoresTheEffectButtons)
     EXPECT_TRUE(messages.Shown.empty());
     EXPECT_EQ(Pressed(), (std::vector<TQMBL_SawToothButton *>{form->EchoButton, form->FlangeButton}));
     EXPECT_EQ(form->PitchBar->Position(), 3);
-    EXPECT_EQ(form->VoiceBytes, 2 * 44100);
+    EXPECT_EQ(form->Document.VoiceBytes, 2 * 44100);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - memo.wav"));
     EXPECT_EQ(ProgressForm->ProgressGauge->MaxValue(), 90);
     EXPECT_EQ(ProgressForm->ProgressGauge->Progress(), 90);
@@ -197,12 +197,12 @@ TEST_F(OpenFormats, Mp3AndFlacOpenThroughTheMenuAndByDropping)
         form->New1->trigger();
         OpenThroughTheMenu(name);
         EXPECT_TRUE(messages.Shown.empty());
-        EXPECT_NEAR(form->VoiceBytes, 44100, 2);
+        EXPECT_NEAR(form->Document.VoiceBytes, 44100, 2);
         EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - ") + QString::fromLatin1(c.Name));
         // The mean of the two channels: a 300 Hz tone at 0.3 of full scale.
         double peak = 0;
-        for (int32_t i = 0; i < form->VoiceBytes / 2; ++i)
-            peak = std::max(peak, std::abs(static_cast<double>(form->VoiceData[static_cast<std::size_t>(i)])));
+        for (int32_t i = 0; i < form->Document.VoiceBytes / 2; ++i)
+            peak = std::max(peak, std::abs(static_cast<double>(form->Document.VoiceData[static_cast<std::size_t>(i)])));
         EXPECT_NEAR(peak, 0.3 * 32768, 0.03 * 32768);
 
         form->New1->trigger();
@@ -214,7 +214,7 @@ TEST_F(OpenFormats, Mp3AndFlacOpenThroughTheMenuAndByDropping)
         EXPECT_TRUE(enter.isAccepted());
         QDropEvent drop(QPointF(300, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(form.get(), &drop);
-        EXPECT_NEAR(form->VoiceBytes, 44100, 2);
+        EXPECT_NEAR(form->Document.VoiceBytes, 44100, 2);
     }
 }
 

@@ -89,7 +89,7 @@ protected:
         const std::string name = Path("voice.wav");
         ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
         form->OpenVoiceFile(name);
-        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(clip.size() * 2));
+        ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(clip.size() * 2));
     }
 
     static void Click(QWidget *button)
@@ -101,7 +101,7 @@ protected:
     // up; answers the number of ticks that took.
     int TicksUntilPlayIsUp()
     {
-        EXPECT_TRUE(ProcessEventsUntil([this] { return form->PlayFinished; }));
+        EXPECT_TRUE(ProcessEventsUntil([this] { return form->Player.PlayFinished; }));
         int ticks = 0;
         while (form->PlayButton->Down() && ticks < 10) {
             form->TimerTimer();
@@ -142,7 +142,8 @@ TEST_F(Playback, PlaysWhatTheEffectToolWritesForEchoAndPitchThree)
     const std::vector<int16_t> clip = Voice(22050);
     OpenClip(clip);
     Click(form->EchoButton);
-    form->PitchBar->SetPosition(3);
+    form->Document.Effects.PitchPosition = 3;
+    form->ShowEffects();
     ASSERT_TRUE(form->EchoButton->Down());
 
     const std::string tool = std::string(std::getenv("GLIMMER_BUILD_DIR")) + "/glimmerbox-fx";
@@ -160,25 +161,25 @@ TEST_F(Playback, PlaysWhatTheEffectToolWritesForEchoAndPitchThree)
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     EXPECT_TRUE(form->PlayButton->Down());
-    EXPECT_EQ(form->WorkBytes, expectedBytes);
+    EXPECT_EQ(form->Document.WorkBytes, expectedBytes);
 
     // The end as three ticks: the position is at the end and the device is
     // reset; the position is back at 0 and the device closes; Play goes up.
-    ASSERT_TRUE(ProcessEventsUntil([this] { return form->PlayFinished; }));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return form->Player.PlayFinished; }));
     form->TimerTimer();
-    EXPECT_TRUE(form->Playing);
+    EXPECT_TRUE(form->Player.Playing);
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:01:00"));
     form->TimerTimer();
-    EXPECT_FALSE(form->Playing);
-    EXPECT_EQ(form->WaveOut, nullptr);
+    EXPECT_FALSE(form->Player.Playing);
+    EXPECT_EQ(form->Player.WaveOut, nullptr);
     EXPECT_TRUE(form->PlayButton->Down());
     form->TimerTimer();
     EXPECT_FALSE(form->PlayButton->Down());
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:01:00")) << "the voice's length";
     // The display is back on the unprocessed voice.
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get());
     EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
 
     ExpectHeardExactly(Played(capture), expected);
@@ -192,11 +193,7 @@ TEST_F(Playback, ClipsOfOneBlockAndOfABlockAndTwoBytesPlayWholeAndEnd)
         int HeadersWritten;
         uint32_t SecondBlockLength; // what the second header holds after the start
     } cases[] = {
-        {4000, 1, 8096},
-        {8096, 1, 8096},
-        {8098, 2, 2},
-        {20000, 2, 8096},
-        {132300, 2, 8096}, // three seconds
+        {4000, 1, 8096}, {8096, 1, 8096}, {8098, 2, 2}, {20000, 2, 8096}, {132300, 2, 8096}, // three seconds
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Bytes);
@@ -205,19 +202,19 @@ TEST_F(Playback, ClipsOfOneBlockAndOfABlockAndTwoBytesPlayWholeAndEnd)
         soundtest::Capture capture("glimmer_speaker.monitor");
         ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
         Click(form->PlayButton);
-        ASSERT_TRUE(form->Playing);
-        EXPECT_EQ(form->HeadersQueued, c.HeadersWritten);
-        EXPECT_EQ(form->BytesQueued, std::min(c.Bytes, 2 * 8096));
-        EXPECT_EQ(form->WaveHeaders[0].dwBufferLength, static_cast<uint32_t>(std::min(c.Bytes, 8096)));
-        EXPECT_EQ(form->WaveHeaders[1].dwBufferLength, c.SecondBlockLength);
+        ASSERT_TRUE(form->Player.Playing);
+        EXPECT_EQ(form->Player.HeadersQueued, c.HeadersWritten);
+        EXPECT_EQ(form->Player.BytesQueued, std::min(c.Bytes, 2 * 8096));
+        EXPECT_EQ(form->Player.WaveHeaders[0].dwBufferLength, static_cast<uint32_t>(std::min(c.Bytes, 8096)));
+        EXPECT_EQ(form->Player.WaveHeaders[1].dwBufferLength, c.SecondBlockLength);
         if (c.HeadersWritten == 1) {
-            EXPECT_EQ(form->WaveHeaders[1].dwFlags, WHDR_PREPARED) << "the second block is never written";
+            EXPECT_EQ(form->Player.WaveHeaders[1].dwFlags, WHDR_PREPARED) << "the second block is never written";
         }
 
         EXPECT_LE(TicksUntilPlayIsUp(), 3);
-        EXPECT_FALSE(form->Playing);
-        EXPECT_EQ(form->BytesQueued, 0);
-        EXPECT_EQ(form->HeadersQueued, 0);
+        EXPECT_FALSE(form->Player.Playing);
+        EXPECT_EQ(form->Player.BytesQueued, 0);
+        EXPECT_EQ(form->Player.HeadersQueued, 0);
         ExpectHeardExactly(Played(capture), clip);
     }
 }
@@ -226,15 +223,16 @@ TEST_F(Playback, SlowMonsterWinsOverFastSqueakerPlaysTwiceAsLongAndShowsClipTime
 {
     const std::vector<int16_t> clip = Ramp(11025); // half a second of voice
     OpenClip(clip);
-    form->SlowMonstButton->SetDown(true);
-    form->FastSqueakButton->SetDown(true);
-    EXPECT_EQ(form->PlaybackRate(), 11025u);
+    form->Document.Effects.SlowMonster = true; // both, as a file may hold them
+    form->Document.Effects.FastSqueaker = true;
+    form->ShowEffects();
+    EXPECT_EQ(form->Document.PlaybackRate(), 11025u);
 
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
-    ASSERT_TRUE(ProcessEventsUntil([this] { return form->PlayFinished; }));
+    ASSERT_TRUE(form->Player.Playing);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return form->Player.PlayFinished; }));
     // A second of sound has gone by; the display shows the half second of clip.
     form->TimerTimer();
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:50"));
@@ -254,11 +252,11 @@ TEST_F(Playback, FastSqueakerAlonePlaysInHalfTheSamples)
     const std::vector<int16_t> clip = Ramp(22050);
     OpenClip(clip);
     Click(form->FastSqueakButton);
-    EXPECT_EQ(form->PlaybackRate(), 44100u);
+    EXPECT_EQ(form->Document.PlaybackRate(), 44100u);
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     EXPECT_LE(TicksUntilPlayIsUp(), 3);
     const std::vector<int16_t> heard = Played(capture);
     const long first = soundtest::FirstAbove(heard, 500);
@@ -274,20 +272,20 @@ TEST_F(Playback, PlayInTheMiddleStopsAndTheDisplayFollowsOneTickLateOnWholeSampl
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
 
-    int32_t before = form->PlayViewPosition;
+    int32_t before = form->Player.PlayViewPosition;
     for (int tick = 0; tick < 3; ++tick) {
         QTest::qWait(100);
         form->TimerTimer();
-        ASSERT_TRUE(form->Playing);
+        ASSERT_TRUE(form->Player.Playing);
         EXPECT_EQ(form->WaveDisplay->StartingPosition(), before) << "tick " << tick;
-        EXPECT_EQ(form->PlayViewPosition % 2, 0);
-        EXPECT_GE(form->PlayViewPosition, before);
-        before = form->PlayViewPosition;
+        EXPECT_EQ(form->Player.PlayViewPosition % 2, 0);
+        EXPECT_GE(form->Player.PlayViewPosition, before);
+        before = form->Player.PlayViewPosition;
     }
     EXPECT_GT(before, 0);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->WorkData.get());
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.WorkData.get());
 
     // The file commands wait until playback is over.
     const std::string title = form->windowTitle().toStdString();
@@ -298,16 +296,16 @@ TEST_F(Playback, PlayInTheMiddleStopsAndTheDisplayFollowsOneTickLateOnWholeSampl
     EXPECT_EQ(messages.Shown[0].first, "Please Wait until playback is over");
     EXPECT_EQ(messages.Shown[1].first, "Please Wait until playback is over");
     EXPECT_EQ(form->windowTitle().toStdString(), title);
-    EXPECT_EQ(form->VoiceBytes, 88200);
+    EXPECT_EQ(form->Document.VoiceBytes, 88200);
 
     // Play again: silent at once; the next tick closes the device.
     Click(form->PlayButton);
     EXPECT_FALSE(form->PlayButton->Down());
-    EXPECT_TRUE(form->PlayFinished);
+    EXPECT_TRUE(form->Player.PlayFinished);
     form->TimerTimer();
-    EXPECT_FALSE(form->Playing);
-    EXPECT_EQ(form->WaveOut, nullptr);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    EXPECT_FALSE(form->Player.Playing);
+    EXPECT_EQ(form->Player.WaveOut, nullptr);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get());
     EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:02:00"));
 
@@ -324,9 +322,9 @@ TEST_F(Playback, PlayInTheMiddleStopsAndTheDisplayFollowsOneTickLateOnWholeSampl
     soundtest::Capture again("glimmer_speaker.monitor");
     ASSERT_TRUE(again.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     EXPECT_LE(TicksUntilPlayIsUp(), 3);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
     ExpectHeardExactly(Played(again), clip);
 }
 
@@ -336,13 +334,13 @@ TEST_F(Playback, ExitDuringPlaybackSilencesTheDeviceAndTheWindowsEndClosesIt)
     soundtest::Capture capture("glimmer_speaker.monitor");
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     QTest::qWait(200);
     form->Exit1->trigger();
     EXPECT_FALSE(form->isVisible());
     form->FormDestroy();
-    EXPECT_EQ(form->WaveOut, nullptr);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_EQ(form->Player.WaveOut, nullptr);
+    EXPECT_FALSE(form->Player.Playing);
     // Reports still queued for the old device change nothing.
     QApplication::processEvents();
 
@@ -370,7 +368,7 @@ TEST_F(Playback, StartupFileFromThePreferencesIsOpenedAndPlayed)
     ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
     form->OpenStartupFile();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - hello.wav"));
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
     EXPECT_TRUE(form->PlayButton->Down());
     EXPECT_LE(TicksUntilPlayIsUp(), 3);
     ExpectHeardExactly(Played(capture), clip);

@@ -37,31 +37,6 @@ int ServerScript(const std::string &command)
     return std::system(line.c_str());
 }
 
-// The first column of the line of `pactl list short LIST` whose column
-// `column` is `value`, or "".
-std::string FindIndex(const std::string &list, size_t column, const std::string &value)
-{
-    std::istringstream lines(soundtest::PactlOutput("list short " + list));
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::vector<std::string> fields;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, '\t');)
-            fields.push_back(cell);
-        if (fields.size() > column && fields[column] == value)
-            return fields[0];
-    }
-    return "";
-}
-
-// Our playback stream: the one stream that plays on the speaker (the tone
-// inputs play on sinks of their own).
-std::string OurSinkInput()
-{
-    const std::string speaker = FindIndex("sinks", 1, "glimmer_speaker");
-    return speaker.empty() ? "" : FindIndex("sink-inputs", 1, speaker);
-}
-
 class PlaybackLoss : public ::testing::Test {
 protected:
     void SetUp() override
@@ -77,7 +52,7 @@ protected:
         const std::string name = folder.filePath(QStringLiteral("voice.wav")).toStdString();
         ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
         form->OpenVoiceFile(name);
-        ASSERT_EQ(form->VoiceBytes, static_cast<int32_t>(clip.size() * 2));
+        ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(clip.size() * 2));
     }
 
     void TearDown() override
@@ -90,7 +65,7 @@ protected:
     {
         QTest::mouseClick(form->PlayButton, Qt::LeftButton, {},
                           QPoint(form->PlayButton->width() / 2, form->PlayButton->height() / 2));
-        ASSERT_TRUE(form->Playing);
+        ASSERT_TRUE(form->Player.Playing);
     }
 
     // Ticks as the timer would for up to `limit`, until Play is up.
@@ -113,7 +88,7 @@ protected:
             QTest::qWait(100);
             form->TimerTimer();
         }
-        ASSERT_TRUE(form->Playing);
+        ASSERT_TRUE(form->Player.Playing);
         ASSERT_TRUE(form->PlayButton->Down());
         if (displayMoves) {
             ASSERT_NE(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:00"));
@@ -123,9 +98,9 @@ protected:
     // The state a stop leaves, with the message said once.
     void ExpectStoppedWithTheMessage()
     {
-        EXPECT_FALSE(form->Playing);
+        EXPECT_FALSE(form->Player.Playing);
         EXPECT_FALSE(form->PlayButton->Down());
-        EXPECT_EQ(form->WaveOut, nullptr);
+        EXPECT_EQ(form->Player.WaveOut, nullptr);
         EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:04:00")) << "the voice's length";
         ASSERT_EQ(messages.Shown.size(), 1u);
         EXPECT_EQ(messages.Shown[0].first, LostText);
@@ -137,7 +112,7 @@ protected:
         messages.Shown.clear();
         Play();
         EXPECT_LT(TickUntilPlayIsUp(8s), 7s);
-        EXPECT_FALSE(form->Playing);
+        EXPECT_FALSE(form->Player.Playing);
         EXPECT_TRUE(messages.Shown.empty()) << messages.Shown.front().first;
     }
 
@@ -149,7 +124,7 @@ protected:
 TEST_F(PlaybackLoss, AKilledStreamStopsWithinASecondAndSaysSoOnce)
 {
     PlayASecond();
-    const std::string stream = OurSinkInput();
+    const std::string stream = soundtest::SpeakerStream();
     ASSERT_FALSE(stream.empty()) << soundtest::PactlOutput("list short sink-inputs");
     ASSERT_TRUE(soundtest::KillSinkInput(static_cast<uint32_t>(std::stoul(stream))));
     EXPECT_LT(TickUntilPlayIsUp(3s), 1100ms);
@@ -173,7 +148,7 @@ TEST_F(PlaybackLoss, AnOutputRemovedWhilePlayingHandsTheSoundToTheNextOne)
     ASSERT_EQ(soundtest::Pactl("unload-module " + module), 0);
     ASSERT_EQ(soundtest::Pactl("set-default-sink glimmer_speaker"), 0);
     EXPECT_LT(TickUntilPlayIsUp(8s), 7s);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
     EXPECT_TRUE(messages.Shown.empty()) << messages.Shown.front().first;
     // The rest of the tone reached the speaker.
     const std::vector<int16_t> heard = capture.Stop();

@@ -137,7 +137,7 @@ TEST_F(Preferences, OkTakesAnEmptyNameAsNoStartUpFileAndKeepsNamesAbsolute)
     TMainForm form;
     form.Timer->stop();
     form.OpenStartupFile();
-    EXPECT_EQ(form.VoiceBytes, 8);
+    EXPECT_EQ(form.Document.VoiceBytes, 8);
     EXPECT_TRUE(messages.Shown.empty());
 }
 
@@ -155,8 +155,8 @@ TEST_F(Preferences, OnlyTickingPlaySoundIsAcceptedAndOpensNothing)
     EXPECT_TRUE(stored.PlaySound);
     EXPECT_TRUE(stored.FileName.empty());
     form.OpenStartupFile();
-    EXPECT_EQ(form.VoiceBytes, 0);
-    EXPECT_FALSE(form.Playing);
+    EXPECT_EQ(form.Document.VoiceBytes, 0);
+    EXPECT_FALSE(form.Player.Playing);
     EXPECT_TRUE(messages.Shown.empty());
 }
 
@@ -229,8 +229,8 @@ TEST_F(Preferences, StartUpOpensTheKeptFileWithoutPlayingUnlessAsked)
     dialog.SavePreferences();
     form.OpenStartupFile();
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Glimmerbox - start.wav"));
-    EXPECT_EQ(form.VoiceBytes, 8);
-    EXPECT_FALSE(form.Playing);
+    EXPECT_EQ(form.Document.VoiceBytes, 8);
+    EXPECT_FALSE(form.Player.Playing);
     EXPECT_TRUE(messages.Shown.empty());
 
     // Gone since: said once, and the setting goes with it.
@@ -239,7 +239,7 @@ TEST_F(Preferences, StartUpOpensTheKeptFileWithoutPlayingUnlessAsked)
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "Start-up file not found: " + wave.toStdString() +
                                            ". It is no longer opened at start-up; Options, Preferences names another.");
-    EXPECT_EQ(form.VoiceBytes, 8) << "the voice in memory stays";
+    EXPECT_EQ(form.Document.VoiceBytes, 8) << "the voice in memory stays";
     EXPECT_TRUE(TStartup::StoredPreferences().FileName.empty());
     form.OpenStartupFile();
     EXPECT_EQ(messages.Shown.size(), 1u) << "the next start is quiet";

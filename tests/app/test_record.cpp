@@ -127,7 +127,7 @@ protected:
     {
         Seen seen;
         Click(form->RecordButton);
-        EXPECT_TRUE(form->Recording);
+        EXPECT_TRUE(form->Recorder.Recording);
         EXPECT_TRUE(form->RecordButton->Down());
         const auto start = steady_clock::now();
         while (duration<double>(steady_clock::now() - start).count() < seconds) {
@@ -146,15 +146,16 @@ protected:
 
     std::vector<int16_t> Voice() const
     {
-        return std::vector<int16_t>(form->VoiceData.get(), form->VoiceData.get() + form->VoiceBytes / 2);
+        return std::vector<int16_t>(form->Document.VoiceData.get(),
+                                    form->Document.VoiceData.get() + form->Document.VoiceBytes / 2);
     }
 
     // A take cut short at about 32 KiB: what fitted is the voice, all of it
     // the microphone's 440 Hz, and it can be saved.
     void ExpectWhatFittedIsTheVoice() const
     {
-        EXPECT_GT(form->VoiceBytes, 16 * 1024);
-        EXPECT_LE(form->VoiceBytes, 32 * 1024);
+        EXPECT_GT(form->Document.VoiceBytes, 16 * 1024);
+        EXPECT_LE(form->Document.VoiceBytes, 32 * 1024);
         const std::vector<int16_t> voice = Voice();
         EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
         EXPECT_TRUE(form->Save1->isEnabled());
@@ -173,31 +174,31 @@ TEST_F(Recording, ASecondFromTheMicrophoneBecomesTheNewVoice)
     const Seen seen = RecordFor(1.0);
 
     EXPECT_TRUE(messages.Shown.empty());
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down());
     // As long as the button was down, give or take the server's latency
     // (and less the start a PipeWire server loses).
     const double loss = soundtest::RecordingStartLoss();
-    EXPECT_NEAR(form->VoiceBytes, (seen.Seconds - loss / 2) * 44100, (0.15 + loss / 2) * 44100);
-    ASSERT_GT(form->VoiceBytes, 22050);
-    EXPECT_EQ(form->VoiceBytes % 2, 0);
+    EXPECT_NEAR(form->Document.VoiceBytes, (seen.Seconds - loss / 2) * 44100, (0.15 + loss / 2) * 44100);
+    ASSERT_GT(form->Document.VoiceBytes, 22050);
+    EXPECT_EQ(form->Document.VoiceBytes % 2, 0);
     // The microphone's 440 Hz sine, past the first tenth of a second.
     const std::vector<int16_t> voice = Voice();
     EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
     // The working copy is the voice itself.
-    ASSERT_NE(form->WorkData, nullptr);
-    EXPECT_EQ(form->WorkCapacity, form->VoiceBytes);
-    EXPECT_EQ(std::memcmp(form->WorkData.get(), form->VoiceData.get(), form->VoiceBytes), 0);
-    EXPECT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    ASSERT_NE(form->Document.WorkData, nullptr);
+    EXPECT_EQ(form->Document.WorkCapacity, form->Document.VoiceBytes);
+    EXPECT_EQ(std::memcmp(form->Document.WorkData.get(), form->Document.VoiceData.get(), form->Document.VoiceBytes), 0);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get());
     EXPECT_EQ(form->WaveDisplay->StartingPosition(), 0);
 
-    EXPECT_TRUE(form->Modified);
+    EXPECT_TRUE(form->Document.Modified);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
     EXPECT_TRUE(form->Save1->isEnabled());
     EXPECT_TRUE(form->SaveAs1->isEnabled());
     EXPECT_TRUE(form->Export1->menuAction()->isEnabled());
-    EXPECT_EQ(form->timeDisplay->text().toStdString(), Caption(std::lrint(form->VoiceBytes * 1000.0 / 44100)));
-    EXPECT_EQ(form->RecordStartTime, 0u);
+    EXPECT_EQ(form->timeDisplay->text().toStdString(), Caption(std::lrint(form->Document.VoiceBytes * 1000.0 / 44100)));
+    EXPECT_EQ(form->Recorder.RecordStartTime, 0u);
     EXPECT_EQ(form->VolLED->Progress(), 0.0f);
     EXPECT_TRUE(TemporaryFiles().isEmpty()) << TemporaryFiles().join(' ').toStdString();
 
@@ -227,21 +228,24 @@ TEST_F(Recording, StartingPutsEveryEffectAndThePitchToRest)
                                        form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
                                        form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
                                        form->SweepDownButton};
-    for (TQMBL_SawToothButton *button : buttons)
-        button->SetDown(true);
-    form->TimerTimer(); // the check marks follow
-    form->PitchBar->SetPosition(2);
+    for (bool TEffectSet::*flag :
+         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
+          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
+          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
+        form->Document.Effects.*flag = true;
+    form->Document.Effects.PitchPosition = 2;
+    form->TimerTimer(); // the controls follow
     ASSERT_TRUE(form->Echo1->isChecked());
 
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     for (TQMBL_SawToothButton *button : buttons)
         EXPECT_FALSE(button->Down());
     for (QAction *item : form->Options1->actions())
         EXPECT_FALSE(item->isChecked()) << item->text().toStdString();
     EXPECT_EQ(form->PitchBar->Position(), 6);
     Click(form->RecordButton);
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
 }
 
 TEST_F(Recording, RecordWhilePlayingStartsNothingAndTheButtonComesUpOnTheNextTick)
@@ -251,14 +255,15 @@ TEST_F(Recording, RecordWhilePlayingStartsNothingAndTheButtonComesUpOnTheNextTic
     const std::string name = folder.filePath(QStringLiteral("voice.wav")).toStdString();
     ASSERT_TRUE(WriteWaveFile(name, 22050, 16, 1, clip.data(), static_cast<uint32_t>(clip.size() * 2)));
     form->OpenVoiceFile(name);
-    form->EchoButton->SetDown(true);
+    form->Document.Effects.Echo = true;
+    form->ShowEffects();
     Click(form->PlayButton);
-    ASSERT_TRUE(form->Playing);
+    ASSERT_TRUE(form->Player.Playing);
 
     Click(form->RecordButton);
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_TRUE(form->RecordButton->Down());
-    EXPECT_EQ(form->VoiceBytes, 88200) << "the voice is kept";
+    EXPECT_EQ(form->Document.VoiceBytes, 88200) << "the voice is kept";
     EXPECT_TRUE(form->EchoButton->Down()) << "the effects are kept";
     EXPECT_TRUE(TemporaryFiles().isEmpty());
     form->TimerTimer();
@@ -267,17 +272,17 @@ TEST_F(Recording, RecordWhilePlayingStartsNothingAndTheButtonComesUpOnTheNextTic
 
     Click(form->PlayButton);
     form->TimerTimer();
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
 }
 
 TEST_F(Recording, PlayAndTheFileCommandsWaitWhileRecording)
 {
     form->Timer->stop();
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
 
     Click(form->PlayButton);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
     EXPECT_FALSE(form->PlayButton->Down());
     EXPECT_TRUE(messages.Shown.empty());
 
@@ -289,29 +294,29 @@ TEST_F(Recording, PlayAndTheFileCommandsWaitWhileRecording)
         EXPECT_EQ(shown.first, "Please Wait until recording is over");
         EXPECT_EQ(shown.second, "Tamblor Glimmerbox");
     }
-    EXPECT_TRUE(form->Recording);
+    EXPECT_TRUE(form->Recorder.Recording);
 
     QTest::qWait(300);
     form->TimerTimer();
-    EXPECT_TRUE(form->Recording) << "the tick leaves a recording alone while the button is down";
+    EXPECT_TRUE(form->Recorder.Recording) << "the tick leaves a recording alone while the button is down";
     Click(form->RecordButton);
-    EXPECT_FALSE(form->Recording);
-    EXPECT_GT(form->VoiceBytes, 0);
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_GT(form->Document.VoiceBytes, 0);
 }
 
 TEST_F(Recording, ATickStopsARecordingWhoseButtonWasPutUp)
 {
     form->Timer->stop();
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     QTest::qWait(300);
     // The button up without its click: the tick does the stop, and the Save
     // items follow the voice that is now in memory.
     form->RecordButton->SetDown(false);
     form->TimerTimer();
-    EXPECT_FALSE(form->Recording);
-    EXPECT_GT(form->VoiceBytes, 0);
-    EXPECT_TRUE(form->Modified);
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_GT(form->Document.VoiceBytes, 0);
+    EXPECT_TRUE(form->Document.Modified);
     EXPECT_TRUE(form->Save1->isEnabled());
     EXPECT_TRUE(form->SaveAs1->isEnabled());
     EXPECT_TRUE(form->Export1->menuAction()->isEnabled());
@@ -326,7 +331,7 @@ TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstOnceTheFirstIsDisca
         return TSaveAnswer::Discard;
     });
     RecordFor(0.4);
-    const int32_t first = form->VoiceBytes;
+    const int32_t first = form->Document.VoiceBytes;
     ASSERT_GT(first, 0);
     // The input button steps on to the line input.
     for (int clicks = 0;
@@ -344,18 +349,18 @@ TEST_F(Recording, ASecondRecordingFromTheLineReplacesTheFirstOnceTheFirstIsDisca
     EXPECT_TRUE(messages.Shown.empty());
     // (Less what a PipeWire server loses at the start, as for the first take.)
     const double loss = soundtest::RecordingStartLoss();
-    EXPECT_NEAR(form->VoiceBytes, (second.Seconds - loss / 2) * 44100, (0.15 + loss / 2) * 44100);
-    EXPECT_GT(form->VoiceBytes, first + 0.5 * 44100);
+    EXPECT_NEAR(form->Document.VoiceBytes, (second.Seconds - loss / 2) * 44100, (0.15 + loss / 2) * 44100);
+    EXPECT_GT(form->Document.VoiceBytes, first + 0.5 * 44100);
     const std::vector<int16_t> voice = Voice();
     EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 1000, 5);
-    EXPECT_EQ(form->WorkCapacity, form->VoiceBytes);
+    EXPECT_EQ(form->Document.WorkCapacity, form->Document.VoiceBytes);
     EXPECT_TRUE(TemporaryFiles().isEmpty());
 }
 
 TEST_F(Recording, ClosingTheWindowStopsTheRecorderAndLoadsNothing)
 {
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     ASSERT_EQ(TemporaryFiles().size(), 1);
     QTest::qWait(200);
     delete ProgressForm;
@@ -383,7 +388,7 @@ TEST_F(Recording, AStrayUntitledWavInTheWorkingFolderDoesNotHoldUpTheTake)
 
     form->Timer->stop();
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     QTest::qWait(400);
     const auto start = steady_clock::now();
     Click(form->RecordButton);
@@ -392,8 +397,8 @@ TEST_F(Recording, AStrayUntitledWavInTheWorkingFolderDoesNotHoldUpTheTake)
 
     EXPECT_LT(waited, 5.0);
     EXPECT_TRUE(messages.Shown.empty());
-    EXPECT_FALSE(form->Recording);
-    EXPECT_GT(form->VoiceBytes, 0.2 * 44100);
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_GT(form->Document.VoiceBytes, 0.2 * 44100);
     EXPECT_TRUE(form->Save1->isEnabled());
     EXPECT_TRUE(TemporaryFiles().isEmpty());
     EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("UNTITLED.WAV")))) << "not ours to remove";
@@ -404,8 +409,8 @@ TEST_F(Recording, ATakeThatCannotBeLoadedIsKeptAndItsFileNamed)
     form->Timer->stop();
     form->Echo1->trigger(); // a voice and an effect from before the take
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
-    const std::string recordFile = form->RecordFileName.data();
+    ASSERT_TRUE(form->Recorder.Recording);
+    const std::string recordFile = form->Recorder.RecordFileName.data();
     ASSERT_FALSE(recordFile.empty());
     QTest::qWait(300);
     // The name now leads to something the reader turns away; the recorder
@@ -421,10 +426,10 @@ TEST_F(Recording, ATakeThatCannotBeLoadedIsKeptAndItsFileNamed)
     EXPECT_EQ(messages.Shown[0].first, "Incompatible file format of: " + recordFile);
     EXPECT_EQ(messages.Shown[1].first,
               "Create final buffer failed. The recording is kept in the file " + recordFile + ".");
-    EXPECT_FALSE(form->Recording);
-    EXPECT_EQ(form->VoiceBytes, 0);
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_EQ(form->WorkData, nullptr);
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_EQ(form->Document.WorkData, nullptr);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor is taken away again";
     EXPECT_TRUE(QFile::exists(QString::fromStdString(recordFile))) << "the file is kept";
     EXPECT_EQ(form->VolLED->Progress(), 0.0f);
@@ -435,7 +440,7 @@ TEST_F(Recording, ATakeThatCannotBeLoadedIsKeptAndItsFileNamed)
 
     // Nothing half-loaded is played.
     Click(form->PlayButton);
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
     EXPECT_TRUE(
         HasMessage(messages, "There is no voice in memory, either record a voice or load one from a file on disk."));
     // The next take does not touch the kept file.
@@ -456,7 +461,7 @@ TEST_F(Recording, ATakeOntoAFullDiskKeepsWhatFittedAndSaysSo)
 
     const Seen seen = RecordFor(2.5);
     ASSERT_GE(seen.Seconds, 2.5);
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "The disk of the temporary folder " + disk.Folder() +
                                            " is full: the recording stopped when it ran out of room. What fitted "
@@ -478,7 +483,7 @@ TEST_F(Recording, ATakeWhoseFileMayGrowNoFurtherKeepsWhatFittedAndSaysSo)
         return RecordFor(2.5);
     }();
     ASSERT_GE(seen.Seconds, 2.5);
-    EXPECT_FALSE(form->Recording);
+    EXPECT_FALSE(form->Recorder.Recording);
     EXPECT_FALSE(form->RecordButton->Down());
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "The recording's file in the temporary folder " +
@@ -495,7 +500,7 @@ TEST_F(Recording, ATakeWhoseFileMayGrowNoFurtherKeepsWhatFittedAndSaysSo)
     RecordFor(0.5);
     SetSaveQuestionAnswerer(before);
     EXPECT_TRUE(messages.Shown.empty()) << messages.Shown.front().first;
-    EXPECT_GT(form->VoiceBytes, 0);
+    EXPECT_GT(form->Document.VoiceBytes, 0);
 }
 
 TEST_F(Recording, RecorderErrorsShowTheirOwnTextAndCaption)
@@ -535,16 +540,16 @@ TEST_F(Recording, ASoundServerThatGoesAwayEndsTheRecordingWhichIsKeptWithOneMess
 {
     ASSERT_EQ(form->RecSourceLabel->text(), QStringLiteral("Glimmer-Mic"));
     Click(form->RecordButton);
-    ASSERT_TRUE(form->Recording);
+    ASSERT_TRUE(form->Recorder.Recording);
     ProcessEventsUntil([] { return false; }, 800);
     ASSERT_TRUE(soundtest::RestartServer());
-    EXPECT_TRUE(ProcessEventsUntil([this] { return !form->Recording; }));
+    EXPECT_TRUE(ProcessEventsUntil([this] { return !form->Recorder.Recording; }));
 
     EXPECT_FALSE(form->RecordButton->Down());
     ASSERT_EQ(messages.Shown.size(), 1u);
     EXPECT_EQ(messages.Shown[0].first, "Recording stopped: the sound input is no longer available.");
     // What came before the loss is the new voice: the microphone's sine.
-    ASSERT_GT(form->VoiceBytes, static_cast<int32_t>(0.6 * 44100));
+    ASSERT_GT(form->Document.VoiceBytes, static_cast<int32_t>(0.6 * 44100));
     const std::vector<int16_t> voice = Voice();
     EXPECT_NEAR(soundtest::Frequency(voice, 2205, voice.size() - 2205, 22050), 440, 5);
     EXPECT_TRUE(form->Save1->isEnabled());

@@ -131,8 +131,8 @@ protected:
     {
         StartMainWindow(form, TimerTicks::Stopped);
         ASSERT_TRUE(form->OpenVoiceFile(voiceFile));
-        ASSERT_EQ(form->VoiceBytes, 22050);
-        ASSERT_FALSE(form->LoopPlayback);
+        ASSERT_EQ(form->Document.VoiceBytes, 22050);
+        ASSERT_FALSE(form->Player.LoopPlayback);
     }
 
     // Ticks as the timer would, faster but never without a pause, with the
@@ -148,9 +148,9 @@ protected:
     // The window at rest: nothing playing or recording, both buttons up.
     ::testing::AssertionResult AtRest() const
     {
-        if (form->Playing || form->WaveOut)
+        if (form->Player.Playing || form->Player.WaveOut)
             return ::testing::AssertionFailure() << "still playing";
-        if (form->Recording || AudioGetRecordState() != RECORD_STATE_IDLE)
+        if (form->Recorder.Recording || AudioGetRecordState() != RECORD_STATE_IDLE)
             return ::testing::AssertionFailure() << "still recording";
         if (form->PlayButton->Down())
             return ::testing::AssertionFailure() << "Play stayed down";
@@ -164,14 +164,14 @@ protected:
     void PlayCycle(bool toTheEnd)
     {
         Click(form->PlayButton);
-        ASSERT_TRUE(form->Playing) << (messages.Shown.empty() ? std::string() : messages.Shown.back().first);
+        ASSERT_TRUE(form->Player.Playing) << (messages.Shown.empty() ? std::string() : messages.Shown.back().first);
         ASSERT_TRUE(form->PlayButton->Down());
-        ASSERT_TRUE(WaitUntil([this] { return PlayedBytes(form->WaveOut) > 0; })) << "the sound never started";
+        ASSERT_TRUE(WaitUntil([this] { return PlayedBytes(form->Player.WaveOut) > 0; })) << "the sound never started";
         if (!toTheEnd) {
             Click(form->PlayButton);
             EXPECT_FALSE(form->PlayButton->Down());
         }
-        ASSERT_TRUE(TickUntil([this] { return !form->Playing && !form->PlayButton->Down(); }))
+        ASSERT_TRUE(TickUntil([this] { return !form->Player.Playing && !form->PlayButton->Down(); }))
             << (toTheEnd ? "the playback never ended" : "the stop never came");
         ASSERT_TRUE(AtRest());
     }
@@ -181,7 +181,7 @@ protected:
     void RecordCycle()
     {
         Click(form->RecordButton);
-        ASSERT_TRUE(form->Recording);
+        ASSERT_TRUE(form->Recorder.Recording);
         ASSERT_TRUE(form->RecordButton->Down());
         ASSERT_TRUE(TickUntil([] {
             int32_t level = 0;
@@ -189,10 +189,10 @@ protected:
             return level > 0;
         })) << "nothing was heard";
         Click(form->RecordButton);
-        ASSERT_TRUE(TickUntil([this] { return !form->Recording && !form->RecordButton->Down(); }))
+        ASSERT_TRUE(TickUntil([this] { return !form->Recorder.Recording && !form->RecordButton->Down(); }))
             << "the recording never stopped";
         ASSERT_TRUE(AtRest());
-        EXPECT_GT(form->VoiceBytes, 0);
+        EXPECT_GT(form->Document.VoiceBytes, 0);
     }
 
     // A window that opens the voice, plays it, stops and closes.

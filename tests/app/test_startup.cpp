@@ -53,15 +53,15 @@ TEST_F(StartUp, EndsIdleWithNoVoiceAndANewFileTitle)
     EXPECT_FALSE(form->Save1->isEnabled());
     EXPECT_FALSE(form->SaveAs1->isEnabled());
     EXPECT_FALSE(form->Export1->menuAction()->isEnabled());
-    EXPECT_EQ(form->VoiceBytes, 0);
-    EXPECT_EQ(form->WorkBytes, 0);
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_TRUE(form->VoiceFileName.empty());
-    EXPECT_FALSE(form->Recording);
-    EXPECT_FALSE(form->Playing);
-    EXPECT_FALSE(form->Modified);
-    EXPECT_FALSE(form->WorkAltered);
-    EXPECT_TRUE(form->PlayFinished);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
+    EXPECT_EQ(form->Document.WorkBytes, 0);
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_TRUE(form->Document.VoiceFileName.empty());
+    EXPECT_FALSE(form->Recorder.Recording);
+    EXPECT_FALSE(form->Player.Playing);
+    EXPECT_FALSE(form->Document.Modified);
+    EXPECT_FALSE(form->Document.WorkAltered);
+    EXPECT_TRUE(form->Player.PlayFinished);
     EXPECT_FALSE(form->StartingUp);
     EXPECT_EQ(form->VolLED->Progress(), 0.0f);
     EXPECT_TRUE(MixerState.MixerReady);
@@ -122,7 +122,7 @@ TEST_F(StartUp, RecordingInputIsNamedBesideTheToggle)
     EXPECT_FALSE(form->RecSourceLabel->text().isEmpty());
     EXPECT_NE(form->RecSourceLabel->text(), QStringLiteral("Mic")) << "the mixer names the input";
     EXPECT_EQ(form->RecSourceLabel->toolTip(), form->RecSourceLabel->text());
-    EXPECT_EQ(form->InputSource, MixerState.InputSourceIndex);
+    EXPECT_EQ(form->Recorder.InputSource, MixerState.InputSourceIndex);
 }
 
 TEST_F(StartUp, ClosingReleasesTheMixer)

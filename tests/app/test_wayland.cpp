@@ -2,6 +2,7 @@
 // renderer) is started for the test, the window shown on it through Qt's
 // Wayland platform, and the compositor's own screenshots taken before and
 // after. The rounded bottom corners must show what lay behind the window.
+#include "app/look.h"
 #include "app/mfunit.h"
 
 #include <QApplication>
@@ -119,7 +120,7 @@ TEST(WindowShape, OnlyWaylandNeedsThePaintedShape)
     } platforms[] = {{"wayland", true}, {"wayland-egl", true}, {"wayland-brcm", true},
                      {"xcb", false},    {"offscreen", false},  {"", false}};
     for (const auto &p : platforms)
-        EXPECT_EQ(TMainForm::ShapeIsPainted(QString::fromLatin1(p.Platform)), p.Painted) << p.Platform;
+        EXPECT_EQ(ShapeIsPainted(QString::fromLatin1(p.Platform)), p.Painted) << p.Platform;
 }
 
 TEST_F(WaylandDesktop, RoundedCornersShowWhatLiesBehindTheWindow)
@@ -137,7 +138,7 @@ TEST_F(WaylandDesktop, RoundedCornersShowWhatLiesBehindTheWindow)
     EXPECT_TRUE(form.testAttribute(Qt::WA_TranslucentBackground));
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    EXPECT_EQ(form.mask(), TMainForm::WindowShape(form.width(), form.height())) << "the shape still limits input";
+    EXPECT_EQ(form.mask(), MainWindowShape(form.width(), form.height())) << "the shape still limits input";
     QTest::qWait(1000);
     const QImage after = Screenshot("after");
     ASSERT_EQ(after.size(), before.size());

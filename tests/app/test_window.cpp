@@ -1,6 +1,7 @@
 // The main window as built: its size and place, every component at its
 // bounds, the menus, the rounded shape and the bevel, the momentary buttons
 // and the space bar. Nothing here needs the mixer, so start-up is not run.
+#include "app/look.h"
 #include "app/mfunit.h"
 #include "app/question.h"
 #include "app/seams.h"
@@ -302,7 +303,7 @@ TEST(WindowShape, TopCornersAreSquareAndBottomCornersRound)
 {
     const int w = 608;
     const int h = 417;
-    const QRegion shape = TMainForm::WindowShape(w, h);
+    const QRegion shape = MainWindowShape(w, h);
     EXPECT_TRUE(shape.contains(QPoint(0, 0)));
     EXPECT_TRUE(shape.contains(QPoint(w - 1, 0)));
     EXPECT_FALSE(shape.contains(QPoint(0, h - 1)));
@@ -328,7 +329,7 @@ TEST_F(MainWindow, ShownWindowTakesItsShape)
 {
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    EXPECT_EQ(form->mask(), TMainForm::WindowShape(form->width(), form->height()));
+    EXPECT_EQ(form->mask(), MainWindowShape(form->width(), form->height()));
     EXPECT_FALSE(form->mask().contains(QPoint(1, form->height() - 2)));
     EXPECT_TRUE(form->mask().contains(QPoint(1, 1)));
     // Here, as on X11, the mask alone shapes the window: no transparent surface.
@@ -392,18 +393,18 @@ TEST_F(MainWindow, RecordButtonLeftDownWhileNotRecordingIsPutUpOnTheNextTick)
 TEST_F(MainWindow, RecordButtonStaysDownWhileRecording)
 {
     // The button held down is the running recording: the tick leaves it.
-    form->Recording = true;
+    form->Recorder.Recording = true;
     form->RecordButton->SetDown(true);
     form->TimerTimer();
     EXPECT_TRUE(form->RecordButton->Down());
-    form->Recording = false;
+    form->Recorder.Recording = false;
 }
 
 TEST_F(MainWindow, TimerRunsEveryHundredMilliseconds)
 {
-    // The tick itself is what matters: a check mark left behind by the
-    // program is put right once the timer has run.
-    form->EchoButton->SetDown(true);
+    // The tick itself is what matters: a selection the program changed is
+    // shown once the timer has run.
+    form->Document.Effects.Echo = true;
     form->Timer->start();
     EXPECT_TRUE(ProcessEventsUntil([this] { return form->Echo1->isChecked(); }));
 }
@@ -420,7 +421,7 @@ TEST_F(MainWindow, SpaceBarClicksPlay)
     EXPECT_EQ(messages.Shown[0].first,
               "There is no voice in memory, either record a voice or load one from a file on disk.");
     EXPECT_FALSE(form->PlayButton->Down());
-    EXPECT_FALSE(form->Playing);
+    EXPECT_FALSE(form->Player.Playing);
 }
 
 TEST_F(MainWindow, SpaceBarClicksPlayOnceWhateverHasTheFocus)
@@ -452,10 +453,10 @@ TEST_F(MainWindow, IsBusyRefusesWhileRecordingOrPlaying)
     EXPECT_FALSE(form->IsBusy());
     EXPECT_TRUE(messages.Shown.empty());
 
-    form->Recording = true;
+    form->Recorder.Recording = true;
     EXPECT_TRUE(form->IsBusy());
-    form->Recording = false;
-    form->Playing = true;
+    form->Recorder.Recording = false;
+    form->Player.Playing = true;
     EXPECT_TRUE(form->IsBusy());
     ASSERT_EQ(messages.Shown.size(), 2u);
     EXPECT_EQ(messages.Shown[0].first, "Please Wait until recording is over");
@@ -468,40 +469,40 @@ TEST_F(MainWindow, TitleNamesTheFileWithoutItsFolder)
 {
     form->UpdateTitle();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
-    form->VoiceFileName = "/home/someone/Voices/hello.wav";
+    form->Document.VoiceFileName = "/home/someone/Voices/hello.wav";
     form->UpdateTitle();
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - hello.wav"));
 }
 
 TEST_F(MainWindow, ClearVoiceForgetsEverythingAndCanRunTwice)
 {
-    form->VoiceBytes = 8;
-    form->VoiceData = std::make_unique<int16_t[]>(4);
-    form->WorkCapacity = 16;
-    form->WorkBytes = 16;
-    form->WorkData = std::make_unique<int16_t[]>(8);
-    form->VoiceFileName = "/tmp/a.wav";
-    form->Modified = true;
+    form->Document.VoiceBytes = 8;
+    form->Document.VoiceData = std::make_unique<int16_t[]>(4);
+    form->Document.WorkCapacity = 16;
+    form->Document.WorkBytes = 16;
+    form->Document.WorkData = std::make_unique<int16_t[]>(8);
+    form->Document.VoiceFileName = "/tmp/a.wav";
+    form->Document.Modified = true;
     form->timeDisplay->setText(QStringLiteral(" POS: 00:00:04 "));
     form->ShowVoice();
-    ASSERT_EQ(form->WaveDisplay->SampleData(), form->VoiceData.get());
+    ASSERT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get());
 
     form->ClearVoice();
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_EQ(form->WorkData, nullptr);
-    EXPECT_EQ(form->VoiceBytes, 0);
-    EXPECT_EQ(form->WorkCapacity, 0);
-    EXPECT_EQ(form->WorkBytes, 0);
-    EXPECT_FALSE(form->Modified);
-    EXPECT_TRUE(form->VoiceFileName.empty());
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_EQ(form->Document.WorkData, nullptr);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
+    EXPECT_EQ(form->Document.WorkCapacity, 0);
+    EXPECT_EQ(form->Document.WorkBytes, 0);
+    EXPECT_FALSE(form->Document.Modified);
+    EXPECT_TRUE(form->Document.VoiceFileName.empty());
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Glimmerbox - New File"));
     EXPECT_EQ(form->timeDisplay->text(), QStringLiteral(" POS: 00:00:00 "));
     EXPECT_EQ(form->WaveDisplay->SampleData(), nullptr);
     EXPECT_EQ(form->WaveDisplay->SampleBytes(), 0);
 
     form->ClearVoice();
-    EXPECT_EQ(form->VoiceData, nullptr);
-    EXPECT_EQ(form->VoiceBytes, 0);
+    EXPECT_EQ(form->Document.VoiceData, nullptr);
+    EXPECT_EQ(form->Document.VoiceBytes, 0);
 }
 
 TEST_F(MainWindow, ExitClosesTheWindow)

@@ -156,6 +156,31 @@ bool SetDefaultSource(const std::string &source)
                       std::chrono::seconds(5));
 }
 
+// The first column of the line of `pactl list short LIST` whose column
+// `column` is `value`, or "".
+static std::string FindIndex(const std::string &list, size_t column, const std::string &value)
+{
+    std::istringstream lines(PactlOutput("list short " + list));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');)
+            fields.push_back(cell);
+        if (fields.size() > column && fields[column] == value)
+            return fields[0];
+    }
+    return "";
+}
+
+// Our playback stream: the one stream that plays on the speaker (the tone
+// inputs play on sinks of their own).
+std::string SpeakerStream()
+{
+    const std::string speaker = FindIndex("sinks", 1, "glimmer_speaker");
+    return speaker.empty() ? "" : FindIndex("sink-inputs", 1, speaker);
+}
+
 std::vector<std::string> OurPlaybackStreams()
 {
     // The sink ("Sink: 3") of each stream our libraries name "Glimmerbox".

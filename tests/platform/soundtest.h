@@ -83,6 +83,9 @@ bool WaitUntilListed(const std::string &list, const std::string &device, bool pr
 // Has the server throw out a playback stream, as its kill command does (pactl
 // has none): true when the server did.
 bool KillSinkInput(uint32_t index);
+// The index of the one playback stream on glimmer_speaker (the tone inputs
+// play on sinks of their own), or "".
+std::string SpeakerStream();
 // The playback streams our libraries have on the server (not the tone
 // generators or loopbacks of the test server itself): the index of the sink
 // each plays on, as `pactl list sink-inputs` shows them.
