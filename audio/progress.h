@@ -1,6 +1,6 @@
 // The progress gauge that long computations advance from inside their loops,
-// and the global ProgressStep through which the effect pipeline tells each
-// routine how many gauge units it may use.
+// and the share of it that the effect pipeline hands each routine: the
+// gauge and how many units of it the routine may use.
 //
 // The gauge clamps every assigned value into MinValue..MaxValue and tells its
 // owner (through PercentChanged) only when the whole percentage shown changes,
@@ -8,10 +8,6 @@
 #pragma once
 
 #include <cstdint>
-
-// Gauge units each selected effect may add during the current pipeline run;
-// 0 at program start, set to 120 div count by the pipeline, kept afterwards.
-extern int32_t ProgressStep;
 
 class ProgressGauge {
 public:
@@ -45,6 +41,20 @@ private:
 
 // Sets MaxValue to maximum and Progress to 0.
 void ResetProgress(ProgressGauge &gauge, int32_t maximum);
+
+// Gauge units each selected effect may add during the current pipeline run;
+// 0 at program start, set to 120 div count by the pipeline, kept afterwards.
+extern int32_t ProgressStep;
+
+// A routine's share of the gauge for one run: the gauge it advances (none:
+// it advances nothing) and Step, the units it may add over the whole clip.
+// The pipeline gives each selected effect 120 div their number; a routine
+// advances once every Count div Step samples, and a Step of 0 or less gives
+// no interval and no advances (the resonator filter takes 0 as 10).
+struct ProgressShare {
+    ProgressGauge *Gauge = nullptr;
+    int32_t Step = 0;
+};
 
 // Advances gauge by step when there is one: routines may run without a gauge.
 inline void AdvanceProgress(ProgressGauge *gauge, int32_t step = 1)

@@ -19,21 +19,21 @@ const std::vector<int16_t> &Source()
     return clip;
 }
 
-// Runs routine over a fresh copy of the clip at every iteration; the copy is
-// not timed. The buffer has room for the echo to lengthen the clip.
-void RunOverClip(benchmark::State &state, const std::function<void(int16_t *, int32_t, ProgressGauge *)> &routine)
+// Runs routine over a fresh copy of the clip at every iteration, with the
+// gauge units each of twelve effects gets in the pipeline; the copy is not
+// timed. The buffer has room for the echo to lengthen the clip.
+void RunOverClip(benchmark::State &state, const std::function<void(int16_t *, int32_t, ProgressShare)> &routine)
 {
     const std::vector<int16_t> &source = Source();
     const int32_t count = static_cast<int32_t>(source.size());
     std::vector<int16_t> work(source.size() + 2 * BenchRate);
     ProgressGauge gauge;
-    ProgressStep = 10;
     for (auto _ : state) {
         state.PauseTiming();
         std::copy(source.begin(), source.end(), work.begin());
         ResetProgress(gauge, 120);
         state.ResumeTiming();
-        routine(work.data(), count, &gauge);
+        routine(work.data(), count, {&gauge, 10}); // one effect's share of twelve
         benchmark::DoNotOptimize(work.data());
         benchmark::ClobberMemory();
     }
@@ -43,63 +43,63 @@ void RunOverClip(benchmark::State &state, const std::function<void(int16_t *, in
 void EchoEffectBench(benchmark::State &state)
 {
     RunOverClip(state,
-                [](int16_t *s, int32_t n, ProgressGauge *g) { EchoEffect(s, n, 300, 70, 0.0, n + 2 * BenchRate, g); });
+                [](int16_t *s, int32_t n, ProgressShare g) { EchoEffect(s, n, 300, 70, 0.0, n + 2 * BenchRate, g); });
 }
 
 void ChorusBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { ModulatedDelay(s, n, 20, 40, 20, 1.0, 0.0, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { ModulatedDelay(s, n, 20, 40, 20, 1.0, 0.0, g); });
 }
 
 void RobotVoiceBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { ModulatedDelay(s, n, 12, 12, 0, 0.0, 0.75, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { ModulatedDelay(s, n, 12, 12, 0, 0.0, 0.75, g); });
 }
 
 void FlangeBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { ModulatedDelay(s, n, 0, 6, 6, 0.9, 0.5, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { ModulatedDelay(s, n, 0, 6, 6, 0.9, 0.5, g); });
 }
 
 void ReverseClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { ReverseClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { ReverseClip(s, n, g); });
 }
 
 void FadeInClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { FadeInClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { FadeInClip(s, n, g); });
 }
 
 void FadeOutClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { FadeOutClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { FadeOutClip(s, n, g); });
 }
 
 void PitchShiftClipBench(benchmark::State &state)
 {
     const int32_t amount = static_cast<int32_t>(state.range(0));
-    RunOverClip(state, [amount](int16_t *s, int32_t n, ProgressGauge *g) { PitchShiftClip(s, n, amount, g); });
+    RunOverClip(state, [amount](int16_t *s, int32_t n, ProgressShare g) { PitchShiftClip(s, n, amount, g); });
 }
 
 void SweepUpClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { SweepUpClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { SweepUpClip(s, n, g); });
 }
 
 void SweepDownClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { SweepDownClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { SweepDownClip(s, n, g); });
 }
 
 void BassOnlyClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { BassOnlyClip(s, n, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { BassOnlyClip(s, n, g); });
 }
 
 void TrebleOnlyClipBench(benchmark::State &state)
 {
-    RunOverClip(state, [](int16_t *s, int32_t n, ProgressGauge *g) { TrebleOnlyClip(s, n, true, g); });
+    RunOverClip(state, [](int16_t *s, int32_t n, ProgressShare g) { TrebleOnlyClip(s, n, true, g); });
 }
 
 } // namespace

@@ -45,15 +45,17 @@ int64_t DelaySamples(int32_t ms)
 }
 
 // Samples between two advances of the gauge for a loop of loopLength
-// passes; 0 or less means the loop does not advance the gauge.
-int32_t ProgressInterval(int32_t loopLength)
+// passes that may add step units; 0 or less means the loop does not
+// advance the gauge.
+int32_t ProgressInterval(int32_t loopLength, int32_t step)
 {
-    return ProgressStep != 0 ? loopLength / ProgressStep : 0;
+    return step != 0 ? loopLength / step : 0;
 }
 
 } // namespace
 
-EchoStream::EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount)
+EchoStream::EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount,
+                       int32_t progressStep)
 {
     count = std::max(Count, 0);
     MaxCount = std::max(MaxCount, 0);
@@ -72,7 +74,7 @@ EchoStream::EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, dou
     lineLength = std::min<int64_t>(d, static_cast<int64_t>(MaxCount) + 1);
     line.assign(static_cast<std::size_t>(lineLength), 0);
     w = lineLength - 1;
-    e = ProgressInterval(count);
+    e = ProgressInterval(count, progressStep);
     // The gauge moves after every e-th sample.
     nextAdvance = e > 0 ? e : INT64_MAX;
 }
@@ -111,16 +113,16 @@ int32_t EchoStream::Process(int16_t *Samples, int32_t n)
 }
 
 int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
-                   int32_t MaxCount, ProgressGauge *gauge)
+                   int32_t MaxCount, ProgressShare progress)
 {
     if (!Samples)
         return std::max(Count, 0);
     // The gauge moves once a block rather than at its exact samples.
-    EchoStream stream(Count, DelayMs, DecayPercent, Regeneration, MaxCount);
+    EchoStream stream(Count, DelayMs, DecayPercent, Regeneration, MaxCount, progress.Step);
     for (int32_t i = 0; i < stream.Length(); i += StreamBlock) {
         const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, stream.Length() - i));
         if (units > 0)
-            AdvanceProgress(gauge, units);
+            AdvanceProgress(progress.Gauge, units);
     }
     return stream.Length();
 }
@@ -165,7 +167,7 @@ inline int32_t SlotsBack(int32_t d, int32_t L)
 } // namespace
 
 ModulatedDelayStream::ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
-                                           double DryGain, double Feedback)
+                                           double DryGain, double Feedback, int32_t progressStep)
 {
     const int64_t lineSamples = DelaySamples(MaxDelayMs);
     if (Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
@@ -205,7 +207,7 @@ ModulatedDelayStream::ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, in
     // D = 0 and D = L both name the slot being written.
     m1 = SlotsBack(D, L);
     m2 = SlotsBack(D - dir, L);
-    e = ProgressInterval(Count);
+    e = ProgressInterval(Count, progressStep);
 }
 
 int32_t ModulatedDelayStream::Process(int16_t *Samples, int32_t n)
@@ -361,15 +363,15 @@ int32_t ModulatedDelayStream::RunFour(int16_t *x, int16_t *h, int32_t t, int32_t
 #endif
 
 void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
-                    double DryGain, double Feedback, ProgressGauge *gauge)
+                    double DryGain, double Feedback, ProgressShare progress)
 {
     if (!Samples || Count <= 0)
         return;
     // The gauge moves once a block rather than at its exact samples.
-    ModulatedDelayStream stream(Count, MinDelayMs, MaxDelayMs, SweepRate, DryGain, Feedback);
+    ModulatedDelayStream stream(Count, MinDelayMs, MaxDelayMs, SweepRate, DryGain, Feedback, progress.Step);
     for (int32_t i = 0; i < Count; i += StreamBlock) {
         const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
         if (units > 0)
-            AdvanceProgress(gauge, units);
+            AdvanceProgress(progress.Gauge, units);
     }
 }

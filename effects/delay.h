@@ -11,21 +11,23 @@
 // optional regeneration. May lengthen the clip by the delay, never beyond
 // MaxCount samples (Samples must hold MaxCount). Returns the new count.
 int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
-                   int32_t MaxCount, ProgressGauge *gauge = nullptr);
+                   int32_t MaxCount, ProgressShare progress = {});
 
 // One interpolated tap whose delay sweeps in a triangle between MinDelayMs and
 // MaxDelayMs (SweepRate ms of delay change per second; 0 = no sweep), mixed
 // with DryGain of the input and fed back by Feedback.
 void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
-                    double DryGain, double Feedback, ProgressGauge *gauge = nullptr);
+                    double DryGain, double Feedback, ProgressShare progress = {});
 
 // EchoEffect over a clip handed over in consecutive blocks: the state
 // carries from one block to the next, so the blocks in order give exactly
 // the whole-clip result. Length() is the clip's length afterwards (the
-// blocks cover 0..Length; past Count silence goes in).
+// blocks cover 0..Length; past Count silence goes in). progressStep is the
+// Step of the whole-clip run's ProgressShare.
 class EchoStream {
 public:
-    EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount);
+    EchoStream(int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration, int32_t MaxCount,
+               int32_t progressStep);
     int32_t Length() const { return length; }
     // Processes the next n samples in place (n runs on to Length at most)
     // and returns the gauge units the whole-clip run advances over them.
@@ -50,7 +52,7 @@ private:
 class ModulatedDelayStream {
 public:
     ModulatedDelayStream(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate, double DryGain,
-                         double Feedback);
+                         double Feedback, int32_t progressStep);
     // Processes the next n samples in place and returns the gauge units the
     // whole-clip run advances over them.
     int32_t Process(int16_t *Samples, int32_t n);

@@ -144,10 +144,11 @@ inline double SampleOfProduct(double gain, double y)
 
 } // namespace
 
-ResonatorStream::ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress) : resonator(Gains)
+ResonatorStream::ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress, int32_t progressStep)
+    : resonator(Gains)
 {
     const int64_t steps = 2 * int64_t{std::max(Count, 0)};
-    e = ShowProgress && ProgressStep > 0 ? (steps - 1) / ProgressStep : 0;
+    e = ShowProgress && progressStep > 0 ? (steps - 1) / progressStep : 0;
     oneSection = resonator.ActiveSections() == 1;
     if (oneSection) {
         t0 = resonator.FirstActive().t0;
@@ -213,32 +214,31 @@ int32_t ResonatorStream::Process(int16_t *Samples, int32_t n)
     return static_cast<int32_t>(units);
 }
 
-void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress, ProgressGauge *gauge)
+void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress, ProgressShare progress)
 {
-    if (ProgressStep == 0)
-        ProgressStep = 10;
     if (Samples == nullptr || Gains == nullptr || Count <= 0)
         return;
-    // The gauge moves once a block rather than at its exact steps.
-    ResonatorStream stream(Gains, Count, ShowProgress);
+    // A caller that gives no step gets 10 units. The gauge moves once a
+    // block rather than at its exact steps.
+    ResonatorStream stream(Gains, Count, ShowProgress, progress.Step == 0 ? 10 : progress.Step);
     for (int32_t i = 0; i < Count; i += StreamBlock) {
         const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
         if (units > 0)
-            AdvanceProgress(gauge, units);
+            AdvanceProgress(progress.Gauge, units);
     }
 }
 
 const Real48 BassOnlyGains[4] = {1.3L, 0.0L, 0.0L, 0.0L};
 const Real48 TrebleOnlyGains[4] = {0.0L, 0.0L, 0.0L, 2.5L};
 
-void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
-    ResonatorFilter(Samples, Count, BassOnlyGains, true, gauge);
+    ResonatorFilter(Samples, Count, BassOnlyGains, true, progress);
 }
 
-void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressGauge *gauge)
+void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressShare progress)
 {
-    ResonatorFilter(Samples, Count, TrebleOnlyGains, ShowProgress, gauge);
+    ResonatorFilter(Samples, Count, TrebleOnlyGains, ShowProgress, progress);
 }
 
 PitchShiftPlan DerivePitchSweepPlan(int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double StartRate,
@@ -272,11 +272,11 @@ PitchShiftPlan DerivePitchSweepPlan(int32_t Count, int32_t MinDelayMs, int32_t M
 }
 
 void PitchSweep(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double StartRate,
-                double EndRate, double DryGain, double WetGain, double Feedback, ProgressGauge *gauge)
+                double EndRate, double DryGain, double WetGain, double Feedback, ProgressShare progress)
 {
     RunPitchShifter(Samples, Count,
                     DerivePitchSweepPlan(Count, MinDelayMs, MaxDelayMs, StartRate, EndRate, DryGain, WetGain, Feedback),
-                    gauge);
+                    progress);
 }
 
 PitchShiftPlan SweepUpPlan(int32_t Count)
@@ -289,12 +289,12 @@ PitchShiftPlan SweepDownPlan(int32_t Count)
     return DerivePitchSweepPlan(Count, 0, 35, -0.056126, -0.292893, 0.0, 1.0, 0.0);
 }
 
-void SweepUpClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void SweepUpClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
-    RunPitchShifter(Samples, Count, SweepUpPlan(Count), gauge);
+    RunPitchShifter(Samples, Count, SweepUpPlan(Count), progress);
 }
 
-void SweepDownClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void SweepDownClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
-    RunPitchShifter(Samples, Count, SweepDownPlan(Count), gauge);
+    RunPitchShifter(Samples, Count, SweepDownPlan(Count), progress);
 }

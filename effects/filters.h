@@ -8,16 +8,17 @@
 
 #include <cstdint>
 
+// A progress.Step of 0 is taken as 10.
 void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress,
-                     ProgressGauge *gauge = nullptr);
+                     ProgressShare progress = {});
 
-void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
-void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressGauge *gauge = nullptr);
+void BassOnlyClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});
+void TrebleOnlyClip(int16_t *Samples, int32_t Count, bool ShowProgress, ProgressShare progress = {});
 
 void PitchSweep(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double StartRate,
-                double EndRate, double DryGain, double WetGain, double Feedback, ProgressGauge *gauge = nullptr);
-void SweepUpClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
-void SweepDownClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
+                double EndRate, double DryGain, double WetGain, double Feedback, ProgressShare progress = {});
+void SweepUpClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});
+void SweepDownClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});
 
 // The shifter's plans of Sweep Up and Sweep Down for a clip of Count samples.
 PitchShiftPlan SweepUpPlan(int32_t Count);
@@ -123,11 +124,12 @@ private:
 
 // ResonatorFilter over a clip handed over in consecutive blocks: the state
 // carries from one block to the next, so the blocks of a clip in order give
-// exactly the whole-clip result. Count is the whole clip's length (it decides
-// the gauge's interval).
+// exactly the whole-clip result. Count is the whole clip's length and
+// progressStep the gauge units of the whole clip (together they decide the
+// gauge's interval; a progressStep of 0 gives none here).
 class ResonatorStream {
 public:
-    ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress);
+    ResonatorStream(const Real48 Gains[4], int32_t Count, bool ShowProgress, int32_t progressStep);
 
     // Filters the next n samples in place and returns the gauge units the
     // whole-clip routine would have advanced over them.

@@ -186,6 +186,9 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
     result.WorkBytes = voiceBytes;
     if (count > 0)
         ProgressStep = PipelineGaugeUnits / count;
+    // Every selected effect may add the same number of units.
+    const int32_t step = count > 0 ? PipelineGaugeUnits / count : 0;
+    const ProgressShare share{gauge, step};
 
     // Each step takes the length as the step before left it: only the echo
     // lengthens the clip, within the working buffer's capacity. The steps
@@ -214,30 +217,32 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
             workAltered = true;
         };
 
-        take(effects.SweepUp, [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepUpPlan(n), n); });
-        take(effects.SweepDown, [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepDownPlan(n), n); });
+        take(effects.SweepUp, [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepUpPlan(n), n, step); });
+        take(effects.SweepDown,
+             [&] { return StreamStage<PitchShifterStream>(n, SweepWeight, SweepDownPlan(n), n, step); });
         take(effects.Echo, [&] {
-            auto echo = std::make_shared<EchoStream>(n, 300, 70, 0.0, workCapacity / 2);
+            auto echo = std::make_shared<EchoStream>(n, 300, 70, 0.0, workCapacity / 2, step);
             n = echo->Length();
             result.WorkBytes = 2 * n;
             return Stage{n, EchoWeight, [echo](int16_t *s, int32_t count) { return echo->Process(s, count); }};
         });
         take(effects.Chorus,
-             [&] { return StreamStage<ModulatedDelayStream>(n, ChorusWeight, n, 20, 40, 20, 1.0, 0.0); });
+             [&] { return StreamStage<ModulatedDelayStream>(n, ChorusWeight, n, 20, 40, 20, 1.0, 0.0, step); });
         take(effects.Robotvoice,
-             [&] { return StreamStage<ModulatedDelayStream>(n, RobotWeight, n, 12, 12, 0, 0.0, 0.75); });
-        wholeClip(effects.Backward, [&](int16_t *s, int32_t count) { ReverseClip(s, count, gauge); });
-        take(effects.Flange, [&] { return StreamStage<ModulatedDelayStream>(n, FlangeWeight, n, 0, 6, 6, 0.9, 0.5); });
+             [&] { return StreamStage<ModulatedDelayStream>(n, RobotWeight, n, 12, 12, 0, 0.0, 0.75, step); });
+        wholeClip(effects.Backward, [&](int16_t *s, int32_t count) { ReverseClip(s, count, share); });
+        take(effects.Flange,
+             [&] { return StreamStage<ModulatedDelayStream>(n, FlangeWeight, n, 0, 6, 6, 0.9, 0.5, step); });
         take(effects.PitchPosition != PitchBarRest, [&] {
             return StreamStage<PitchShifterStream>(n, PitchWeight, PitchAmountPlan(PitchBarMax - effects.PitchPosition),
-                                                   n);
+                                                   n, step);
         });
-        wholeClip(effects.FadeIn, [&](int16_t *s, int32_t count) { FadeInClip(s, count, gauge); });
-        wholeClip(effects.FadeOut, [&](int16_t *s, int32_t count) { FadeOutClip(s, count, gauge); });
+        wholeClip(effects.FadeIn, [&](int16_t *s, int32_t count) { FadeInClip(s, count, share); });
+        wholeClip(effects.FadeOut, [&](int16_t *s, int32_t count) { FadeOutClip(s, count, share); });
         take(effects.BassOnly,
-             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, BassOnlyGains, n, true); });
+             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, BassOnlyGains, n, true, step); });
         take(effects.TrebleOnly,
-             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, TrebleOnlyGains, n, true); });
+             [&] { return StreamStage<ResonatorStream>(n, ResonatorWeight, TrebleOnlyGains, n, true, step); });
         runStages();
     }
 

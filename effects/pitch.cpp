@@ -114,7 +114,7 @@ inline bool NearHalf(double approx, int64_t rounded)
 // clipped.
 template <bool Sweep, bool Plain> class Shifter final : public PitchShifterState {
 public:
-    Shifter(const PitchShiftPlan &p, int32_t clipCount)
+    Shifter(const PitchShiftPlan &p, int32_t clipCount, int32_t progressStep)
         : plan(p), L(p.L), Dmin(p.Dmin), D0(p.D0), dir(p.Dir), dryGain(p.DryGain), wetGain(p.WetGain),
           feedback(p.Feedback), chunk(std::max(Chunk, p.L)),
           history(static_cast<size_t>(p.L) + static_cast<size_t>(chunk), 0), S(p.S), sD(static_cast<double>(p.S)),
@@ -122,7 +122,7 @@ public:
           // Past 2^20 samples a step the reciprocal is not close enough
           // (see NearHalf); a sweep only moves S between its two ends.
           quotientShortcut(std::max(p.S, Sweep ? p.SMax : p.S) <= (int64_t{1} << 20)), G(p.G), cnt(p.G), DA(p.D0),
-          DB(p.D0), e(ProgressStep > 0 ? clipCount / ProgressStep : 0)
+          DB(p.D0), e(progressStep > 0 ? clipCount / progressStep : 0)
     {
         if constexpr (Plain)
             halves.resize(static_cast<size_t>(chunk));
@@ -602,17 +602,17 @@ PitchShiftPlan DerivePitchShiftPlan(int32_t MinDelayMs, int32_t MaxDelayMs, doub
     return plan;
 }
 
-PitchShifterStream::PitchShifterStream(const PitchShiftPlan &plan, int32_t Count)
+PitchShifterStream::PitchShifterStream(const PitchShiftPlan &plan, int32_t Count, int32_t progressStep)
 {
     if (!plan.Valid || Count <= 0)
         return;
     const bool plain = plan.DryGain == 0.0 && plan.WetGain == 1.0 && plan.Feedback == 0.0;
     if (plan.Sweeps)
-        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<true, true>(plan, Count))
-                      : std::unique_ptr<PitchShifterState>(new Shifter<true, false>(plan, Count));
+        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<true, true>(plan, Count, progressStep))
+                      : std::unique_ptr<PitchShifterState>(new Shifter<true, false>(plan, Count, progressStep));
     else
-        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<false, true>(plan, Count))
-                      : std::unique_ptr<PitchShifterState>(new Shifter<false, false>(plan, Count));
+        state = plain ? std::unique_ptr<PitchShifterState>(new Shifter<false, true>(plan, Count, progressStep))
+                      : std::unique_ptr<PitchShifterState>(new Shifter<false, false>(plan, Count, progressStep));
 }
 
 PitchShifterStream::~PitchShifterStream() = default;
@@ -622,24 +622,24 @@ int32_t PitchShifterStream::Process(int16_t *Samples, int32_t n)
     return state && Samples && n > 0 ? state->Process(Samples, n) : 0;
 }
 
-void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
+void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressShare progress)
 {
     if (!plan.Valid || Samples == nullptr || Count <= 0)
         return;
     // The gauge moves once a block rather than at its exact samples.
-    PitchShifterStream stream(plan, Count);
+    PitchShifterStream stream(plan, Count, progress.Step);
     for (int32_t i = 0; i < Count; i += StreamBlock) {
         const int32_t units = stream.Process(Samples + i, std::min(StreamBlock, Count - i));
         if (units > 0)
-            AdvanceProgress(gauge, units);
+            AdvanceProgress(progress.Gauge, units);
     }
 }
 
 void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
-                double WetGain, double Feedback, ProgressGauge *gauge)
+                double WetGain, double Feedback, ProgressShare progress)
 {
     RunPitchShifter(Samples, Count, DerivePitchShiftPlan(MinDelayMs, MaxDelayMs, Rate, DryGain, WetGain, Feedback),
-                    gauge);
+                    progress);
 }
 
 bool PitchAmountSettings(int32_t Amount, PitchAmountSetting &setting)
@@ -663,7 +663,7 @@ PitchShiftPlan PitchAmountPlan(int32_t Amount)
     return DerivePitchShiftPlan(0, setting.MaxDelayMs, setting.Rate, 0.0, 1.0, 0.0);
 }
 
-void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressGauge *gauge)
+void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressShare progress)
 {
-    RunPitchShifter(Samples, Count, PitchAmountPlan(Amount), gauge);
+    RunPitchShifter(Samples, Count, PitchAmountPlan(Amount), progress);
 }

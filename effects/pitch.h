@@ -8,10 +8,10 @@
 #include <memory>
 
 void PitchShift(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, double Rate, double DryGain,
-                double WetGain, double Feedback, ProgressGauge *gauge = nullptr);
+                double WetGain, double Feedback, ProgressShare progress = {});
 
 // Amount 0..12 (12 = highest voice); 6 and anything outside 0..12 do nothing.
-void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressGauge *gauge = nullptr);
+void PitchShiftClip(int16_t *Samples, int32_t Count, int32_t Amount, ProgressShare progress = {});
 
 // Length of each crossfade between the taps, in samples.
 inline constexpr int32_t PitchCrossfadeLength = 265;
@@ -55,17 +55,18 @@ PitchShiftPlan DerivePitchShiftPlan(int32_t MinDelayMs, int32_t MaxDelayMs, doub
                                     double Feedback);
 
 // Runs the shifter over the clip as planned (does nothing for an invalid
-// plan or Count <= 0). Advances gauge by one every Count div ProgressStep
-// samples when ProgressStep is positive.
-void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge = nullptr);
+// plan or Count <= 0). Advances progress.Gauge by one every Count div
+// progress.Step samples when progress.Step is positive.
+void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressShare progress = {});
 
 // RunPitchShifter over a clip handed over in consecutive blocks: the state
 // carries from one block to the next, so the blocks of a clip in order give
-// exactly the whole-clip result. Count is the whole clip's length.
+// exactly the whole-clip result. Count is the whole clip's length and
+// progressStep the Step of the whole-clip run's ProgressShare.
 class PitchShifterState;
 class PitchShifterStream {
 public:
-    PitchShifterStream(const PitchShiftPlan &plan, int32_t Count);
+    PitchShifterStream(const PitchShiftPlan &plan, int32_t Count, int32_t progressStep);
     ~PitchShifterStream();
     PitchShifterStream(const PitchShifterStream &) = delete;
     PitchShifterStream &operator=(const PitchShifterStream &) = delete;

@@ -20,9 +20,11 @@
 
 namespace {
 
-int32_t ProgressInterval(int32_t loopLength)
+// Samples between two advances of the gauge for a loop of loopLength
+// passes that may add step units; 0 or less: no advances.
+int32_t ProgressInterval(int32_t loopLength, int32_t step)
 {
-    return ProgressStep != 0 ? loopLength / ProgressStep : 0;
+    return step != 0 ? loopLength / step : 0;
 }
 
 // Largest magnitude in the clip, 0..32768 (-32768 counts as 32768), and the
@@ -179,14 +181,14 @@ void ApplyFade(int16_t *Samples, int32_t Count, int32_t e, bool fadeIn, Progress
 
 } // namespace
 
-void ReverseClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void ReverseClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
     if (!Samples || Count <= 0)
         return;
     // Swapped in place from both ends, a block of pairs at a time; the gauge
     // makes its Count div e advances (one every e samples) as the blocks
     // cover the clip.
-    const int32_t e = ProgressInterval(Count);
+    const int32_t e = ProgressInterval(Count, progress.Step);
     const int32_t pairs = Count / 2;
     constexpr int32_t Block = 1 << 14;
     int32_t advanced = 0;
@@ -216,25 +218,25 @@ void ReverseClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
             const int32_t covered = p == pairs ? Count : 2 * p;
             const int32_t due = covered / e;
             if (due > advanced) {
-                AdvanceProgress(gauge, due - advanced);
+                AdvanceProgress(progress.Gauge, due - advanced);
                 advanced = due;
             }
         }
     }
     if (e > 0 && Count / e > advanced)
-        AdvanceProgress(gauge, Count / e - advanced);
+        AdvanceProgress(progress.Gauge, Count / e - advanced);
 }
 
-void FadeInClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void FadeInClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
     if (!Samples || Count < 2)
         return;
-    ApplyFade(Samples, Count, ProgressInterval(Count), true, gauge);
+    ApplyFade(Samples, Count, ProgressInterval(Count, progress.Step), true, progress.Gauge);
 }
 
-void FadeOutClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge)
+void FadeOutClip(int16_t *Samples, int32_t Count, ProgressShare progress)
 {
     if (!Samples || Count < 2)
         return;
-    ApplyFade(Samples, Count, ProgressInterval(Count - 1), false, gauge);
+    ApplyFade(Samples, Count, ProgressInterval(Count - 1, progress.Step), false, progress.Gauge);
 }

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-void ReverseClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
+void ReverseClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});
 // Parabolic gain from 0 at the first sample to 32767 / peak at the last.
-void FadeInClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
+void FadeInClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});
 // Parabolic gain from 32767 / peak at the first sample to 0 at the last.
-void FadeOutClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr);
+void FadeOutClip(int16_t *Samples, int32_t Count, ProgressShare progress = {});

@@ -1,7 +1,6 @@
 // Helpers that several tests of the signal routines share: counting gauge
-// advances, holding ProgressStep for one test, the pseudo-random clips the
-// Python references were run on, tones, and Round(7x / 10) worked out in
-// integers.
+// advances, the pseudo-random clips the Python references were run on,
+// tones, and Round(7x / 10) worked out in integers.
 #pragma once
 
 #include "audio/progress.h"
@@ -15,20 +14,6 @@
 // A gauge wide enough never to clamp, so Progress counts the advances.
 struct CountingGauge : ProgressGauge {
     CountingGauge() { ResetProgress(*this, 1 << 30); }
-};
-
-// Sets ProgressStep (or only saves it) and puts the old value back at the
-// end of the scope.
-class ProgressStepScope {
-public:
-    ProgressStepScope() : saved(ProgressStep) {}
-    explicit ProgressStepScope(int32_t step) : saved(ProgressStep) { ProgressStep = step; }
-    ~ProgressStepScope() { ProgressStep = saved; }
-    ProgressStepScope(const ProgressStepScope &) = delete;
-    ProgressStepScope &operator=(const ProgressStepScope &) = delete;
-
-private:
-    int32_t saved;
 };
 
 // The clips of the Python references: s = s * 1103515245 + 12345 (mod 2^31)

@@ -35,14 +35,15 @@ inline int64_t DelaySamples(int32_t ms)
 }
 
 // Samples between two advances of the gauge for a loop of loopLength
-// passes; 0 or less means the loop does not advance the gauge.
-inline int32_t ProgressInterval(int32_t loopLength)
+// passes that may add step units; 0 or less means the loop does not
+// advance the gauge.
+inline int32_t ProgressInterval(int32_t loopLength, int32_t step)
 {
-    return ProgressStep != 0 ? loopLength / ProgressStep : 0;
+    return step != 0 ? loopLength / step : 0;
 }
 
 inline int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int32_t DecayPercent, double Regeneration,
-                          int32_t MaxCount, ProgressGauge *gauge = nullptr)
+                          int32_t MaxCount, ProgressShare progress = {})
 {
     Count = std::max(Count, 0);
     MaxCount = std::max(MaxCount, 0);
@@ -63,7 +64,7 @@ inline int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int3
 
     int64_t r = 0;
     int64_t w = lineLength - 1;
-    const int32_t e = ProgressInterval(Count);
+    const int32_t e = ProgressInterval(Count, progress.Step);
 
     // Output i is x[i] + Round(decay * line[r]), where line[r] holds what
     // was stored d - 1 samples earlier.
@@ -75,13 +76,13 @@ inline int32_t EchoEffect(int16_t *Samples, int32_t Count, int32_t DelayMs, int3
         r = (r + 1) % lineLength;
         w = (w + 1) % lineLength;
         if (e > 0 && (i + 1) % e == 0)
-            AdvanceProgress(gauge);
+            AdvanceProgress(progress.Gauge);
     }
     return m;
 }
 
 inline void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, int32_t MaxDelayMs, int32_t SweepRate,
-                           double DryGain, double Feedback, ProgressGauge *gauge = nullptr)
+                           double DryGain, double Feedback, ProgressShare progress = {})
 {
     const int64_t lineSamples = DelaySamples(MaxDelayMs);
     if (!Samples || Count <= 0 || lineSamples < 1 || lineSamples > MaxModulatedLine)
@@ -107,7 +108,7 @@ inline void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, 
     // D = 0 and D = L both name the slot being written.
     int32_t r1 = (L - D) % L;
     int32_t r2 = (r1 + dir) % L;
-    const int32_t e = ProgressInterval(Count);
+    const int32_t e = ProgressInterval(Count, progress.Step);
 
     // Each input is stored before the taps are read, so the tap at offset D
     // reads the value stored D samples earlier (the current input for D = 0
@@ -121,7 +122,7 @@ inline void ModulatedDelay(int16_t *Samples, int32_t Count, int32_t MinDelayMs, 
         Samples[i] = Clip16(v);
         line[w] = Clip16(RoundHalfEven(static_cast<double>(v) * Feedback + line[w]));
         if (e > 0 && (i + 1) % e == 0)
-            AdvanceProgress(gauge);
+            AdvanceProgress(progress.Gauge);
 
         w = (w + 1) % L;
         r1 = (r1 + 1) % L;
@@ -173,7 +174,7 @@ inline double TapValue(const int16_t *line, int32_t r1, int32_t r2, int64_t S, d
     return static_cast<double>(line[r1] * (S - k)) / sD + static_cast<double>(line[r2] * k) / sD;
 }
 
-template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge)
+template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressShare progress)
 {
     const int32_t L = plan.L;
     const int32_t Dmin = plan.Dmin;
@@ -210,7 +211,7 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
     int32_t rA2 = Neighbour(rA1, dir, L);
     int32_t rB1 = 0;
     int32_t rB2 = 0;
-    const int32_t e = ProgressStep > 0 ? Count / ProgressStep : 0;
+    const int32_t e = progress.Step > 0 ? Count / progress.Step : 0;
     int32_t untilAdvance = e;
     int16_t *const ln = line.data();
 
@@ -235,7 +236,7 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
         }
         if (e > 0 && --untilAdvance == 0) {
             untilAdvance = e;
-            AdvanceProgress(gauge);
+            AdvanceProgress(progress.Gauge);
         }
         Forward(w, L);
         Forward(rA1, L);
@@ -290,14 +291,14 @@ template <bool Sweep> void Shift(int16_t *Samples, int32_t Count, const PitchShi
     }
 }
 
-inline void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressGauge *gauge = nullptr)
+inline void RunPitchShifter(int16_t *Samples, int32_t Count, const PitchShiftPlan &plan, ProgressShare progress = {})
 {
     if (!plan.Valid || Samples == nullptr || Count <= 0)
         return;
     if (plan.Sweeps)
-        Shift<true>(Samples, Count, plan, gauge);
+        Shift<true>(Samples, Count, plan, progress);
     else
-        Shift<false>(Samples, Count, plan, gauge);
+        Shift<false>(Samples, Count, plan, progress);
 }
 
 // Largest magnitude in the clip, 0..32768 (-32768 counts as 32768), and the
@@ -330,53 +331,54 @@ void ApplyFade(int16_t *Samples, int32_t Count, int32_t e, Ramp ramp, ProgressGa
     }
 }
 
-inline void ReverseClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr)
+inline void ReverseClip(int16_t *Samples, int32_t Count, ProgressShare progress = {})
 {
     if (!Samples || Count <= 0)
         return;
     const std::vector<int16_t> copy(Samples, Samples + Count);
-    const int32_t e = ProgressInterval(Count);
+    const int32_t e = ProgressInterval(Count, progress.Step);
     for (int32_t i = 0; i < Count; ++i) {
         Samples[i] = copy[Count - 1 - i];
         if (e > 0 && (i + 1) % e == 0)
-            AdvanceProgress(gauge);
+            AdvanceProgress(progress.Gauge);
     }
 }
 
-inline void FadeInClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr)
+inline void FadeInClip(int16_t *Samples, int32_t Count, ProgressShare progress = {})
 {
     if (!Samples || Count < 2)
         return;
     ApplyFade(
-        Samples, Count, ProgressInterval(Count), [](int32_t i) { return static_cast<double>(i); }, gauge);
+        Samples, Count, ProgressInterval(Count, progress.Step), [](int32_t i) { return static_cast<double>(i); },
+        progress.Gauge);
 }
 
-inline void FadeOutClip(int16_t *Samples, int32_t Count, ProgressGauge *gauge = nullptr)
+inline void FadeOutClip(int16_t *Samples, int32_t Count, ProgressShare progress = {})
 {
     if (!Samples || Count < 2)
         return;
     ApplyFade(
-        Samples, Count, ProgressInterval(Count - 1), [Count](int32_t i) { return static_cast<double>(Count - 1 - i); },
-        gauge);
+        Samples, Count, ProgressInterval(Count - 1, progress.Step),
+        [Count](int32_t i) { return static_cast<double>(Count - 1 - i); }, progress.Gauge);
 }
 inline void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[4], bool ShowProgress,
-                            ProgressGauge *gauge = nullptr)
+                            ProgressShare progress = {})
 {
-    if (ProgressStep == 0)
-        ProgressStep = 10;
+    if (progress.Step == 0)
+        progress.Step = 10;
     if (Samples == nullptr || Gains == nullptr || Count <= 0)
         return;
     const int64_t steps = 2 * int64_t{Count};
     // One advance at every e-th step from step 0 on, at most e - 1 in all.
-    const int64_t e = ShowProgress && ProgressStep > 0 ? (steps - 1) / ProgressStep : 0;
+    const int64_t e = ShowProgress && progress.Step > 0 ? (steps - 1) / progress.Step : 0;
     int64_t advances = 0;
     int64_t untilAdvance = 0;
 
-    auto progress = [&] {
+    auto tick = [&] {
         if (untilAdvance == 0) {
             untilAdvance = e;
             if (advances < e - 1) {
-                AdvanceProgress(gauge);
+                AdvanceProgress(progress.Gauge);
                 ++advances;
             }
         }
@@ -404,7 +406,7 @@ inline void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[
                 // With one section the running sum is 0 + gain x y.
                 x = Resonator::SampleValueOfSum(gain * y);
                 if (e > 0)
-                    progress();
+                    tick();
             }
             Samples[i] = static_cast<int16_t>(static_cast<double>(x));
         }
@@ -414,7 +416,7 @@ inline void ResonatorFilter(int16_t *Samples, int32_t Count, const Real48 Gains[
         int16_t &sample = Samples[j >> 1];
         sample = Resonator::ToSample(resonator.Step(sample));
         if (e > 0)
-            progress();
+            tick();
     }
 }
 

@@ -205,18 +205,17 @@ TEST(Echo, RegeneratedValueIsStoredAsItsLow16Bits)
 
 TEST(Echo, AdvancesGaugeEveryEighthSampleOfTheResult)
 {
-    ProgressStepScope step(120); // 1000 div 120 = 8
     const std::vector<int16_t> x = BusySignal(1000, 1000);
 
-    CountingGauge same;
+    CountingGauge same; // 1000 div 120 = 8
     std::vector<int16_t> buffer = x;
-    EchoEffect(buffer.data(), 1000, 300, 70, 0.0, 1000, &same);
+    EchoEffect(buffer.data(), 1000, 300, 70, 0.0, 1000, {&same, 120});
     EXPECT_EQ(same.Progress(), 125);
 
     CountingGauge grown;
     buffer = x;
     buffer.resize(8000);
-    EchoEffect(buffer.data(), 1000, 300, 70, 0.0, 8000, &grown);
+    EchoEffect(buffer.data(), 1000, 300, 70, 0.0, 8000, {&grown, 120});
     EXPECT_EQ(grown.Progress(), 7615 / 8);
 }
 
@@ -337,15 +336,13 @@ TEST(ModulatedDelay, ChorusAndRobotMatchTheReferenceOnABusySignal)
 
 TEST(ModulatedDelay, AdvancesGaugeOncePerIntervalOfTheClip)
 {
-    ProgressStepScope step(120);
     std::vector<int16_t> buffer = BusySignal(1000, 1000);
     CountingGauge gauge;
-    ModulatedDelay(buffer.data(), 1000, 0, 6, 6, 0.9, 0.5, &gauge);
+    ModulatedDelay(buffer.data(), 1000, 0, 6, 6, 0.9, 0.5, {&gauge, 120});
     EXPECT_EQ(gauge.Progress(), 125);
 
-    ProgressStep = 0; // never set: no interval, no division
-    CountingGauge idle;
-    ModulatedDelay(buffer.data(), 1000, 0, 6, 6, 0.9, 0.5, &idle);
+    CountingGauge idle; // a gauge but no units: no interval, no division
+    ModulatedDelay(buffer.data(), 1000, 0, 6, 6, 0.9, 0.5, {&idle, 0});
     EXPECT_EQ(idle.Progress(), 0);
 }
 

@@ -22,7 +22,7 @@
 
 namespace {
 
-using Routine = std::function<void(int16_t *, int32_t, ProgressGauge *)>;
+using Routine = std::function<void(int16_t *, int32_t, ProgressShare)>;
 
 // Signals that reach every corner of the loops: full-scale noise (the
 // filters clip), speech-like bursts with exact silences between them (the
@@ -68,15 +68,14 @@ std::vector<std::vector<int16_t>> Signals(size_t n, uint32_t seed)
 void ExpectSameAsBefore(const std::string &what, const Routine &now, const Routine &before, size_t n, uint32_t seed,
                         int32_t progressStep = 10)
 {
-    ProgressStepScope step(progressStep);
     int index = 0;
     for (const std::vector<int16_t> &signal : Signals(n, seed)) {
         std::vector<int16_t> fast = signal;
         std::vector<int16_t> slow = signal;
         CountingGauge fastGauge;
         CountingGauge slowGauge;
-        now(fast.data(), static_cast<int32_t>(n), &fastGauge);
-        before(slow.data(), static_cast<int32_t>(n), &slowGauge);
+        now(fast.data(), static_cast<int32_t>(n), {&fastGauge, progressStep});
+        before(slow.data(), static_cast<int32_t>(n), {&slowGauge, progressStep});
         size_t firstDifference = 0;
         while (firstDifference < n && fast[firstDifference] == slow[firstDifference])
             ++firstDifference;
@@ -129,9 +128,9 @@ TEST(FasterRoutines, BassAndTrebleOnlyMatchTheExtendedPrecisionLoop)
     for (const Real48 *gains : {bass, treble}) {
         ExpectSameAsBefore(
             gains == bass ? "Bass Only" : "Treble Only",
-            [gains](int16_t *s, int32_t n, ProgressGauge *g) { ResonatorFilter(s, n, gains, true, g); },
-            [gains](int16_t *s, int32_t n, ProgressGauge *g) { Before::ResonatorFilter(s, n, gains, true, g); },
-            2000000, gains == bass ? 1 : 2);
+            [gains](int16_t *s, int32_t n, ProgressShare g) { ResonatorFilter(s, n, gains, true, g); },
+            [gains](int16_t *s, int32_t n, ProgressShare g) { Before::ResonatorFilter(s, n, gains, true, g); }, 2000000,
+            gains == bass ? 1 : 2);
     }
 }
 
@@ -144,9 +143,9 @@ TEST(FasterRoutines, OtherGainsMatchTheExtendedPrecisionLoop)
     for (const auto &gains : gainSets) {
         ExpectSameAsBefore(
             "gain set " + std::to_string(set++),
-            [&gains](int16_t *s, int32_t n, ProgressGauge *g) { ResonatorFilter(s, n, gains, true, g); },
-            [&gains](int16_t *s, int32_t n, ProgressGauge *g) { Before::ResonatorFilter(s, n, gains, true, g); },
-            300000, 5, 7);
+            [&gains](int16_t *s, int32_t n, ProgressShare g) { ResonatorFilter(s, n, gains, true, g); },
+            [&gains](int16_t *s, int32_t n, ProgressShare g) { Before::ResonatorFilter(s, n, gains, true, g); }, 300000,
+            5, 7);
     }
 }
 
@@ -157,10 +156,9 @@ TEST(FasterRoutines, ResonatorStreamBlocksGiveTheWholeClip)
     std::vector<int16_t> whole = Signals(100000, 9)[1];
     std::vector<int16_t> blocks = whole;
     {
-        ProgressStepScope step(10);
         CountingGauge gauge;
-        ResonatorFilter(whole.data(), 100000, bass, true, &gauge);
-        ResonatorStream stream(bass, 100000, true);
+        ResonatorFilter(whole.data(), 100000, bass, true, {&gauge, 10});
+        ResonatorStream stream(bass, 100000, true, 10);
         int32_t units = 0;
         std::mt19937 random(4);
         for (int32_t i = 0; i < 100000;) {
@@ -185,7 +183,7 @@ TEST(FasterRoutines, EchoMatchesTheModuloLoop)
     for (const Case &c : cases) {
         ExpectSameAsBefore(
             "echo " + std::to_string(c.delayMs) + " ms",
-            [c](int16_t *s, int32_t n, ProgressGauge *g) {
+            [c](int16_t *s, int32_t n, ProgressShare g) {
                 std::vector<int16_t> room(s, s + n);
                 room.resize(static_cast<size_t>(n + c.extra), 0);
                 const int32_t m = EchoEffect(room.data(), n, c.delayMs, c.decay, c.regeneration, n + c.extra, g);
@@ -194,7 +192,7 @@ TEST(FasterRoutines, EchoMatchesTheModuloLoop)
                 for (int32_t i = n; i < m; ++i)
                     s[i % n] = static_cast<int16_t>(s[i % n] ^ room[i]);
             },
-            [c](int16_t *s, int32_t n, ProgressGauge *g) {
+            [c](int16_t *s, int32_t n, ProgressShare g) {
                 std::vector<int16_t> room(s, s + n);
                 room.resize(static_cast<size_t>(n + c.extra), 0);
                 const int32_t m =
@@ -227,10 +225,10 @@ TEST(FasterRoutines, ModulatedDelayMatchesTheDividingLoop)
         ExpectSameAsBefore(
             "modulated delay " + std::to_string(c.minMs) + ".." + std::to_string(c.maxMs) + " rate " +
                 std::to_string(c.rate),
-            [c](int16_t *s, int32_t n, ProgressGauge *g) {
+            [c](int16_t *s, int32_t n, ProgressShare g) {
                 ModulatedDelay(s, n, c.minMs, c.maxMs, c.rate, c.dry, c.feedback, g);
             },
-            [c](int16_t *s, int32_t n, ProgressGauge *g) {
+            [c](int16_t *s, int32_t n, ProgressShare g) {
                 Before::ModulatedDelay(s, n, c.minMs, c.maxMs, c.rate, c.dry, c.feedback, g);
             },
             400000, 12);
@@ -246,8 +244,8 @@ TEST(FasterRoutines, PitchShifterAndSweepsMatchTheDividingLoop)
         const PitchShiftPlan plan = DerivePitchShiftPlan(0, setting.MaxDelayMs, setting.Rate, 0.0, 1.0, 0.0);
         ExpectSameAsBefore(
             "pitch amount " + std::to_string(amount),
-            [amount](int16_t *s, int32_t n, ProgressGauge *g) { PitchShiftClip(s, n, amount, g); },
-            [plan](int16_t *s, int32_t n, ProgressGauge *g) { Before::RunPitchShifter(s, n, plan, g); }, 300000,
+            [amount](int16_t *s, int32_t n, ProgressShare g) { PitchShiftClip(s, n, amount, g); },
+            [plan](int16_t *s, int32_t n, ProgressShare g) { Before::RunPitchShifter(s, n, plan, g); }, 300000,
             static_cast<uint32_t>(20 + amount));
     }
     const size_t n = 400000;
@@ -257,45 +255,44 @@ TEST(FasterRoutines, PitchShifterAndSweepsMatchTheDividingLoop)
                : DerivePitchSweepPlan(static_cast<int32_t>(n), 0, 35, -0.056126, -0.292893, 0.0, 1.0, 0.0);
         ExpectSameAsBefore(
             up ? "Sweep Up" : "Sweep Down",
-            [up](int16_t *s, int32_t count, ProgressGauge *g) {
+            [up](int16_t *s, int32_t count, ProgressShare g) {
                 up ? SweepUpClip(s, count, g) : SweepDownClip(s, count, g);
             },
-            [plan](int16_t *s, int32_t count, ProgressGauge *g) { Before::RunPitchShifter(s, count, plan, g); }, n,
+            [plan](int16_t *s, int32_t count, ProgressShare g) { Before::RunPitchShifter(s, count, plan, g); }, n,
             up ? 40 : 41);
     }
     // Dry signal, feedback and a smallest delay: the general mix.
     const PitchShiftPlan mixed = DerivePitchShiftPlan(3, 20, 0.2, 0.4, 0.8, 0.45);
     ExpectSameAsBefore(
-        "pitch with feedback", [mixed](int16_t *s, int32_t n, ProgressGauge *g) { RunPitchShifter(s, n, mixed, g); },
-        [mixed](int16_t *s, int32_t n, ProgressGauge *g) { Before::RunPitchShifter(s, n, mixed, g); }, 200000, 50);
+        "pitch with feedback", [mixed](int16_t *s, int32_t n, ProgressShare g) { RunPitchShifter(s, n, mixed, g); },
+        [mixed](int16_t *s, int32_t n, ProgressShare g) { Before::RunPitchShifter(s, n, mixed, g); }, 200000, 50);
 }
 
 TEST(FasterRoutines, ReverseAndFadesMatchTheCopyingAndDividingLoops)
 {
     for (int32_t step : {10, 7, 1, 0, -4}) {
         ExpectSameAsBefore(
-            "reverse", [](int16_t *s, int32_t n, ProgressGauge *g) { ReverseClip(s, n, g); },
-            [](int16_t *s, int32_t n, ProgressGauge *g) { Before::ReverseClip(s, n, g); }, 100001, 60, step);
+            "reverse", [](int16_t *s, int32_t n, ProgressShare g) { ReverseClip(s, n, g); },
+            [](int16_t *s, int32_t n, ProgressShare g) { Before::ReverseClip(s, n, g); }, 100001, 60, step);
         ExpectSameAsBefore(
-            "fade in", [](int16_t *s, int32_t n, ProgressGauge *g) { FadeInClip(s, n, g); },
-            [](int16_t *s, int32_t n, ProgressGauge *g) { Before::FadeInClip(s, n, g); }, 400000, 61, step);
+            "fade in", [](int16_t *s, int32_t n, ProgressShare g) { FadeInClip(s, n, g); },
+            [](int16_t *s, int32_t n, ProgressShare g) { Before::FadeInClip(s, n, g); }, 400000, 61, step);
         ExpectSameAsBefore(
-            "fade out", [](int16_t *s, int32_t n, ProgressGauge *g) { FadeOutClip(s, n, g); },
-            [](int16_t *s, int32_t n, ProgressGauge *g) { Before::FadeOutClip(s, n, g); }, 400000, 62, step);
+            "fade out", [](int16_t *s, int32_t n, ProgressShare g) { FadeOutClip(s, n, g); },
+            [](int16_t *s, int32_t n, ProgressShare g) { Before::FadeOutClip(s, n, g); }, 400000, 62, step);
     }
     // Short clips, where the gauge's interval is a sample or two.
     for (int32_t n : {2, 3, 4, 5, 11, 20, 21}) {
         ExpectSameAsBefore(
-            "short reverse", [](int16_t *s, int32_t c, ProgressGauge *g) { ReverseClip(s, c, g); },
-            [](int16_t *s, int32_t c, ProgressGauge *g) { Before::ReverseClip(s, c, g); }, static_cast<size_t>(n), 70,
+            "short reverse", [](int16_t *s, int32_t c, ProgressShare g) { ReverseClip(s, c, g); },
+            [](int16_t *s, int32_t c, ProgressShare g) { Before::ReverseClip(s, c, g); }, static_cast<size_t>(n), 70,
             10);
         ExpectSameAsBefore(
-            "short fade in", [](int16_t *s, int32_t c, ProgressGauge *g) { FadeInClip(s, c, g); },
-            [](int16_t *s, int32_t c, ProgressGauge *g) { Before::FadeInClip(s, c, g); }, static_cast<size_t>(n), 71,
-            5);
+            "short fade in", [](int16_t *s, int32_t c, ProgressShare g) { FadeInClip(s, c, g); },
+            [](int16_t *s, int32_t c, ProgressShare g) { Before::FadeInClip(s, c, g); }, static_cast<size_t>(n), 71, 5);
         ExpectSameAsBefore(
-            "short fade out", [](int16_t *s, int32_t c, ProgressGauge *g) { FadeOutClip(s, c, g); },
-            [](int16_t *s, int32_t c, ProgressGauge *g) { Before::FadeOutClip(s, c, g); }, static_cast<size_t>(n), 72,
+            "short fade out", [](int16_t *s, int32_t c, ProgressShare g) { FadeOutClip(s, c, g); },
+            [](int16_t *s, int32_t c, ProgressShare g) { Before::FadeOutClip(s, c, g); }, static_cast<size_t>(n), 72,
             5);
     }
 }

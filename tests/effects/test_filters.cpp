@@ -271,15 +271,13 @@ TEST(ResonatorFilter, SilenceStaysSilent)
 
 TEST(ResonatorFilter, CountZeroOrLessDoesNothing)
 {
-    ProgressStepScope keep;
-    ProgressStep = 12;
     const std::vector<int16_t> original = QuarterClip(16, 3);
     for (int32_t count : {0, -1, INT32_MIN}) {
         std::vector<int16_t> x = original;
         ProgressGauge gauge;
         ResetProgress(gauge, 120);
-        BassOnlyClip(x.data(), count, &gauge);
-        TrebleOnlyClip(x.data(), count, true, &gauge);
+        BassOnlyClip(x.data(), count, {&gauge, 12});
+        TrebleOnlyClip(x.data(), count, true, {&gauge, 12});
         EXPECT_EQ(x, original) << count;
         EXPECT_EQ(gauge.Progress(), 0) << count;
     }
@@ -287,29 +285,12 @@ TEST(ResonatorFilter, CountZeroOrLessDoesNothing)
     std::vector<int16_t> x = original;
     ResonatorFilter(x.data(), 16, nullptr, true);
     EXPECT_EQ(x, original);
-    EXPECT_EQ(ProgressStep, 12);
 }
 
-TEST(ResonatorFilter, ProgressStepZeroBecomesTenOthersAreKept)
-{
-    ProgressStepScope keep;
-    std::vector<int16_t> x = QuarterClip(50, 1);
-    ProgressStep = 0;
-    BassOnlyClip(x.data(), 50);
-    EXPECT_EQ(ProgressStep, 10);
-    ProgressStep = 0;
-    TrebleOnlyClip(x.data(), 50, false);
-    EXPECT_EQ(ProgressStep, 10);
-    ProgressStep = 40;
-    BassOnlyClip(x.data(), 50);
-    EXPECT_EQ(ProgressStep, 40);
-}
-
-// e = (2 Count - 1) div ProgressStep; one advance at steps 0, e, 2e, ...
-// while fewer than e - 1 have been made.
+// e = (2 Count - 1) div Step; one advance at steps 0, e, 2e, ... while fewer
+// than e - 1 have been made. A Step of 0 is taken as 10.
 TEST(ResonatorFilter, ProgressAdvancesAtEveryEthStepUpToEMinusOne)
 {
-    ProgressStepScope keep;
     struct Case {
         int32_t count, step;
         bool show;
@@ -318,6 +299,8 @@ TEST(ResonatorFilter, ProgressAdvancesAtEveryEthStepUpToEMinusOne)
     const Case cases[] = {
         {1000, 10, true, 11}, // e = 199: steps 0, 199, ..., 1990
         {1000, 40, true, 41}, // e = 49: steps 0, 49, ..., 1960
+        {1000, 0, true, 11},  // no step given: 10, e = 199
+        {40, 0, true, 6},     // 10 again: e = 7, at most 6
         {20, 10, true, 2},    // e = 3: 14 multiples, but at most e - 1 = 2
         {40, 10, true, 6},    // e = 7: 12 multiples, at most 6
         {1, 10, true, 0},     // e = 0
@@ -325,20 +308,20 @@ TEST(ResonatorFilter, ProgressAdvancesAtEveryEthStepUpToEMinusOne)
         {1000, -3, true, 0},  // a negative step gives no interval
     };
     for (const Case &c : cases) {
-        ProgressStep = c.step;
         ProgressGauge gauge;
         ResetProgress(gauge, 1000);
         std::vector<int16_t> x = QuarterClip(static_cast<size_t>(c.count), 2);
-        TrebleOnlyClip(x.data(), c.count, c.show, &gauge);
+        TrebleOnlyClip(x.data(), c.count, c.show, {&gauge, c.step});
         EXPECT_EQ(gauge.Progress(), c.advances) << c.count << " " << c.step << " " << c.show;
     }
-    // Bass Only always shows progress.
-    ProgressStep = 10;
-    ProgressGauge gauge;
-    ResetProgress(gauge, 1000);
-    std::vector<int16_t> x = QuarterClip(1000, 2);
-    BassOnlyClip(x.data(), 1000, &gauge);
-    EXPECT_EQ(gauge.Progress(), 11);
+    // Bass Only always shows progress, and takes no step as 10 as well.
+    for (int32_t step : {10, 0}) {
+        ProgressGauge gauge;
+        ResetProgress(gauge, 1000);
+        std::vector<int16_t> x = QuarterClip(1000, 2);
+        BassOnlyClip(x.data(), 1000, {&gauge, step});
+        EXPECT_EQ(gauge.Progress(), 11) << step;
+    }
 }
 
 // The sample from a running sum skips the 48-bit rounding unless the sum is

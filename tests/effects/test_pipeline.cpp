@@ -350,7 +350,6 @@ TEST(Pipeline, VoiceLargerThanTheWorkingBufferIsCutToFit)
 // same units, whatever else is on before them.
 TEST(EffectPipeline, BassAndTrebleOnTwoThreadsEqualTheTwoRunsInTurn)
 {
-    ProgressStepScope keep;
     const int32_t count = 300007; // several blocks and a short last one
     std::vector<int16_t> voice(count);
     uint32_t seed = 5;
@@ -369,11 +368,11 @@ TEST(EffectPipeline, BassAndTrebleOnTwoThreadsEqualTheTwoRunsInTurn)
         std::vector<int16_t> expected = voice;
         RecordingGauge expectedGauge;
         ResetProgress(expectedGauge, 120);
-        ProgressStep = withFade ? 40 : 60;
+        const ProgressShare share{&expectedGauge, withFade ? 40 : 60};
         if (withFade)
-            FadeInClip(expected.data(), count, &expectedGauge);
-        BassOnlyClip(expected.data(), count, &expectedGauge);
-        TrebleOnlyClip(expected.data(), count, true, &expectedGauge);
+            FadeInClip(expected.data(), count, share);
+        BassOnlyClip(expected.data(), count, share);
+        TrebleOnlyClip(expected.data(), count, true, share);
         EXPECT_EQ(b.Processed(r), expected) << withFade;
         EXPECT_EQ(gauge.Progress(), expectedGauge.Progress()) << withFade;
         EXPECT_GT(gauge.Progress(), 0);
@@ -385,7 +384,6 @@ TEST(EffectPipeline, BassAndTrebleOnTwoThreadsEqualTheTwoRunsInTurn)
 // units as the routines run one after the other in the pipeline's order.
 TEST(EffectPipeline, EveryStepOnTwoThreadsEqualsTheRoutinesInTurn)
 {
-    ProgressStepScope keep;
     const int32_t count = 200003;
     std::vector<int16_t> voice(count);
     uint32_t seed = 77;
@@ -407,20 +405,20 @@ TEST(EffectPipeline, EveryStepOnTwoThreadsEqualsTheRoutinesInTurn)
         expected.resize(count + room, 0);
         RecordingGauge expectedGauge;
         ResetProgress(expectedGauge, 120);
-        ProgressStep = 120 / CountEffects(s);
+        const ProgressShare share{&expectedGauge, 120 / CountEffects(s)};
         int32_t n = count;
-        SweepUpClip(expected.data(), n, &expectedGauge);
-        SweepDownClip(expected.data(), n, &expectedGauge);
-        n = EchoEffect(expected.data(), n, 300, 70, 0.0, count + room, &expectedGauge);
-        ModulatedDelay(expected.data(), n, 20, 40, 20, 1.0, 0.0, &expectedGauge);
-        ModulatedDelay(expected.data(), n, 12, 12, 0, 0.0, 0.75, &expectedGauge);
-        ReverseClip(expected.data(), n, &expectedGauge);
-        ModulatedDelay(expected.data(), n, 0, 6, 6, 0.9, 0.5, &expectedGauge);
-        PitchShiftClip(expected.data(), n, PitchBarMax - pitch, &expectedGauge);
-        FadeInClip(expected.data(), n, &expectedGauge);
-        FadeOutClip(expected.data(), n, &expectedGauge);
-        BassOnlyClip(expected.data(), n, &expectedGauge);
-        TrebleOnlyClip(expected.data(), n, true, &expectedGauge);
+        SweepUpClip(expected.data(), n, share);
+        SweepDownClip(expected.data(), n, share);
+        n = EchoEffect(expected.data(), n, 300, 70, 0.0, count + room, share);
+        ModulatedDelay(expected.data(), n, 20, 40, 20, 1.0, 0.0, share);
+        ModulatedDelay(expected.data(), n, 12, 12, 0, 0.0, 0.75, share);
+        ReverseClip(expected.data(), n, share);
+        ModulatedDelay(expected.data(), n, 0, 6, 6, 0.9, 0.5, share);
+        PitchShiftClip(expected.data(), n, PitchBarMax - pitch, share);
+        FadeInClip(expected.data(), n, share);
+        FadeOutClip(expected.data(), n, share);
+        BassOnlyClip(expected.data(), n, share);
+        TrebleOnlyClip(expected.data(), n, true, share);
         expected.resize(n);
 
         EXPECT_EQ(n, count + room);

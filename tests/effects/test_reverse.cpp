@@ -73,10 +73,9 @@ TEST(Reverse, SingleSampleAndEmptyClipAreUnchanged)
 
 TEST(Reverse, AdvancesGaugeOncePerInterval)
 {
-    ProgressStepScope step(120);
     std::vector<int16_t> buffer = TestSignal(1000, 1000);
     CountingGauge gauge;
-    ReverseClip(buffer.data(), 1000, &gauge);
+    ReverseClip(buffer.data(), 1000, {&gauge, 120});
     EXPECT_EQ(gauge.Progress(), 125); // every 8th sample
 }
 
@@ -191,14 +190,13 @@ class FadeProgress : public testing::TestWithParam<FadeProgressCase> {};
 
 TEST_P(FadeProgress, AdvanceCountFollowsIntervalAndCap)
 {
-    ProgressStepScope step(120);
     const FadeProgressCase c = GetParam();
     std::vector<int16_t> buffer = TestSignal(c.count, 2000);
     CountingGauge in;
-    FadeInClip(buffer.data(), c.count, &in);
+    FadeInClip(buffer.data(), c.count, {&in, 120});
     EXPECT_EQ(in.Progress(), c.fadeInAdvances);
     CountingGauge out;
-    FadeOutClip(buffer.data(), c.count, &out);
+    FadeOutClip(buffer.data(), c.count, {&out, 120});
     EXPECT_EQ(out.Progress(), c.fadeOutAdvances);
 }
 

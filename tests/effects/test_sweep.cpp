@@ -339,17 +339,16 @@ TEST(PitchSweep, CountZeroAndBadArgumentsChangeNothing)
     SweepDownClip(nullptr, 100);
 }
 
-TEST(PitchSweep, ProgressAdvancesOnceEveryCountDivProgressStepSamples)
+TEST(PitchSweep, ProgressAdvancesOnceEveryCountDivStepSamples)
 {
-    ProgressStepScope step(40);
     for (bool up : {true, false}) {
         ProgressGauge gauge;
         ResetProgress(gauge, 120);
         std::vector<int16_t> x = ReferenceClip(1000, 1);
         if (up)
-            SweepUpClip(x.data(), 1000, &gauge);
+            SweepUpClip(x.data(), 1000, {&gauge, 40});
         else
-            SweepDownClip(x.data(), 1000, &gauge);
+            SweepDownClip(x.data(), 1000, {&gauge, 40});
         EXPECT_EQ(gauge.Progress(), 40) << up; // every 25 samples
     }
 }
