@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-int32_t ProgressStep = 0;
-
 int32_t ProgressGauge::Percent() const
 {
     if (maxValue == MinValue())

@@ -42,10 +42,6 @@ private:
 // Sets MaxValue to maximum and Progress to 0.
 void ResetProgress(ProgressGauge &gauge, int32_t maximum);
 
-// Gauge units each selected effect may add during the current pipeline run;
-// 0 at program start, set to 120 div count by the pipeline, kept afterwards.
-extern int32_t ProgressStep;
-
 // A routine's share of the gauge for one run: the gauge it advances (none:
 // it advances nothing) and Step, the units it may add over the whole clip.
 // The pipeline gives each selected effect 120 div their number; a routine

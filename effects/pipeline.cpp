@@ -184,10 +184,9 @@ PipelineResult RunEffectPipeline(const int16_t *voiceData, int32_t voiceBytes, i
 
     PipelineResult result;
     result.WorkBytes = voiceBytes;
-    if (count > 0)
-        ProgressStep = PipelineGaugeUnits / count;
     // Every selected effect may add the same number of units.
     const int32_t step = count > 0 ? PipelineGaugeUnits / count : 0;
+    result.ProgressStep = step;
     const ProgressShare share{gauge, step};
 
     // Each step takes the length as the step before left it: only the echo

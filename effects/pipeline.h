@@ -12,12 +12,17 @@
 struct PipelineResult {
     int32_t WorkBytes = 0;   // bytes of processed clip in the working buffer
     uint32_t SampleRate = 0; // voice rate, 11025 for Slow Monster, then 44100 for Fast Squeaker
+    // Gauge units each selected effect was given: 120 div their number, 0
+    // when none was selected.
+    int32_t ProgressStep = 0;
 };
 
 // voiceData/voiceBytes: the voice, only read. workData/workCapacity: the
 // working buffer (workCapacity bytes, at least voiceBytes). workAltered is
 // read and set as the run alters the buffer. gauge (optional) is reset to
-// 0..120 when any effect is selected and advanced by the routines. cancel
+// 0..120 when any effect is selected and advanced by the routines, each
+// with its share of ProgressStep units. Nothing outlives the run, so runs
+// on several threads at once do not disturb one another. cancel
 // (optional) is looked at before every block of every step: once it is set
 // the run stops early and leaves the working buffer half done, for the
 // caller to throw away.

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -81,7 +83,6 @@ TEST(Pipeline, NothingSelectedAndUnalteredLeavesBufferAndGaugeAlone)
     ResetProgress(gauge, 50);
     gauge.SetProgress(20);
     const int changesBefore = gauge.changes;
-    ProgressStep = 33;
 
     const PipelineResult r = b.Run(TEffectSet{}, &gauge);
 
@@ -92,7 +93,7 @@ TEST(Pipeline, NothingSelectedAndUnalteredLeavesBufferAndGaugeAlone)
     EXPECT_EQ(gauge.MaxValue(), 50);
     EXPECT_EQ(gauge.Progress(), 20);
     EXPECT_EQ(gauge.changes, changesBefore);
-    EXPECT_EQ(ProgressStep, 33);
+    EXPECT_EQ(r.ProgressStep, 0);
 }
 
 TEST(Pipeline, SlowMonsterAndFastSqueakerChangeOnlyTheRate)
@@ -208,9 +209,7 @@ TEST_P(PipelineProgressStep, Is120DividedByTheNumberOfEffects)
 {
     const StepCase c = GetParam();
     Buffers b(TestVoice(64), 64);
-    ProgressStep = 0;
-    b.Run(FirstEffects(c.effects));
-    EXPECT_EQ(ProgressStep, c.step);
+    EXPECT_EQ(b.Run(FirstEffects(c.effects)).ProgressStep, c.step);
 }
 
 INSTANTIATE_TEST_SUITE_P(OneToTwelve, PipelineProgressStep,
@@ -297,7 +296,7 @@ TEST(Pipeline, AllTwelveInTheirFixedOrder)
     s.SlowMonster = true;
     RecordingGauge gauge;
     const PipelineResult r = b.Run(s, &gauge);
-    EXPECT_EQ(ProgressStep, 10);
+    EXPECT_EQ(r.ProgressStep, 10);
     EXPECT_EQ(r.SampleRate, 11025u);
     ASSERT_EQ(r.WorkBytes, 2 * (6000 + 6615));
 
@@ -426,4 +425,42 @@ TEST(EffectPipeline, EveryStepOnTwoThreadsEqualsTheRoutinesInTurn)
         EXPECT_EQ(b.Processed(r), expected) << pitch;
         EXPECT_EQ(gauge.Progress(), expectedGauge.Progress()) << pitch;
     }
+}
+
+// Two runs at once, as the window's run beside the live voice's: each
+// advances its own gauge by its own share, exactly as when run alone.
+TEST(EffectPipeline, RunsOnTwoThreadsAtOnceKeepTheirOwnShares)
+{
+    // Seven effects on a long clip: 17 units each, 119 in all, and Backward
+    // starts long after the run does. Beside them, one
+    // effect on a short clip again and again: 120 units.
+    TEffectSet seven;
+    seven.SweepUp = seven.SweepDown = seven.Chorus = seven.Robotvoice = true;
+    seven.Backward = seven.Flange = true;
+    seven.PitchPosition = 2;
+    TEffectSet one;
+    one.Backward = true;
+    auto progressOf = [](const TEffectSet &s, int32_t count) {
+        Buffers b(TestVoice(count), count);
+        RecordingGauge gauge;
+        b.Run(s, &gauge);
+        return gauge.Progress();
+    };
+    const int32_t longAlone = progressOf(seven, 100000);
+    const int32_t shortAlone = progressOf(one, 1000);
+    ASSERT_LT(longAlone, 120); // a share of 120 would end at the top
+
+    std::atomic<bool> longDone{false};
+    int32_t longDiffering = 0;
+    std::thread longRuns([&] {
+        for (int i = 0; i < 10; ++i)
+            longDiffering += progressOf(seven, 100000) != longAlone ? 1 : 0;
+        longDone = true;
+    });
+    int32_t shortDiffering = 0;
+    while (!longDone)
+        shortDiffering += progressOf(one, 1000) != shortAlone ? 1 : 0;
+    longRuns.join();
+    EXPECT_EQ(longDiffering, 0);
+    EXPECT_EQ(shortDiffering, 0);
 }
