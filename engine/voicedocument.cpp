@@ -102,10 +102,10 @@ bool TVoiceDocument::Save(const std::string &fileName)
 
 PipelineResult TVoiceDocument::Process(ProgressGauge *gauge)
 {
-    const PipelineResult result = RunEffectPipeline(VoiceData.get(), VoiceBytes, WorkData.get(), WorkCapacity,
-                                                    WorkAltered, Effects, VoiceFormat.SamplesPerSec, gauge);
-    WorkBytes = result.WorkBytes;
-    return result;
+    Processed = RunEffectPipeline(VoiceData.get(), VoiceBytes, WorkData.get(), WorkCapacity, WorkAltered, Effects,
+                                  VoiceFormat.SamplesPerSec, gauge);
+    WorkBytes = Processed.WorkBytes;
+    return Processed;
 }
 
 bool TVoiceDocument::WriteProcessed(const std::string &fileName, uint32_t rate) const

@@ -30,6 +30,7 @@ public:
     bool SaveNeedsName = false;           // a preset, or converted on reading: Save asks for a name
     bool Modified = false;                // voice or effects changed since the last save
     TEffectSet Effects;                   // the effect selection
+    PipelineResult Processed;             // what the last Process made
 
     // How Open ended.
     enum class TOpenResult {

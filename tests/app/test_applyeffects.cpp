@@ -105,7 +105,7 @@ TEST_F(ApplyEffectsTest, BackwardReversesTheClipWhileTheProgressWindowShows)
     EXPECT_EQ(progress.Shows, 1);
     EXPECT_EQ(progress.Hides, 1);
     EXPECT_FALSE(ProgressForm->isVisible());
-    EXPECT_EQ(ProgressStep, 120);
+    EXPECT_EQ(form->Document.Processed.ProgressStep, 120);
     std::vector<int16_t> reversed(voice.rbegin(), voice.rend());
     EXPECT_EQ(Work(), reversed);
     EXPECT_TRUE(form->Document.WorkAltered);
@@ -128,7 +128,7 @@ TEST_F(ApplyEffectsTest, PitchAtSixIsNoEffectAndAnyOtherPositionIs)
     form->Document.Effects.FadeIn = true;
     form->ApplyEffects("");
     EXPECT_EQ(progress.Shows, 1);
-    EXPECT_EQ(ProgressStep, 40) << "three effects share the gauge";
+    EXPECT_EQ(form->Document.Processed.ProgressStep, 40) << "three effects share the gauge";
 }
 
 TEST_F(ApplyEffectsTest, RateButtonsAloneProcessNothingButChooseTheFilesRate)
