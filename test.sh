@@ -35,12 +35,12 @@ cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
 stage_done "ASan build and tests"
 
-# The sound libraries in platform/ and their tests again under
+# The sound libraries in platform/, the engine over them and their tests again under
 # ThreadSanitizer, against the private sound servers. Only reports inside
 # libpulse itself are suppressed (tests/tsan.supp says why, one by one).
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_TSAN=ON -DGLIMMER_BENCH=OFF
 tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test platform_livemodel_test platform_exit_test
-  platform_threads_test)
+  platform_threads_test engine_test)
 cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" glimmer_exitcaller
 tsan_pattern="^($(IFS='|'; echo "${tsan_tests[*]}"))(_pipewire)?\$"
 # This run looks for races, hangs and crashes. The tests' own checks of

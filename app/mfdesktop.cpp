@@ -3,9 +3,9 @@
 // question before a recording that was never saved is lost.
 //
 // A recording exists nowhere but in memory until it is saved: the voice is
-// then in Document.VoiceData with no VoiceFileName. Every command that would replace
-// or drop that voice (New, Open, the presets, a new recording, a dropped
-// file, Exit and the close box) first calls RecordingMayGo:
+// then in Document.VoiceData with no VoiceFileName. Every command that would
+// replace or drop that voice (New, Open, the presets, a new recording, a
+// dropped file, Exit and the close box) first calls RecordingMayGo:
 //
 //   no unsaved recording            -> go on, nothing asked
 //   "...Save it first?"  Save       -> Save As; go on only if it saved

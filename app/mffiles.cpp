@@ -7,6 +7,7 @@
 // buttons pressed. Export writes the processed clip, without the selection,
 // at the rate Slow Monster or Fast Squeaker choose.
 
+#include "app/droppedfile.h"
 #include "app/mfunit.h"
 #include "app/progressunit.h"
 #include "app/startupunit.h"

@@ -1,12 +1,7 @@
 // Playback as the window shows it: the Play button, the Loop item, the time
-// display and the waveform following the sound. The player
-// (engine/voiceplayer) does the rest: the device, the blocks, the loop and
-// the effect changes heard while playing.
-//
-// A click on Play while playing silences the device at once; the next tick
-// closes it. A playback that runs to its end closes over three ticks and
-// the tick after puts the Play button up. When the sound output goes away,
-// the tick that finds it puts Play up and says so once.
+// display and the waveform following the sound; the player
+// (engine/voiceplayer) does the rest. A click on Play while playing
+// silences the device at once and the next tick closes it.
 
 #include "app/mfunit.h"
 #include "app/startupunit.h"

@@ -1,17 +1,8 @@
 // Recording as the window shows it: the Record button, the level meter and
-// the elapsed time. The session (engine/recordsession) runs the recorder on
-// its temporary file and loads the take into the document.
-//
-//   click (down) -> effects to rest, old voice dropped -> Recorder.Start
-//   ticks        -> level on VolLED, time in timeDisplay
-//   click (up)   -> Recorder.Stop -> LoadTake -> the voice is shown
-//
-// A stop the recorder refuses is tried again on every tick while the button
-// is up. Closing the window during a recording stops the recorder and loads
-// nothing (FormDestroy). When the input or the sound server goes away, the
-// recorder ends the recording by itself with everything it captured; the
-// next tick finds it ended, loads that as the voice like a stop would, and
-// says once why the recording stopped.
+// the elapsed time; the session (engine/recordsession) does the rest. A stop
+// the recorder refuses is tried again on every tick while the button is up.
+// A recording the recorder ended by itself (the input went away) is loaded
+// at the next tick like a stop, and the user is told once why it stopped.
 
 #include "app/mfunit.h"
 #include "app/timedisplay.h"

@@ -90,16 +90,9 @@ TMainForm::TMainForm(QWidget *parent)
     SaveFileDialog = {
         TFileDialog::TKind::Save, "Save Voice As File", "Wave Files", "*.wav", "wav", "", true, true, false};
     // Every kind of sound file opens; WAVE files and all files are offered too.
-    OpenFileDialog = {TFileDialog::TKind::Open,
-                      "Open a Voice File",
-                      "Sound Files",
-                      SoundFilePattern(),
-                      "wav",
-                      "",
-                      false,
-                      true,
-                      true,
-                      {{"Wave Files", "*.wav"}, {"All Files", "*"}}};
+    OpenFileDialog = {
+        TFileDialog::TKind::Open, "Open a Voice File", "Sound Files", SoundFilePattern(), "wav", "", false, true, true};
+    OpenFileDialog.MoreFilters = {{"Wave Files", "*.wav"}, {"All Files", "*"}};
     ExportFileDialog = {
         TFileDialog::TKind::Save, "Export File As", "Wave Files", "*.wav", "wav", "", true, true, false};
 
@@ -406,29 +399,28 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::TimerTimer()
 {
-    // 1. and 4. below: the player closes a stopped device at its tick.
-    // 2. Recording stopped with the Record button, or a refused stop tried again.
+    // 1. Recording stopped with the Record button, or a refused stop tried again.
     RecordTickStop();
-    // 3. Recording level and elapsed time, or, when not recording, releasing
+    // 2. Recording level and elapsed time, or, when not recording, releasing
     //    a Record button left down (a click on Record while playing).
     if (Recorder.Recording)
         RecordTickProgress();
     else if (RecordButton->Down())
         RecordButton->SetDown(false);
-    // 4. Playback stop, progress and end, or releasing a Play button left down.
+    // 3. Playback stop, progress and end, or releasing a Play button left down.
     if (Player.Playing)
         PlayTickProgress();
     else
         PlayTickIdle();
 
-    // 5. The momentary buttons spring back within one tick of a click.
+    // 4. The momentary buttons spring back within one tick of a click.
     for (TQMBL_EllipticalButton *button : {SF1Button, SF2Button, SF3Button})
         if (button->Down())
             button->SetDown(false);
     if (RecSourceToggleButton->Down())
         RecSourceToggleButton->SetDown(false);
 
-    // 6. The buttons and the Options check marks show the selection.
+    // 5. The buttons and the Options check marks show the selection.
     ShowEffects();
 }
 

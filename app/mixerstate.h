@@ -31,3 +31,16 @@ public:
     explicit TMixerControlChangeEvent(int32_t controlId) : QEvent(EventType), ControlId(controlId) {}
     const int32_t ControlId;
 };
+
+class TQMBL_TrackBar;
+
+// Runs on the mixer library's thread: only queues the notice for window.
+void PostMixerMessage(void *window, uint32_t message, uintptr_t wParam, intptr_t lParam);
+// Ends the program once the event loop runs, so start-up finishes first.
+void PostQuit();
+// The identifiers of the four controls whose notices the window handles.
+void ReadControlIDs(TMixerState &mixer);
+// The mixer volume (0..65535) for a slider level 0..255.
+int32_t LevelToVolume(uint16_t level);
+// The position of slider that shows mixer volume v.
+int SliderPosition(const TQMBL_TrackBar *slider, int32_t v);

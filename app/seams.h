@@ -11,7 +11,6 @@
 #include <utility>
 #include <vector>
 
-class QMimeData;
 class QWidget;
 
 // The message boxes of the program: an OK button, the text, and the caption
@@ -55,9 +54,3 @@ FileDialogAnswerer SetFileDialogAnswerer(FileDialogAnswerer answerer);
 
 // The desktop's own dialog, as Execute uses it when no test answers.
 bool RunDesktopFileDialog(TFileDialog &dialog, QWidget *parent);
-
-// The local sound file a drop carries, or an empty string. Only a single
-// file whose extension is one the program opens (any case) is taken, read
-// byte for byte from the drop's list of links, so a name that is not valid
-// UTF-8 still reaches its file.
-std::string DroppedSoundFile(const QMimeData *data);
