@@ -161,10 +161,7 @@ void TVoicePlayer::Shutdown()
     // A device still playing is closed here: it must not report to an
     // owner that is gone.
     if (WaveOut) {
-        waveOutReset(WaveOut);
-        ReleaseWaveHeaders();
-        waveOutClose(WaveOut);
-        ForgetReports();
+        CloseDevice();
         WaveOut = nullptr;
         Playing = false;
     }
@@ -268,14 +265,19 @@ void TVoicePlayer::WaveOutDone(uint64_t number, WAVEHDR *header)
     }
 }
 
-void TVoicePlayer::CloseWaveOut()
+void TVoicePlayer::CloseDevice()
 {
     waveOutReset(WaveOut);
     ReleaseWaveHeaders();
     waveOutClose(WaveOut);
-    // Reports the closed device left on their way must not reach the next
-    // playback.
+    // Reports the closed device left on their way must not reach what
+    // plays next.
     ForgetReports();
+}
+
+void TVoicePlayer::CloseWaveOut()
+{
+    CloseDevice();
     StopLiveRun();
     PlayViewPosition = 0;
     // The owner shows the voice again before the clips it showed are freed.
@@ -506,10 +508,7 @@ void TVoicePlayer::ReopenForWaitingClip(uint32_t rate)
         pendingClip.reset();
         return;
     }
-    waveOutReset(WaveOut);
-    ReleaseWaveHeaders();
-    waveOutClose(WaveOut);
-    ForgetReports();
+    CloseDevice();
     WaveOut = device;
     PlayingRate = rate;
     deviceBytesQueued = 0;

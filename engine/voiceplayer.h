@@ -128,6 +128,8 @@ private:
     void QueueNextBlock(int index);
     void QueueFollowingBlock(int index);
     void ReleaseWaveHeaders();
+    // Silences, releases and closes the device, and forgets its reports.
+    void CloseDevice();
     void CloseWaveOut();
     const TPlaySegment &SegmentAt(int64_t deviceBytes) const;
     void StartNextPass();

@@ -155,13 +155,7 @@ TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailabl
                                        form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
                                        form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
                                        form->SweepDownButton};
-    TEffectSet all;
-    for (bool TEffectSet::*flag :
-         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
-          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
-          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
-        all.*flag = true;
-    form->Document.Effects = all;
+    form->Document.Effects = EveryEffectOn();
     form->TimerTimer();
     form->Document.Effects.PitchPosition = 11;
     form->ShowEffects();

@@ -228,11 +228,7 @@ TEST_F(Recording, StartingPutsEveryEffectAndThePitchToRest)
                                        form->RobotvoiceButton, form->BackwardButton,   form->SlowMonstButton,
                                        form->FastSqueakButton, form->TrebleOnlyButton, form->SweepUpButton,
                                        form->SweepDownButton};
-    for (bool TEffectSet::*flag :
-         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
-          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
-          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
-        form->Document.Effects.*flag = true;
+    form->Document.Effects = EveryEffectOn();
     form->Document.Effects.PitchPosition = 2;
     form->TimerTimer(); // the controls follow
     ASSERT_TRUE(form->Echo1->isChecked());
