@@ -23,8 +23,10 @@ function(glimmer_add_test NAME)
   endif()
   # The servers and their client.conf (autospawn off) come from
   # tests/pulse-server.sh and tests/pipewire-server.sh, started by the
-  # fixtures in tests/platform/CMakeLists.txt. Sound tests never run at the
-  # same time as each other, on either server.
+  # fixtures in tests/platform/CMakeLists.txt. Two sound tests never run at
+  # the same time on one server (they share its devices and defaults), but a
+  # test on the PulseAudio server and one on the PipeWire server may: most of
+  # their time is spent waiting for sound to play in real time.
   set(servers "${NAME}|pulseaudio|pulse-test|sound_server")
   if(GLIMMER_PIPEWIRE_TESTS)
     list(APPEND servers "${NAME}_pipewire|pipewire|pipewire-test|pipewire_server")
@@ -44,7 +46,7 @@ function(glimmer_add_test NAME)
     list(APPEND server_env "GLIMMER_PULSE_DIR=${CMAKE_BINARY_DIR}/${folder}")
     list(APPEND server_env "GLIMMER_SOUND_SERVER=${kind}")
     set_tests_properties(${test} PROPERTIES ENVIRONMENT "${server_env}" TIMEOUT 300
-      FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK sound_server)
+      FIXTURES_REQUIRED ${fixture} RESOURCE_LOCK ${fixture})
   endforeach()
 endfunction()
 
