@@ -6,9 +6,14 @@
 #          pipewire_server fixture (unless GLIMMER_PIPEWIRE_TESTS is off).
 #          GLIMMER_SOUND_SERVER says which: "pulseaudio" or "pipewire".
 #   QT:    runs on Qt's offscreen platform.
+# In a RelWithDebInfo build the test's own sources are compiled with -Og and
+# line tables only (-g1): they take half the time to build, and a backtrace
+# still has functions, files and lines. The code under test, in the
+# libraries, keeps the build type's flags.
 function(glimmer_add_test NAME)
   cmake_parse_arguments(T "AUDIO;QT" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${NAME} ${T_SOURCES})
+  target_compile_options(${NAME} PRIVATE $<$<CONFIG:RelWithDebInfo>:-Og -g1>)
   target_link_libraries(${NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   add_test(NAME ${NAME} COMMAND ${NAME})
