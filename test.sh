@@ -2,8 +2,9 @@
 # Installs what is missing, builds, and runs every test: the whole suite
 # (widgets on Qt's offscreen platform, sound through private PulseAudio and
 # PipeWire servers), then the Qt-free core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the sound libraries and their tests under
-# ThreadSanitizer, then the WAVE fuzzer for about a minute.
+# UndefinedBehaviorSanitizer beside the WAVE fuzzer for about a minute, then
+# the sound libraries and their tests under ThreadSanitizer. The trees of the
+# last three build in the background while the whole suite runs.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -28,7 +29,7 @@ stage_done "build"
 # The trees of the later stages build in the background, at the lowest
 # priority, while the main suite runs: most of its time goes to sound
 # playing and being recorded in real time, which leaves the processors
-# nearly idle. Their output goes to build-extra.log.
+# nearly idle. Their output goes to build/background.log.
 tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test platform_livemodel_test platform_exit_test
   platform_threads_test engine_test)
 build_extra() {
@@ -45,7 +46,7 @@ set -m
 (
   renice -n 19 -p "$BASHPID" >/dev/null
   build_extra
-) </dev/null >build-extra.log 2>&1 &
+) </dev/null >build/background.log 2>&1 &
 extra_pid=$!
 set +m
 # Whatever way this script ends, the background build ends with it.
@@ -58,23 +59,19 @@ trap 'kill -- "-$extra_pid" 2>/dev/null || true; printf "== stage times: %s\n" "
 stage_done "ctest"
 
 if ! wait "$extra_pid"; then
-  tail -n 40 build-extra.log >&2
-  echo "Building the sanitizer and fuzzer trees failed: see build-extra.log" >&2
+  tail -n 40 build/background.log >&2
+  echo "Building the sanitizer and fuzzer trees failed: see build/background.log" >&2
   exit 1
 fi
 echo "== the sanitizer and fuzzer trees took $((SECONDS - extra_start)) s in the background"
 stage_done "waiting for the sanitizer and fuzzer builds"
 
-# The Qt-free core again under AddressSanitizer and UndefinedBehaviorSanitizer.
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
-stage_done "ASan tests"
-
 # The WAVE fuzzer, about a minute, on the seed corpus kept in the repository
 # and every input that once crashed it. New inputs it finds go to
 # build-fuzz/corpus; a crash is kept as build-fuzz/crash-* (copy it into
 # tests/fuzz/crashers/ once mended, where every test run replays it). It
-# runs on one processor while the ThreadSanitizer tests below wait on the
-# sound servers.
+# runs on one processor beside the AddressSanitizer tests, which check no
+# times; the ThreadSanitizer tests, which do, run after both.
 mkdir -p build-fuzz/corpus
 set -m
 (cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
@@ -83,6 +80,17 @@ set -m
 fuzz_pid=$!
 set +m
 trap 'kill -- "-$fuzz_pid" 2>/dev/null || true; printf "== stage times: %s\n" "${stage_times[*]:-none}"' EXIT
+
+# The Qt-free core again under AddressSanitizer and UndefinedBehaviorSanitizer.
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
+fuzz_status=0
+wait "$fuzz_pid" || fuzz_status=$?
+cat build-fuzz/fuzz.log
+if [ "$fuzz_status" -ne 0 ]; then
+  echo "The fuzzer failed (status $fuzz_status): see build-fuzz/fuzz.log" >&2
+  exit 1
+fi
+stage_done "ASan tests and fuzz run"
 
 # The sound libraries in platform/, the engine over them and their tests again under
 # ThreadSanitizer, against the private sound servers. Only reports inside
@@ -108,12 +116,3 @@ if grep -qE "\*\*\*(Timeout|Exception)|Subprocess aborted|SegFault|Child aborted
   exit 1
 fi
 stage_done "TSan tests"
-
-fuzz_status=0
-wait "$fuzz_pid" || fuzz_status=$?
-cat build-fuzz/fuzz.log
-if [ "$fuzz_status" -ne 0 ]; then
-  echo "The fuzzer failed (status $fuzz_status): see build-fuzz/fuzz.log" >&2
-  exit 1
-fi
-stage_done "fuzz run"
