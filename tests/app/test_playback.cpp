@@ -188,33 +188,17 @@ TEST_F(Playback, PlaysWhatTheEffectToolWritesForEchoAndPitchThree)
 
 TEST_F(Playback, ClipsOfOneBlockAndOfABlockAndTwoBytesPlayWholeAndEnd)
 {
-    const struct {
-        int32_t Bytes;
-        int HeadersWritten;
-        uint32_t SecondBlockLength; // what the second header holds after the start
-    } cases[] = {
-        {4000, 1, 8096}, {8096, 1, 8096}, {8098, 2, 2}, {20000, 2, 8096}, {132300, 2, 8096}, // three seconds
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.Bytes);
-        const std::vector<int16_t> clip = Ramp(static_cast<size_t>(c.Bytes / 2));
+    for (const int32_t bytes : {4000, 8096, 8098, 20000, 132300}) { // the last: three seconds
+        SCOPED_TRACE(bytes);
+        const std::vector<int16_t> clip = Ramp(static_cast<size_t>(bytes / 2));
         OpenClip(clip);
         soundtest::Capture capture("glimmer_speaker.monitor");
         ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
         Click(form->PlayButton);
         ASSERT_TRUE(form->Player.Playing);
-        EXPECT_EQ(form->Player.HeadersQueued, c.HeadersWritten);
-        EXPECT_EQ(form->Player.BytesQueued, std::min(c.Bytes, 2 * 8096));
-        EXPECT_EQ(form->Player.WaveHeaders[0].dwBufferLength, static_cast<uint32_t>(std::min(c.Bytes, 8096)));
-        EXPECT_EQ(form->Player.WaveHeaders[1].dwBufferLength, c.SecondBlockLength);
-        if (c.HeadersWritten == 1) {
-            EXPECT_EQ(form->Player.WaveHeaders[1].dwFlags, WHDR_PREPARED) << "the second block is never written";
-        }
-
+        // How the blocks are filled is the player's own (tests/engine).
         EXPECT_LE(TicksUntilPlayIsUp(), 3);
         EXPECT_FALSE(form->Player.Playing);
-        EXPECT_EQ(form->Player.BytesQueued, 0);
-        EXPECT_EQ(form->Player.HeadersQueued, 0);
         ExpectHeardExactly(Played(capture), clip);
     }
 }

@@ -153,6 +153,45 @@ TEST_F(Engine, PlaysExactlyTheProcessedClipAndClosesAtItsEnd)
     EXPECT_LE(soundtest::LastAbove(heard, 0), static_cast<long>(offset + clip.size()) - 1) << "nothing after it";
 }
 
+TEST_F(Engine, ClipsOfOneBlockAndOfABlockAndTwoBytesAreWrittenInTheBlocksTheyNeed)
+{
+    const struct {
+        int32_t Bytes;
+        int HeadersWritten;
+        uint32_t SecondBlockLength; // what the second header holds after the start
+    } cases[] = {
+        {4000, 1, 8096}, {8096, 1, 8096}, {8098, 2, 2}, {20000, 2, 8096}, {132300, 2, 8096}, // three seconds
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Bytes);
+        std::vector<int16_t> clip(static_cast<size_t>(c.Bytes / 2));
+        for (size_t i = 0; i < clip.size(); ++i)
+            clip[i] = static_cast<int16_t>(1000 + i % 20000);
+        Open(clip);
+        closed = 0;
+        soundtest::Capture capture("glimmer_speaker.monitor");
+        ASSERT_TRUE(capture.WaitUntilRunning(5s));
+        ASSERT_EQ(player.Play(22050), "");
+        EXPECT_EQ(player.HeadersQueued, c.HeadersWritten);
+        EXPECT_EQ(player.BytesQueued, std::min(c.Bytes, 2 * TVoicePlayer::PlayBlockBytes));
+        EXPECT_EQ(player.WaveHeaders[0].dwBufferLength, static_cast<uint32_t>(std::min(c.Bytes, 8096)));
+        EXPECT_EQ(player.WaveHeaders[1].dwBufferLength, c.SecondBlockLength);
+        if (c.HeadersWritten == 1) {
+            EXPECT_EQ(player.WaveHeaders[1].dwFlags, WHDR_PREPARED) << "the second block is never written";
+        }
+        EXPECT_TRUE(RunUntil([this] { return !player.Playing; }));
+        EXPECT_EQ(player.BytesQueued, 0);
+        EXPECT_EQ(player.HeadersQueued, 0);
+        EXPECT_EQ(closed, 1);
+        std::this_thread::sleep_for(200ms);
+        const std::vector<int16_t> heard = capture.Stop();
+        const size_t offset = Offset(heard, clip);
+        ASSERT_GE(heard.size(), offset + clip.size());
+        EXPECT_TRUE(std::equal(clip.begin(), clip.end(), heard.begin() + static_cast<long>(offset)))
+            << "the clip is heard whole";
+    }
+}
+
 TEST_F(Engine, TheLoopPlaysPassAfterPassWithoutASeamUntilStopped)
 {
     const std::vector<int16_t> voice = Glide(11025); // not a whole number of blocks
