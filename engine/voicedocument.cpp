@@ -49,17 +49,10 @@ TVoiceDocument::TOpenResult TVoiceDocument::Open(const std::string &fileName, Me
     hooks.Report = &report;
     int32_t byteCount = 0;
     std::unique_ptr<int16_t[]> samples;
-    std::unique_ptr<int16_t[]> work;
     try {
         samples = ReadWaveFile(fileName, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
                                byteCount, settings, messages, hooks);
-        if (samples && byteCount > 0) {
-            // The working copy starts as the voice itself.
-            work = std::make_unique<int16_t[]>(static_cast<size_t>(byteCount) / 2 + 1);
-            std::memcpy(work.get(), samples.get(), static_cast<size_t>(byteCount));
-        }
     } catch (const std::bad_alloc &) {
-        samples.reset();
         messages.ShowMessage("Cannot allocate buffer for audio data, Terminating...");
     }
     // Gone since the caller looked, or a temporary folder that could not
@@ -73,13 +66,15 @@ TVoiceDocument::TOpenResult TVoiceDocument::Open(const std::string &fileName, Me
     // one leaves no voice.
     Clear();
     Effects = ::ApplyEffectSettings(TEffectSet{}, settings);
-    if (!work)
+    if (!samples || byteCount <= 0)
         return TOpenResult::Rejected;
+    // The working copy starts as the voice itself.
+    if (!TakeVoice(std::move(samples), byteCount)) {
+        messages.ShowMessage("Cannot allocate buffer for audio data, Terminating...");
+        Clear();
+        return TOpenResult::Rejected;
+    }
     VoiceFileName = fileName;
-    VoiceData = std::move(samples);
-    VoiceBytes = byteCount;
-    WorkData = std::move(work);
-    WorkCapacity = byteCount;
     // A file in another layout was converted on reading: saving over it
     // would lower its quality for good, so Save asks for a name.
     SaveNeedsName = report.Converted;

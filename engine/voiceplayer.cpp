@@ -239,14 +239,12 @@ void TVoicePlayer::WaveOutDone(uint64_t number, WAVEHDR *header)
     // change nothing.
     if (number != reportNumber.load(std::memory_order_acquire) || !Playing || PlayFinished)
         return;
-    doneHeader = 1 - doneHeader;
     // A newly processed clip takes over at this block.
     if (LiveClipWaiting())
         TakeWaitingClip();
 
     if (BytesQueued < document.WorkBytes || LoopPlayback) {
-        doneHeader = header == &WaveHeaders[1] ? 1 : 0;
-        QueueFollowingBlock(doneHeader);
+        QueueFollowingBlock(header == &WaveHeaders[1] ? 1 : 0);
         return;
     }
 
@@ -527,7 +525,6 @@ void TVoicePlayer::GoOnInWaitingClip(const TPlaySegment &heard, int64_t heardAt)
     const auto next =
         static_cast<int32_t>(std::clamp<int64_t>((heard.ClipStart + heardAt - heard.DeviceStart) / 2, 0, heardSamples));
     HeadersQueued = 0;
-    doneHeader = 0;
     AdoptWaitingClip(heard.Data, heardSamples, heard.Backward, next);
     QueueFollowingBlock(0);
     QueueFollowingBlock(1);

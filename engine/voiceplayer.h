@@ -105,7 +105,6 @@ private:
     std::atomic<uint64_t> reportNumber{0}; // the number reports are posted under now
     bool stopAsked = false;
     bool outputLost = false;
-    int32_t doneHeader = 0;
     int64_t deviceBytesQueued = 0;
     std::vector<TPlaySegment> segments;
     std::vector<int16_t> fadeFrom; // what the old clip would have played next

@@ -5,7 +5,7 @@
 
 #include "app/question.h"
 #include "app/seams.h"
-#include "effects/effectset.h"
+#include "tests/effects/effecttesting.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -63,17 +63,4 @@ inline bool ProcessEventsUntil(const std::function<bool()> &done, int limitMs = 
     while (!done() && clock.elapsed() < limitMs)
         QApplication::processEvents(QEventLoop::AllEvents, 20);
     return done();
-}
-
-// Every effect of the selection on (both rates too, as a file may hold
-// them), the pitch where it is.
-inline TEffectSet EveryEffectOn()
-{
-    TEffectSet all;
-    for (bool TEffectSet::*flag :
-         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
-          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
-          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
-        all.*flag = true;
-    return all;
 }

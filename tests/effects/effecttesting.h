@@ -4,6 +4,7 @@
 #pragma once
 
 #include "audio/progress.h"
+#include "effects/effectset.h"
 
 #include <cmath>
 #include <cstddef>
@@ -63,4 +64,17 @@ inline std::vector<int16_t> BusySignal(int32_t count, int32_t modulus)
         x[i] = static_cast<int16_t>(v);
     }
     return x;
+}
+
+// Every effect of the selection on (both rates too, as a file may hold
+// them), the pitch at rest.
+inline TEffectSet EveryEffectOn()
+{
+    TEffectSet all;
+    for (bool TEffectSet::*flag :
+         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
+          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
+          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
+        all.*flag = true;
+    return all;
 }

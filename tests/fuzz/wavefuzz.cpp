@@ -6,6 +6,7 @@
 #include "audio/wavefile.h"
 #include "effects/effectset.h"
 #include "effects/pipeline.h"
+#include "tests/effects/effecttesting.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -154,12 +155,7 @@ void FuzzWaveInput(const uint8_t *data, std::size_t size)
 
     // The file's own selection, then everything on with a pitch taken
     // from the input.
-    TEffectSet all;
-    for (bool TEffectSet::*flag :
-         {&TEffectSet::Echo, &TEffectSet::Chorus, &TEffectSet::Flange, &TEffectSet::FadeIn, &TEffectSet::FadeOut,
-          &TEffectSet::BassOnly, &TEffectSet::Robotvoice, &TEffectSet::Backward, &TEffectSet::SlowMonster,
-          &TEffectSet::FastSqueaker, &TEffectSet::TrebleOnly, &TEffectSet::SweepUp, &TEffectSet::SweepDown})
-        all.*flag = true;
+    TEffectSet all = EveryEffectOn();
     all.PitchPosition = size > 0 ? data[size - 1] % (PitchBarMax + 1) : PitchBarRest;
     std::vector<int16_t> work;
     for (const TEffectSet &effects : {ApplyEffectSettings(TEffectSet{}, settings), all}) {
