@@ -20,6 +20,7 @@
 
 #include "base/replacefile.h"
 
+#include "audio/media.h"
 #include "audio/riff.h"
 #include "audio/voiceformat.h"
 
@@ -32,6 +33,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <sys/stat.h>
@@ -221,6 +223,7 @@ enum class Outcome { Read, Incompatible, TooLong, RateOutOfRange, NoMemory };
 struct Decoded {
     std::unique_ptr<int16_t[]> Samples;
     int64_t Count = 0;
+    Outcome Failure = Outcome::Read;
 };
 
 // One of the twelve layouts the WAVE reader converts itself (PCM of 8 or
@@ -245,18 +248,32 @@ int64_t VoiceLength(int64_t frames, int rate)
                                                              : static_cast<int64_t>(std::ceil(exact));
 }
 
+// What a decoder tells of its frames before the first is read.
+struct SourceInfo {
+    int SampleRate = 0;
+    int Channels = 0;
+    int64_t Frames = 0; // 0 or less: not known
+};
+
+// Reads up to max interleaved frames into the buffer: the count, 0 at the
+// end, less than 0 on an error.
+using FrameSource = std::function<int64_t(double *frames, int64_t max)>;
+
 // fileSize: the file's bytes, which bound the first allocation (see below).
-Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown &gauge, Decoded &result)
+// A source that fails part way gives NoMemory when readFailure says so,
+// else Incompatible.
+Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSize, GaugeShown &gauge, Decoded &result,
+               const std::function<Outcome(int64_t)> &readFailure = {})
 {
-    const int channels = info.channels;
-    const bool resample = info.samplerate != static_cast<int>(VoiceFormat.SamplesPerSec);
+    const int channels = info.Channels;
+    const bool resample = info.SampleRate != static_cast<int>(VoiceFormat.SamplesPerSec);
     // Unseekable streams report no length; everything else a frame count.
-    const bool lengthKnown = info.frames > 0 && info.frames < SF_COUNT_MAX;
-    if (lengthKnown && VoiceLength(info.frames, info.samplerate) > MaxVoiceSamples)
+    const bool lengthKnown = info.Frames > 0 && info.Frames < SF_COUNT_MAX;
+    if (lengthKnown && VoiceLength(info.Frames, info.SampleRate) > MaxVoiceSamples)
         return Outcome::TooLong;
     // A rate of a few hertz would make every frame thousands of samples: a
     // 96 KB file at 1 Hz would ask for 2 GB.
-    if (info.samplerate < MinSampleRate || info.samplerate > MaxSampleRate)
+    if (info.SampleRate < MinSampleRate || info.SampleRate > MaxSampleRate)
         return Outcome::RateOutOfRange;
 
     SoxrHandle resampler;
@@ -264,7 +281,7 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
-        resampler.reset(soxr_create(info.samplerate, VoiceFormat.SamplesPerSec, 1, &error, &io, &quality, nullptr));
+        resampler.reset(soxr_create(info.SampleRate, VoiceFormat.SamplesPerSec, 1, &error, &io, &quality, nullptr));
         if (error || !resampler)
             return Outcome::Incompatible;
     }
@@ -274,10 +291,9 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
     // than four samples per byte of file; a file that really holds more
     // grows the block as it goes.
     const int64_t expected =
-        lengthKnown ? VoiceLength(info.frames, info.samplerate) : int64_t{VoiceFormat.SamplesPerSec} * 60;
+        lengthKnown ? VoiceLength(info.Frames, info.SampleRate) : int64_t{VoiceFormat.SamplesPerSec} * 60;
     const int64_t firstBlock = std::min(expected + SlackSamples, std::max<int64_t>(fileSize * 4, 1 << 20));
-    const sf_count_t blockFrames =
-        std::clamp<sf_count_t>(BlockValues / static_cast<std::size_t>(channels), 1, BlockFrames);
+    const int64_t blockFrames = std::clamp<int64_t>(static_cast<int64_t>(BlockValues) / channels, 1, BlockFrames);
     std::vector<double> frames(static_cast<std::size_t>(blockFrames) * static_cast<std::size_t>(channels));
     std::vector<double> mono(static_cast<std::size_t>(blockFrames));
     std::vector<double> out(resample ? BlockValues : 0);
@@ -306,11 +322,13 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
 
     int64_t done = 0;
     for (;;) {
-        const sf_count_t got = sf_readf_double(file, frames.data(), blockFrames);
+        const int64_t got = source(frames.data(), blockFrames);
+        if (got < 0 && readFailure)
+            return readFailure(got);
         if (got <= 0)
             break;
         // Each frame's channels become their mean.
-        for (sf_count_t i = 0; i < got; ++i) {
+        for (int64_t i = 0; i < got; ++i) {
             const double *frame = &frames[static_cast<std::size_t>(i * channels)];
             double sum = 0;
             for (int c = 0; c < channels; ++c)
@@ -320,7 +338,7 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
         if (!deliver(mono.data(), static_cast<std::size_t>(got)))
             return Outcome::TooLong;
         done += got;
-        gauge.Decoded(done, lengthKnown ? info.frames : 0);
+        gauge.Decoded(done, lengthKnown ? info.Frames : 0);
     }
     if (resample && !deliver(nullptr, 0))
         return Outcome::TooLong;
@@ -330,6 +348,39 @@ Outcome Decode(SNDFILE *file, const SF_INFO &info, int64_t fileSize, GaugeShown 
     result.Samples = voice.Take();
     return Outcome::Read;
 }
+
+enum class PluginOutcome { Read, Missing, Failed };
+
+// Reads the file behind fd through the media plugin, the same way as
+// through libsndfile; Missing when the plugin cannot be loaded, Failed with
+// decoded.Failure saying why when the file cannot be read.
+PluginOutcome ReadThroughPlugin(int fd, int64_t fileSize, const ReadWaveHooks &hooks, SourceInfo &source,
+                                Decoded &decoded)
+{
+    const TMediaPlugin *plugin = LoadMediaPlugin();
+    if (!plugin)
+        return PluginOutcome::Missing;
+    GlimmerMediaReader *opened = nullptr;
+    GlimmerMediaInfo info{};
+    const int result = plugin->Open(fd, &opened, &info);
+    if (result != GLIMMER_MEDIA_OK) {
+        decoded.Failure = result == GLIMMER_MEDIA_NO_MEMORY ? Outcome::NoMemory : Outcome::Incompatible;
+        return PluginOutcome::Failed;
+    }
+    const std::unique_ptr<GlimmerMediaReader, GlimmerMediaCloseFn> reader(opened, plugin->Close);
+    source = {info.SampleRate, info.Channels, info.Frames};
+    GaugeShown gauge(hooks);
+    decoded.Failure = Decode([&](double *frames, int64_t max) { return plugin->Read(reader.get(), frames, max); },
+                             source, fileSize, gauge, decoded,
+                             [](int64_t failure) {
+                                 return failure == -GLIMMER_MEDIA_NO_MEMORY ? Outcome::NoMemory : Outcome::Incompatible;
+                             });
+    return decoded.Failure == Outcome::Read ? PluginOutcome::Read : PluginOutcome::Failed;
+}
+
+// Whether a file of this name, not read by libsndfile, is of a kind only
+// the plugin reads: its own kinds, and Ogg, which may hold FLAC.
+bool NeedsPluginForName(const std::string &fileName);
 
 // The extensions other names for libsndfile's formats go by.
 struct ExtensionAlias {
@@ -349,6 +400,16 @@ std::string Lower(std::string text)
     for (char &c : text)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+bool NeedsPluginForName(const std::string &fileName)
+{
+    const std::string extension = Lower(std::filesystem::path(fileName).extension().string());
+    if (extension.size() < 2)
+        return false;
+    const std::vector<std::string> &kinds = MediaFileExtensions();
+    return std::binary_search(kinds.begin(), kinds.end(), extension.substr(1)) || extension == ".ogg" ||
+           extension == ".oga" || extension == ".opus";
 }
 
 } // namespace
@@ -377,28 +438,45 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
         return nullptr;
     }
 
+    // A second descriptor of the file for the media plugin, should
+    // libsndfile not know the file.
+    FileDescriptor spare(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, 0));
     SF_INFO format{};
     // libsndfile owns the descriptor from here on, and closes it even when
     // it cannot open the file: one close, never a second one here that
     // could hit a descriptor opened since under the same number.
     SndfileHandle file(sf_open_fd(fd.Release(), SFM_READ, &format, SF_TRUE));
-    if (!file) {
+    if (file && (format.channels < 1 || format.samplerate < 1 || IsOwnLayout(format))) {
         messages.ShowMessage(IncompatibleText + fileName);
         return nullptr;
     }
-    if (format.channels < 1 || format.samplerate < 1 || IsOwnLayout(format)) {
-        messages.ShowMessage(IncompatibleText + fileName);
-        return nullptr;
-    }
-    // Integer files scale so that 16-bit full scale is 1.0; float files
-    // come as they are.
-    sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
 
     Decoded decoded;
-    Outcome outcome;
+    Outcome outcome = Outcome::Incompatible;
+    SourceInfo source;
     try {
-        GaugeShown gauge(hooks);
-        outcome = Decode(file.get(), format, static_cast<int64_t>(info.st_size), gauge, decoded);
+        if (file) {
+            // Integer files scale so that 16-bit full scale is 1.0; float
+            // files come as they are.
+            sf_command(file.get(), SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
+            source = {format.samplerate, format.channels, format.frames};
+            GaugeShown gauge(hooks);
+            outcome = Decode([&](double *frames, int64_t max) { return sf_readf_double(file.get(), frames, max); },
+                             source, static_cast<int64_t>(info.st_size), gauge, decoded);
+        } else if (spare.Get() >= 0) {
+            switch (ReadThroughPlugin(spare.Get(), static_cast<int64_t>(info.st_size), hooks, source, decoded)) {
+            case PluginOutcome::Read:
+                outcome = Outcome::Read;
+                break;
+            case PluginOutcome::Missing:
+                messages.ShowMessage(NeedsPluginForName(fileName) ? NeedsMediaPluginText(fileName)
+                                                                  : IncompatibleText + fileName);
+                return nullptr;
+            case PluginOutcome::Failed:
+                outcome = decoded.Failure;
+                break;
+            }
+        }
     } catch (const std::bad_alloc &) {
         outcome = Outcome::NoMemory;
     }
@@ -410,7 +488,7 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
         messages.ShowMessage(TooLongText(fileName));
         return nullptr;
     case Outcome::RateOutOfRange:
-        messages.ShowMessage(RateText(fileName, format.samplerate));
+        messages.ShowMessage(RateText(fileName, source.SampleRate));
         return nullptr;
     case Outcome::NoMemory:
         messages.ShowMessage(NoBufferText);
@@ -442,6 +520,7 @@ std::vector<std::string> SoundFileExtensions()
             if (extension == alias.extension)
                 extensions.emplace_back(alias.alias);
     }
+    extensions.insert(extensions.end(), MediaFileExtensions().begin(), MediaFileExtensions().end());
     std::sort(extensions.begin(), extensions.end());
     extensions.erase(std::unique(extensions.begin(), extensions.end()), extensions.end());
     return extensions;

@@ -28,6 +28,9 @@ foreach(program ${program_targets})
   install(FILES ${link_folder}/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()
 
+# The media plugin is loaded by both programs from their folder.
+install(TARGETS glimmer_media LIBRARY DESTINATION ${GLIMMER_PROGRAM_DIR})
+
 if(GLIMMER_CORE_ONLY)
   return()
 endif()
