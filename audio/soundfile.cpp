@@ -2,7 +2,8 @@
 //
 // Reading is one streaming pass, a block of frames at a time:
 //
-//   file --libsndfile--> C channels of doubles (16-bit full scale = 1.0)
+//   file --libsndfile, or when it does not know the file, the media
+//          plugin (FFmpeg)--> C channels of doubles (16-bit full scale = 1.0)
 //        --mean of the C channels--> mono doubles
 //        --libsoxr, very high quality, rate -> 22050 Hz--> mono doubles
 //        --x 32768, round half to even, clip--> 16-bit voice samples
@@ -14,8 +15,9 @@
 // promises more than its size can hold, grows its buffer as it goes, never
 // past what a voice can hold.
 //
-// The gauge runs to 90 with the frames decoded, as the WAVE reader's does
-// for its own conversions.
+// Both decoders feed the same steps after them, so a lossless file gives
+// the same voice whichever reads it. The gauge runs to 90 with the frames
+// decoded, as the WAVE reader's does for its own conversions.
 #include "audio/soundfile.h"
 
 #include "base/replacefile.h"

@@ -14,7 +14,7 @@ GLIMMER_PACKAGES=(
   libsndfile1-dev libsoxr-dev libmpg123-dev
   clang libclang-rt-14-dev
   desktop-file-utils appstream dpkg-dev file binutils man-db
-  libavformat-dev libavcodec-dev libswresample-dev
+  libavformat-dev libavcodec-dev libswresample-dev ffmpeg
   weston qt6-wayland
 )
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the

@@ -12,7 +12,7 @@
 #include "tests/app/apptest.h"
 #include "tests/audio/ffdecode.h"
 #include "tests/fulldisk.h"
-#include "tests/mediaplugin.h"
+#include "tests/mediatesting.h"
 
 #include <QAction>
 #include <QDir>

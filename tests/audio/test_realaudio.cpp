@@ -5,7 +5,7 @@
 #include "audio/realaudio.h"
 #include "tests/audio/ffdecode.h"
 #include "wavetesting.h"
-#include "tests/mediaplugin.h"
+#include "tests/mediatesting.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>

@@ -7,7 +7,7 @@
 #include "audio/wavefile.h"
 #include "base/replacefile.h"
 #include "wavetesting.h"
-#include "tests/mediaplugin.h"
+#include "tests/mediatesting.h"
 
 #include <cstring>
 #include <functional>
