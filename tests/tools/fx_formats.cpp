@@ -461,6 +461,45 @@ TEST_F(ToolFormats, A48kHz24BitInputIsResampledToTheVoiceRate)
     EXPECT_NEAR(Rms(samples, 1000, 21000), 0.25 * 32768 / std::sqrt(2.0), 20);
 }
 
+TEST_F(ToolFormats, PhoneAndBrowserRecordingsAreReadAndOnlyThemBringInFfmpeg)
+{
+    std::vector<double> stereo;
+    for (int n = 0; n < 48000; ++n) {
+        stereo.push_back(0.4 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
+        stereo.push_back(0.2 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
+    }
+    ASSERT_TRUE(WriteSound(Path("source.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2, stereo));
+    const std::string source = "'" + Name("source.wav") + "' ";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i " + source + "-c:a aac '" + Name("memo.m4a") + "'").c_str()),
+              0);
+    ASSERT_EQ(
+        std::system(("ffmpeg -nostdin -v error -y -i " + source + "-c:a libopus '" + Name("call.webm") + "'").c_str()),
+        0);
+    // The dynamic loader lists every library it loads on standard error.
+    ::setenv("LD_DEBUG", "files", 1);
+    const Outcome wave = Run({"--robot", Name("source.wav"), Name("wave-out.wav")});
+    const Outcome memo = Run({"--robot", Name("memo.m4a"), Name("memo-out.wav")});
+    ::unsetenv("LD_DEBUG");
+    ASSERT_EQ(wave.status, 0) << wave.err;
+    ASSERT_EQ(memo.status, 0) << memo.err;
+    EXPECT_FALSE(Contains(wave.err, "libavcodec"));
+    EXPECT_TRUE(Contains(memo.err, "file=libavcodec.so"));
+    // One second, filled out to the encoder's whole frames of 1024 samples
+    // at 48 kHz (471 at the voice's rate).
+    const std::size_t memoLength = WaveSamples(Slurp(Path("memo-out.wav"))).size();
+    EXPECT_GE(memoLength, 22050u);
+    EXPECT_LE(memoLength, 22050u + 471);
+
+    // In a batch like any other input.
+    const Outcome batch = Run({"--echo", Name("memo.m4a"), Name("call.webm"), "--out-dir", Name("out")});
+    ASSERT_EQ(batch.status, 0) << batch.err;
+    const auto files = Contents(Path("out"));
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].first, "call.wav");
+    EXPECT_EQ(files[1].first, "memo.wav");
+    EXPECT_NEAR(static_cast<double>(WaveSamples(files[0].second).size()), 22050, 2);
+}
+
 class ToolBatch : public ToolFormats {
 protected:
     void SetUp() override
