@@ -387,7 +387,8 @@ TEST(SoundFileNames, EveryReadableKindIsOffered)
 {
     const std::vector<std::string> extensions = SoundFileExtensions();
     EXPECT_TRUE(std::is_sorted(extensions.begin(), extensions.end()));
-    for (const char *wanted : {"wav", "flac", "ogg", "opus", "mp3", "aiff", "aif", "au", "caf", "rf64", "w64"})
+    for (const char *wanted : {"wav", "flac", "ogg",  "opus", "mp3", "aiff", "aif", "au",  "caf", "rf64",
+                               "w64", "m4a",  "webm", "amr",  "mp4", "mov",  "3gp", "mkv", "aac", "ra"})
         EXPECT_TRUE(std::binary_search(extensions.begin(), extensions.end(), wanted)) << wanted;
     for (const char *unwanted : {"raw", "sd2", "txt"})
         EXPECT_FALSE(std::binary_search(extensions.begin(), extensions.end(), unwanted)) << unwanted;
@@ -402,7 +403,7 @@ TEST(SoundFileNames, EveryReadableKindIsOffered)
         bool Sound;
     };
     for (const Case &c : {Case{"voice.wav", true}, Case{"/a/b/LOUD.WAV", true}, Case{"song.Mp3", true},
-                          Case{"x.flac", true}, Case{"notes.txt", false}, Case{"wav", false},
+                          Case{"x.flac", true}, Case{"Memo.M4A", true}, Case{"notes.txt", false}, Case{"wav", false},
                           Case{"folder.wav/file", false}, Case{".wav", false}, Case{"x.", false}}) {
         EXPECT_EQ(IsSoundFileName(c.Name), c.Sound) << c.Name;
     }
