@@ -1,13 +1,15 @@
 # Installation and the Debian package.
 #
 #   PREFIX/bin/glimmerbox, glimmerbox-fx      links into the program's folder
-#   PREFIX/lib/glimmerbox/                    the two programs, the four sound
-#                                             libraries, the preset voices
+#   PREFIX/lib/glimmerbox/                    the two programs, the sound
+#                                             libraries, the media plugin,
+#                                             the preset voices
 #   PREFIX/share/applications, icons/hicolor, metainfo, man/man1
 #
 # The programs find the libraries beside them through the run path $ORIGIN
 # (the loader resolves it from the real file, not from the link in bin), and
-# the window finds its preset voices and lame_enc in the same folder.
+# the window finds its preset voices and lame_enc in the same folder, as
+# both programs find the media plugin.
 set(GLIMMER_PROGRAM_DIR lib/glimmerbox)
 # Installing and packaging take the build as it is (build first): the
 # package test runs cpack while the other tests run, and must not rebuild them.
@@ -39,8 +41,10 @@ endif()
 install(TARGETS glimmer_pulse sqwaveplayer tmmixlib tmwavmp3 lame_enc LIBRARY DESTINATION ${GLIMMER_PROGRAM_DIR})
 install(FILES ${GLIMMER_PRESET_VOICES} DESTINATION ${GLIMMER_PROGRAM_DIR})
 
-# cpack -G DEB: glimmerbox_<version>_<arch>.deb installing under /usr, its
-# dependencies found by dpkg-shlibdeps from the libraries the programs use.
+# cpack -G DEB: glimmerbox_<version>_<arch>.deb installing under /usr. Its
+# Depends and Recommends are worked out when cpack runs, by the script
+# configured here (cmake/GlimmerDebDepends.cmake.in): FFmpeg's libraries,
+# which only the media plugin needs, are recommended, not required.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME glimmerbox)
 set(CPACK_PACKAGE_VENDOR Tamblor)
@@ -57,8 +61,17 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://glimmerbox.example.org/")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Our own libraries lie in the package, not in another one.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR})
+# CPack's own dpkg-shlibdeps pass would make every library of the plugin a
+# Depends; the script runs it with a field for each binary instead.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(glimmer_deb_required ${CMAKE_BINARY_DIR}/glimmerbox ${CMAKE_BINARY_DIR}/glimmerbox-fx)
+foreach(library glimmer_pulse sqwaveplayer tmmixlib tmwavmp3 lame_enc)
+  list(APPEND glimmer_deb_required
+    ${CMAKE_BINARY_DIR}/${CMAKE_SHARED_LIBRARY_PREFIX}${library}${CMAKE_SHARED_LIBRARY_SUFFIX})
+endforeach()
+set(glimmer_deb_recommended
+  ${CMAKE_BINARY_DIR}/${CMAKE_SHARED_LIBRARY_PREFIX}glimmer_media${CMAKE_SHARED_LIBRARY_SUFFIX})
+configure_file(${CMAKE_CURRENT_LIST_DIR}/GlimmerDebDepends.cmake.in ${CMAKE_BINARY_DIR}/GlimmerDebDepends.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/GlimmerDebDepends.cmake)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

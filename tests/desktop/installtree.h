@@ -40,6 +40,7 @@ inline const std::vector<TInstalledFile> &InstalledFiles()
         {"lib/glimmerbox/libtmmixlib.so", TKind::File},
         {"lib/glimmerbox/libtmwavmp3.so", TKind::File},
         {"lib/glimmerbox/liblame_enc.so", TKind::File},
+        {"lib/glimmerbox/libglimmer_media.so", TKind::File},
         {"lib/glimmerbox/SF1.WAV", TKind::File},
         {"lib/glimmerbox/SF2.WAV", TKind::File},
         {"lib/glimmerbox/SF3.WAV", TKind::File},

@@ -1,13 +1,19 @@
 // cpack -G DEB: the package is built from this build, names its version and
 // architecture, depends on what dpkg-shlibdeps found the programs and
-// libraries to need, holds the installed tree under /usr, and its unpacked
-// glimmerbox-fx runs from wherever it was unpacked.
+// libraries to need and only recommends FFmpeg, which the media plugin alone
+// uses, holds the installed tree under /usr, and its unpacked glimmerbox-fx
+// runs from wherever it was unpacked. Without dependencies there is no
+// package.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <regex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -41,9 +47,31 @@ protected:
         return field.Status == 0 ? field.Output.substr(0, field.Output.find_last_not_of('\n') + 1) : "";
     }
 
+    // The package names in a relationship field such as Depends, without
+    // their versions: "libc6 (>= 2.34), a | b" gives libc6, a, b.
+    static std::vector<std::string> PackagesIn(const std::string &field)
+    {
+        std::vector<std::string> names;
+        size_t at = 0;
+        while (at < field.size()) {
+            at = field.find_first_not_of(" ,|", at);
+            if (at == std::string::npos)
+                break;
+            const size_t end = field.find_first_of(" ,|(", at);
+            names.push_back(field.substr(at, end - at));
+            at = field.find_first_of(",|", at);
+        }
+        return names;
+    }
+
     static inline fs::path root;
     static inline fs::path deb;
 };
+
+bool StartsWith(const std::string &text, const std::string &start)
+{
+    return text.rfind(start, 0) == 0;
+}
 
 TEST_F(Package, IsNamedForItsVersionAndArchitecture)
 {
@@ -68,6 +96,54 @@ TEST_F(Package, DependsOnWhatTheProgramsAreLinkedWith)
     // Our own libraries come with the package and are no dependency.
     for (const char *own : {"sqwaveplayer", "tmmixlib", "tmwavmp3", "lame_enc"})
         EXPECT_EQ(depends.find(own), std::string::npos) << depends;
+    // Nor is FFmpeg: only the media plugin links it.
+    for (const std::string &package : PackagesIn(depends)) {
+        EXPECT_FALSE(StartsWith(package, "libav")) << depends;
+        EXPECT_FALSE(StartsWith(package, "libswresample")) << depends;
+    }
+}
+
+TEST_F(Package, RecommendsFfmpegForTheMediaPluginItHolds)
+{
+    const TRun contents = RunCommand("dpkg-deb -c " + Quote(deb.string()));
+    ASSERT_EQ(contents.Status, 0) << contents.Output;
+    EXPECT_NE(contents.Output.find(" ./usr/lib/glimmerbox/libglimmer_media.so\n"), std::string::npos)
+        << contents.Output;
+
+    // Each package is named after its library's major version (libavformat59)
+    // and comes with the least version the plugin's symbols need.
+    const std::string recommends = Field("Recommends");
+    for (const char *library : {"libavformat", "libavcodec", "libavutil", "libswresample"}) {
+        const std::regex entry(std::string("(^|, )") + library + "[0-9]+ \\(>= [^)]+\\)(,|$)");
+        EXPECT_TRUE(std::regex_search(recommends, entry)) << library << " in: " << recommends;
+    }
+    // What the programs need anyway is not repeated there.
+    const std::vector<std::string> required = PackagesIn(Field("Depends"));
+    for (const std::string &package : PackagesIn(recommends))
+        EXPECT_EQ(std::count(required.begin(), required.end(), package), 0) << package;
+}
+
+TEST_F(Package, IsNotMadeWhenItsDependenciesCannotBeWorkedOut)
+{
+    // A dpkg-shlibdeps that fails as it does on a library it cannot find.
+    const fs::path tools = root / "failing-tools";
+    fs::create_directories(tools);
+    const fs::path shlibdeps = tools / "dpkg-shlibdeps";
+    std::ofstream(shlibdeps) << "#!/bin/sh\n"
+                                "echo 'dpkg-shlibdeps: error: cannot find library libgone.so.1' >&2\n"
+                                "exit 2\n";
+    fs::permissions(shlibdeps, fs::perms::owner_all);
+    const fs::path output = root / "failed";
+    const TRun cpack =
+        RunCommand("cd " + Quote(Environment("GLIMMER_BUILD_DIR")) + " && PATH=" + Quote(tools.string()) +
+                   ":\"$PATH\" " + Quote(GLIMMER_CPACK) + " -G DEB -B " + Quote(output.string()));
+    EXPECT_NE(cpack.Status, 0) << cpack.Output;
+    EXPECT_NE(cpack.Output.find("Cannot work out the package's dependencies: dpkg-shlibdeps failed"), std::string::npos)
+        << cpack.Output;
+    EXPECT_NE(cpack.Output.find("cannot find library libgone.so.1"), std::string::npos) << cpack.Output;
+    std::error_code ignored;
+    for (const auto &entry : fs::recursive_directory_iterator(output, ignored))
+        EXPECT_NE(entry.path().extension(), ".deb") << entry.path();
 }
 
 TEST_F(Package, HoldsTheInstalledTreeUnderUsr)
