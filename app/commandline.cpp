@@ -5,8 +5,14 @@
 namespace {
 
 constexpr const char *Usage = "Usage: glimmerbox [FILE]\n"
+                              "       glimmerbox --help | --version\n"
                               "Opens the Glimmerbox window; with FILE, opens that WAVE file at start\n"
-                              "instead of the start-up file of the preferences.\n";
+                              "instead of the start-up file of the preferences.\n"
+                              "\n"
+                              "  -h, --help     show this text and exit\n"
+                              "  --version      show the program's version and exit\n";
+
+constexpr const char *VersionLine = "glimmerbox " GLIMMER_VERSION "\n";
 
 } // namespace
 
@@ -22,6 +28,9 @@ TCommandLine ParseCommandLine(const QStringList &arguments)
         }
         if (!optionsEnded && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             return {TCommandLine::TAction::ShowHelp, {}, Usage};
+        }
+        if (!optionsEnded && argument == QLatin1String("--version")) {
+            return {TCommandLine::TAction::ShowVersion, {}, VersionLine};
         }
         if (!optionsEnded && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
             return {TCommandLine::TAction::Refuse,

@@ -1,4 +1,5 @@
-// The program's command line: glimmerbox [FILE].
+// The program's command line: glimmerbox [FILE], glimmerbox --help,
+// glimmerbox --version.
 #pragma once
 
 #include <QStringList>
@@ -6,10 +7,12 @@
 #include <string>
 
 struct TCommandLine {
-    enum class TAction { Run, ShowHelp, Refuse };
+    enum class TAction { Run, ShowHelp, ShowVersion, Refuse };
     TAction Action = TAction::Run;
-    std::string FileName; // the WAVE file to open at start; empty for none
-    std::string Text;     // the usage text (ShowHelp) or what is wrong (Refuse)
+    std::string FileName; // the sound file to open at start; empty for none
+    // The usage text (ShowHelp), "glimmerbox VERSION" (ShowVersion) or what
+    // is wrong (Refuse), each ending in a new line.
+    std::string Text;
 };
 
 // Reads arguments as QCoreApplication::arguments() gives them (the program's

@@ -593,6 +593,10 @@ TEST(CommandLine, TakesOneFileOrSaysWhatIsWrong)
         {{"glimmerbox", "--", "-odd.wav"}, A::Run, (here + "/-odd.wav").toStdString(), ""},
         {{"glimmerbox", "--help"}, A::ShowHelp, "", "Usage: glimmerbox [FILE]"},
         {{"glimmerbox", "-h"}, A::ShowHelp, "", "Usage: glimmerbox [FILE]"},
+        {{"glimmerbox", "--version"}, A::ShowVersion, "", "glimmerbox " EXPECTED_VERSION "\n"},
+        {{"glimmerbox", "voice.wav", "--version"}, A::ShowVersion, "", "glimmerbox " EXPECTED_VERSION "\n"},
+        {{"glimmerbox", "--", "--version"}, A::Run, (here + "/--version").toStdString(), ""},
+        {{"glimmerbox", "--version=1"}, A::Refuse, "", "unknown option '--version=1'"},
         {{"glimmerbox", "--play"}, A::Refuse, "", "unknown option '--play'"},
         {{"glimmerbox", "a.wav", "b.wav"}, A::Refuse, "", "only one FILE"},
         {{"glimmerbox", ""}, A::Refuse, "", "empty"},
@@ -603,6 +607,9 @@ TEST(CommandLine, TakesOneFileOrSaysWhatIsWrong)
         EXPECT_EQ(parsed.Action, c.Action);
         EXPECT_EQ(parsed.FileName, c.FileName);
         EXPECT_NE(parsed.Text.find(c.TextHas), std::string::npos) << parsed.Text;
+        if (c.Action == A::ShowVersion) {
+            EXPECT_EQ(parsed.Text, c.TextHas) << "the version line alone";
+        }
     }
 }
 

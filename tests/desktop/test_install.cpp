@@ -1,7 +1,8 @@
 // cmake --install into a fresh folder: every file in its place, the menu
 // entry and the software-centre description accepted by the desktop's own
 // validators, the programs finding their libraries through their run path,
-// and the installed glimmerbox-fx working from there.
+// and the installed glimmerbox-fx working from there; both programs answer
+// --help and --version without a display.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -75,6 +77,43 @@ TEST_F(Installed, ProgramsFindTheirLibrariesBesideThemThroughARelativeRunPath)
     }
 }
 
+TEST_F(Installed, BothProgramsAnswerVersionAndHelpWithNoDisplayInReach)
+{
+    // Started through their links in bin with no display and no platform
+    // chosen: the window's program would stop at once if it started Qt.
+    const std::string version = GLIMMER_VERSION;
+    const struct {
+        const char *Program;
+        const char *Option;
+        std::string FirstLine;
+        bool OnlyThatLine;
+    } cases[] = {
+        {"glimmerbox", "--version", "glimmerbox " + version, true},
+        {"glimmerbox-fx", "--version", "glimmerbox-fx " + version, true},
+        {"glimmerbox", "--help", "Usage: glimmerbox [FILE]", false},
+        {"glimmerbox", "-h", "Usage: glimmerbox [FILE]", false},
+        {"glimmerbox-fx", "--help", "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT", false},
+    };
+    const fs::path errors = root / "stderr.txt";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.Program) + " " + c.Option);
+        const TRun run = RunCommand("{ cd / && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                                    Quote((prefix / "bin" / c.Program).string()) + " " + c.Option + " 2>" +
+                                    Quote(errors.string()) + "; }");
+        EXPECT_EQ(run.Status, 0) << run.Output;
+        EXPECT_EQ(ReadFile(errors), "");
+        EXPECT_EQ(run.Output.substr(0, run.Output.find('\n')), c.FirstLine) << run.Output;
+        if (c.OnlyThatLine) {
+            EXPECT_EQ(run.Output, c.FirstLine + "\n");
+            continue;
+        }
+        // The help fits a terminal of 80 columns.
+        std::istringstream lines(run.Output);
+        for (std::string line; std::getline(lines, line);)
+            EXPECT_LT(line.size(), 80u) << line;
+    }
+}
+
 TEST_F(Installed, TheInstalledEffectToolProcessesAClipWithNoBuildFolderInReach)
 {
     // The preset voice installed beside the program is the clip.
@@ -98,7 +137,8 @@ TEST_F(Installed, TheDesktopEntryIsValidAndOpensWaveFiles)
         {"Type=Application"},
         {"Terminal=false"},
         {"Categories=AudioVideo;Audio;Recorder;"},
-        {"MimeType=audio/x-wav;audio/wav;audio/vnd.wave;audio/x-aiff;audio/flac;audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;audio/mpeg;"},
+        {"MimeType=audio/x-wav;audio/wav;audio/vnd.wave;audio/x-aiff;audio/flac;"
+         "audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;audio/mpeg;"},
     };
     for (const auto &line : lines)
         EXPECT_NE(text.find(std::string("\n") + line.Line + "\n"), std::string::npos) << line.Line;

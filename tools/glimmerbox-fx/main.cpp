@@ -123,6 +123,7 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "                     its output rate on the default sound output and\n"
                                   "                     return when it has been played\n"
                                   "  --help             show this text and exit\n"
+                                  "  --version          show the program's version and exit\n"
                                   "\n"
                                   "Exit status: 0 when OUTPUT was written (and played), 1 when a file\n"
                                   "cannot be read or written or holds no sound, or the clip cannot be\n"
@@ -159,6 +160,7 @@ struct Options {
     bool withSettings = false;
     bool play = false;
     bool help = false;
+    bool version = false;
     std::string input;
     std::string output;
     // Output and batch work.
@@ -318,6 +320,10 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             options.help = true;
             continue;
         }
+        if (arg == "--version") {
+            options.version = true;
+            continue;
+        }
         if (arg == "--with-settings") {
             options.withSettings = true;
             continue;
@@ -376,7 +382,7 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             options.settingsFrom = std::string(value);
         }
     }
-    if (options.help)
+    if (options.help || options.version)
         return std::nullopt;
     if (options.outDir) {
         if (positional.empty())
@@ -611,6 +617,10 @@ int main(int argc, char **argv)
     }
     if (options.help) {
         std::fputs(UsageText, stdout);
+        return Written;
+    }
+    if (options.version) {
+        std::printf("%s %s\n", ProgramName, GLIMMER_VERSION);
         return Written;
     }
     if (options.outDir)
