@@ -6,8 +6,14 @@ namespace {
 
 constexpr const char *Usage = "Usage: glimmerbox [FILE]\n"
                               "       glimmerbox --help | --version\n"
-                              "Opens the Glimmerbox window; with FILE, opens that WAVE file at start\n"
+                              "Opens the Glimmerbox window; with FILE, opens that sound file at start\n"
                               "instead of the start-up file of the preferences.\n"
+                              "\n"
+                              "FILE is any sound file the program reads: WAVE, RF64, AIFF, FLAC,\n"
+                              "Ogg Vorbis, Opus, MP3 and more; and, read through FFmpeg's libraries\n"
+                              "when they are installed, AAC/M4A voice memos, Opus and Vorbis in Ogg or\n"
+                              "WebM, FLAC in Ogg, AMR voice messages, the soundtrack of MP4, MOV, 3GP,\n"
+                              "MKV and WebM videos, and RealAudio.\n"
                               "\n"
                               "  -h, --help     show this text and exit\n"
                               "  --version      show the program's version and exit\n";

@@ -611,6 +611,11 @@ TEST(CommandLine, TakesOneFileOrSaysWhatIsWrong)
             EXPECT_EQ(parsed.Text, c.TextHas) << "the version line alone";
         }
     }
+    // The help says which kinds of file FILE may be, the phone and browser
+    // recordings too.
+    const std::string help = ParseCommandLine({"glimmerbox", "--help"}).Text;
+    for (const char *kind : {"WAVE", "FLAC", "MP3", "M4A", "Opus", "WebM", "AMR", "MP4", "RealAudio"})
+        EXPECT_NE(help.find(kind), std::string::npos) << kind << " in:\n" << help;
 }
 
 TEST_F(DesktopWindow, AFileNamedAtStartIsOpenedAndNotPlayed)

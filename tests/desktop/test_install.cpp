@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <regex>
@@ -16,6 +18,13 @@
 namespace {
 
 using namespace installtree;
+
+std::string Lower(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
 
 class Installed : public ::testing::Test {
 protected:
@@ -107,7 +116,11 @@ TEST_F(Installed, BothProgramsAnswerVersionAndHelpWithNoDisplayInReach)
             EXPECT_EQ(run.Output, c.FirstLine + "\n");
             continue;
         }
-        // The help fits a terminal of 80 columns.
+        // The help names the kinds of phone and browser recording opened,
+        // in lines that fit a terminal of 80 columns.
+        const std::string lower = Lower(run.Output);
+        for (const char *kind : {"m4a", "opus", "webm", "amr", "realaudio"})
+            EXPECT_NE(lower.find(kind), std::string::npos) << kind;
         std::istringstream lines(run.Output);
         for (std::string line; std::getline(lines, line);)
             EXPECT_LT(line.size(), 80u) << line;
@@ -193,6 +206,11 @@ TEST_F(Installed, ManualPagesFormatCleanlyAndDescribeEveryOption)
                                        Quote(Share("man/man1").string() + "/" + page) + " | col -b");
         EXPECT_EQ(format.Status, 0) << format.Output;
         EXPECT_EQ(format.Output.find("warning"), std::string::npos) << format.Output;
+        // As the help does, each page names the phone and browser kinds.
+        const std::string text = Lower(ReadFile(Share("man/man1") / page));
+        for (const char *kind : {"m4a", "opus", "webm", "amr", "realaudio"})
+            EXPECT_NE(text.find(kind), std::string::npos) << kind;
+        EXPECT_NE(text.find("\\-\\-version"), std::string::npos);
     }
     // Every option the tool's --help names is in its manual page.
     const TRun help = RunCommand(Quote((prefix / "bin/glimmerbox-fx").string()) + " --help");
