@@ -151,7 +151,9 @@ TEST_F(Installed, TheDesktopEntryIsValidAndOpensWaveFiles)
         {"Terminal=false"},
         {"Categories=AudioVideo;Audio;Recorder;"},
         {"MimeType=audio/x-wav;audio/wav;audio/vnd.wave;audio/x-aiff;audio/flac;"
-         "audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;audio/mpeg;"},
+         "audio/ogg;audio/x-vorbis+ogg;audio/x-opus+ogg;audio/mpeg;"
+         "audio/mp4;audio/aac;audio/webm;audio/AMR;audio/x-flac+ogg;audio/x-matroska;"
+         "audio/vnd.rn-realaudio;video/mp4;video/webm;video/quicktime;video/3gpp;"},
     };
     for (const auto &line : lines)
         EXPECT_NE(text.find(std::string("\n") + line.Line + "\n"), std::string::npos) << line.Line;
