@@ -58,6 +58,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -426,7 +427,17 @@ bool Encode(TDescriptorOutput &file, TResampledClip &clip, std::size_t expectedF
     return true;
 }
 
+// The largest magnitude a float or double sample is handed on with: 96 dB
+// above full scale, far past any recording, and small enough that the
+// caller's mixdown of 64 channels and its resampler cannot overflow.
+constexpr double MaxSampleValue = 65536.0;
+
 // One sample of a decoded frame as a double, 16-bit full scale being 1.0.
+// Float and double samples pass as they are, except that NaN and the
+// infinities become 0 and larger values are held at MaxSampleValue: one
+// NaN in a float file at 8000 Hz, mixed down and resampled, made 95 ms of
+// the voice full-scale noise (and so could two neighbours near 1e308, whose
+// sum overflows).
 template <typename T> double Normalised(const uint8_t *at)
 {
     T value;
@@ -439,8 +450,10 @@ template <typename T> double Normalised(const uint8_t *at)
         return value / 2147483648.0;
     else if constexpr (std::is_same_v<T, int64_t>)
         return static_cast<double>(value) / 9223372036854775808.0;
+    else if (const double sample = static_cast<double>(value); std::isfinite(sample))
+        return std::clamp(sample, -MaxSampleValue, MaxSampleValue);
     else
-        return static_cast<double>(value);
+        return 0.0;
 }
 
 // Copies frames first .. first + count - 1 of frame, every channel, into

@@ -76,6 +76,29 @@ printf 'ffconcat version 1.0\nfile aac.m4a\nfile /etc/passwd\n' >hostile-concat.
 printf '#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXTINF:0.3,\naac.m4a\n#EXTINF:0.3,\nfile:///etc/passwd\n#EXT-X-ENDLIST\n' \
   >hostile-playlist.m3u8
 
+# Double samples patched into the raw tone before it is put in Matroska:
+# values that are no numbers (NaN at frame 100, +inf at 150, -inf at 200),
+# and two neighbours at the largest double (frames 150 and 151) whose sum
+# overflows. The plugin hands on none of them as they are.
+patch_double() { # file frame bytes
+  printf '%b' "$3" | dd of="$1" bs=8 seek="$2" conv=notrunc status=none
+}
+raw_tone() { # file
+  ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i sine=frequency=440:sample_rate=8000:duration=0.04 \
+    -f f64le "$1"
+}
+raw_tone not-numbers.f64
+patch_double not-numbers.f64 100 '\x00\x00\x00\x00\x00\x00\xf8\x7f'
+patch_double not-numbers.f64 150 '\x00\x00\x00\x00\x00\x00\xf0\x7f'
+patch_double not-numbers.f64 200 '\x00\x00\x00\x00\x00\x00\xf0\xff'
+raw_tone largest.f64
+patch_double largest.f64 150 '\xff\xff\xff\xff\xff\xff\xef\x7f'
+patch_double largest.f64 151 '\xff\xff\xff\xff\xff\xff\xef\x7f'
+for raw in not-numbers largest; do
+  encode "pcm-f64-$raw.mka" -f f64le -ar 8000 -ac 1 -i "$raw.f64" -c:a copy
+  rm "$raw.f64"
+done
+
 # An M4A file with its header first, cut inside the header and inside the
 # samples the header describes.
 size=$(stat -c %s aac-stereo-faststart.m4a)

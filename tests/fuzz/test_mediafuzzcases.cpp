@@ -5,6 +5,9 @@
 // plugin really reads and really refuses.
 #include "tests/fuzz/mediafuzz.h"
 
+#include "audio/messages.h"
+#include "audio/soundfile.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -152,6 +156,54 @@ TEST_F(MediaFuzzCases, AnM4AFileCutShortGivesWhatItHolds)
     EXPECT_GT(samples.Frames, 0);
     EXPECT_LT(samples.Frames, samples.Info.Frames);
     EXPECT_NEAR(samples.VoiceBytes / 2, samples.Frames * 22050.0 / 44100, 1.0);
+}
+
+// The voice ReadSoundFile makes of a seed.
+std::vector<int16_t> VoiceOf(const char *name)
+{
+    struct : MessageSink {
+        void ShowMessage(const std::string &text, const std::string &) override { ADD_FAILURE() << text; }
+    } messages;
+    TEffectSettings settings;
+    int32_t bytes = 0;
+    const std::string path = (Folder("media-corpus") / name).string();
+    const std::unique_ptr<int16_t[]> voice = ReadSoundFile(path, bytes, settings, messages);
+    if (!voice)
+        return {};
+    return std::vector<int16_t>(voice.get(), voice.get() + bytes / 2);
+}
+
+// The most a sample of the seeds' tone (1/8 of full scale, at 8000 Hz)
+// comes to at 22050 Hz, with the resampler's ringing where a sample was
+// replaced by silence.
+constexpr int ToneLimit = 4500;
+
+TEST_F(MediaFuzzCases, NumbersThatAreNoNumbersInAFloatFileAreReadAsSilence)
+{
+    // NaN, +inf and -inf among 320 frames of the tone: before, one NaN made
+    // every sample of the voice -32768.
+    const TMediaFuzzResult result = RunSeed("pcm-f64-not-numbers.mka");
+    EXPECT_EQ(result.Frames, 320);
+    const std::vector<int16_t> voice = VoiceOf("pcm-f64-not-numbers.mka");
+    ASSERT_EQ(voice.size(), 882u);
+    for (std::size_t i = 0; i < voice.size(); ++i)
+        ASSERT_LE(std::abs(voice[i]), ToneLimit) << "sample " << i;
+}
+
+TEST_F(MediaFuzzCases, TheLargestDoublesLeaveTheRestOfTheVoiceAlone)
+{
+    // Frames 150 and 151 at the largest double: their sum in the resampler
+    // overflowed, and the whole voice came back -32768. Held at 96 dB above
+    // full scale, they still ring through the resampler's filter, around
+    // sample 413 (150 x 22050 / 8000), for about 15 ms either side.
+    const std::vector<int16_t> voice = VoiceOf("pcm-f64-largest.mka");
+    ASSERT_EQ(voice.size(), 882u);
+    EXPECT_EQ(voice[413], 32767);
+    for (std::size_t i = 0; i < voice.size(); ++i) {
+        if (i >= 413 - 350 && i <= 413 + 350)
+            continue;
+        ASSERT_LE(std::abs(voice[i]), ToneLimit) << "sample " << i;
+    }
 }
 
 } // namespace
