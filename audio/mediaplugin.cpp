@@ -639,7 +639,9 @@ struct GlimmerMediaReader {
         else if (input->duration != AV_NOPTS_VALUE && input->duration > 0 &&
                  input->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
             info.Frames = av_rescale(input->duration, Rate, AV_TIME_BASE);
-        if (input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE)
+        // A length too large to count in frames (the rescale overflows to
+        // INT64_MIN: 9e12 s at 2 GHz in a Matroska header) is none either.
+        if (input->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE || info.Frames < 0)
             info.Frames = 0;
         return GLIMMER_MEDIA_OK;
     }

@@ -206,4 +206,14 @@ TEST_F(MediaFuzzCases, TheLargestDoublesLeaveTheRestOfTheVoiceAlone)
     }
 }
 
+TEST_F(MediaFuzzCases, ALengthTooLargeToCountInFramesIsGivenAsNone)
+{
+    // A Matroska header of 9e12 s at 2 GHz: the length in frames overflowed
+    // to a negative count.
+    const TMediaFuzzResult result = RunFile(Folder("media-crashers") / "pcm-u8-length-overflows.mka");
+    ASSERT_EQ(result.Opened, GLIMMER_MEDIA_OK);
+    EXPECT_EQ(result.Info.SampleRate, 2000000000);
+    EXPECT_EQ(result.Info.Frames, 0);
+}
+
 } // namespace
