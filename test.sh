@@ -2,9 +2,10 @@
 # Installs what is missing, builds, and runs every test: the whole suite
 # (widgets on Qt's offscreen platform, sound through private PulseAudio and
 # PipeWire servers), then the Qt-free core again under AddressSanitizer and
-# UndefinedBehaviorSanitizer beside the WAVE fuzzer for about a minute, then
-# the sound libraries and their tests under ThreadSanitizer. The trees of the
-# last three build in the background while the whole suite runs.
+# UndefinedBehaviorSanitizer beside the WAVE and media fuzzers (about 40 s
+# each, one after the other), then the sound libraries and their tests under
+# ThreadSanitizer. The trees of the last three build in the background while
+# the whole suite runs.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
@@ -38,7 +39,9 @@ build_extra() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_TSAN=ON -DGLIMMER_BENCH=OFF
   cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" glimmer_exitcaller
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMER_CORE_ONLY=ON -DGLIMMER_FUZZ=ON
-  cmake --build build-fuzz -j "$jobs" --target fuzz_wavefile
+  # fuzz_mediafile also builds the media plugin with the fuzzer's
+  # instrumentation, in build-fuzz beside it, where it loads it from.
+  cmake --build build-fuzz -j "$jobs" --target fuzz_wavefile fuzz_mediafile
 }
 extra_start=$SECONDS
 # In a process group of its own (set -m), so that it can be ended whole.
@@ -66,17 +69,30 @@ fi
 echo "== the sanitizer and fuzzer trees took $((SECONDS - extra_start)) s in the background"
 stage_done "waiting for the sanitizer and fuzzer builds"
 
-# The WAVE fuzzer, about a minute, on the seed corpus kept in the repository
-# and every input that once crashed it. New inputs it finds go to
-# build-fuzz/corpus; a crash is kept as build-fuzz/crash-* (copy it into
-# tests/fuzz/crashers/ once mended, where every test run replays it). It
-# runs on one processor beside the AddressSanitizer tests, which check no
-# times; the ThreadSanitizer tests, which do, run after both.
-mkdir -p build-fuzz/corpus
+# The two fuzzers, about 40 s each, one after the other, on the seed
+# corpora kept in the repository and every input that once crashed them:
+# the WAVE fuzzer (tests/fuzz/corpus and crashers, new inputs into
+# build-fuzz/corpus, a crash kept as build-fuzz/crash-*), then the media
+# fuzzer (tests/fuzz/media-corpus and media-crashers, new inputs into
+# build-fuzz/media-corpus, a crash kept as build-fuzz/media-crash-*). Copy a
+# crash into the crashers folder once mended, where every test run replays
+# it. They run on one processor beside the AddressSanitizer tests, which
+# check no times; the ThreadSanitizer tests, which do, run after them. The
+# job's status: 1 when the WAVE fuzzer failed, 2 the media fuzzer, 3 both.
+mkdir -p build-fuzz/corpus build-fuzz/media-corpus
+run_fuzzers() {
+  cd build-fuzz
+  export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1
+  local options=(-max_total_time=40 -max_len=8192 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1)
+  local failed=0
+  ./fuzz_wavefile "${options[@]}" -artifact_prefix=./ corpus ../tests/fuzz/corpus ../tests/fuzz/crashers \
+    >fuzz.log 2>&1 || failed=$((failed | 1))
+  ./fuzz_mediafile "${options[@]}" -artifact_prefix=./media- media-corpus ../tests/fuzz/media-corpus \
+    ../tests/fuzz/media-crashers >media-fuzz.log 2>&1 || failed=$((failed | 2))
+  return "$failed"
+}
 set -m
-(cd build-fuzz && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ./fuzz_wavefile -max_total_time=60 -max_len=8192 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
-  -artifact_prefix=./ corpus ../tests/fuzz/corpus ../tests/fuzz/crashers) </dev/null >build-fuzz/fuzz.log 2>&1 &
+(run_fuzzers) </dev/null >/dev/null 2>&1 &
 fuzz_pid=$!
 set +m
 trap 'kill -- "-$fuzz_pid" 2>/dev/null || true; printf "== stage times: %s\n" "${stage_times[*]:-none}"' EXIT
@@ -85,9 +101,18 @@ trap 'kill -- "-$fuzz_pid" 2>/dev/null || true; printf "== stage times: %s\n" "$
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j "$jobs")
 fuzz_status=0
 wait "$fuzz_pid" || fuzz_status=$?
+echo "== the WAVE fuzzer (build-fuzz/fuzz.log)"
 cat build-fuzz/fuzz.log
+echo "== the media fuzzer (build-fuzz/media-fuzz.log)"
+cat build-fuzz/media-fuzz.log 2>/dev/null || echo "(it did not start)"
+case "$fuzz_status" in
+  0) ;;
+  1) echo "The WAVE fuzzer failed: see build-fuzz/fuzz.log" >&2 ;;
+  2) echo "The media fuzzer failed: see build-fuzz/media-fuzz.log" >&2 ;;
+  3) echo "Both fuzzers failed: see build-fuzz/fuzz.log and build-fuzz/media-fuzz.log" >&2 ;;
+  *) echo "The fuzzers' run ended with status $fuzz_status: see build-fuzz/fuzz.log and media-fuzz.log" >&2 ;;
+esac
 if [ "$fuzz_status" -ne 0 ]; then
-  echo "The fuzzer failed (status $fuzz_status): see build-fuzz/fuzz.log" >&2
   exit 1
 fi
 stage_done "ASan tests and fuzz run"
