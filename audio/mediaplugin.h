@@ -42,7 +42,7 @@ typedef struct GlimmerMediaReader GlimmerMediaReader;
 typedef struct {
     int32_t SampleRate; /* of the decoded frames, Hz */
     int32_t Channels;   /* 1..64 */
-    int64_t Frames;     /* the container's length in frames; 0 when it gives none or only guesses it */
+    int64_t Frames;     /* the container's length in frames, never negative; 0 when it gives none or guesses it */
 } GlimmerMediaInfo;
 
 /* GLIMMER_MEDIA_INTERFACE of the plugin; also silences FFmpeg's own log. */
@@ -54,7 +54,8 @@ typedef int (*GlimmerMediaInterfaceFn)(void);
 typedef int (*GlimmerMediaOpenFn)(int fd, GlimmerMediaReader **reader, GlimmerMediaInfo *info);
 
 /* Up to maxFrames frames (maxFrames x Channels doubles) into frames: the
- * count given, 0 at the end, or minus one of the results above. */
+ * count given, 0 at the end, or minus one of the results above. Every value
+ * is a finite number within +-65536 (a float file's NaN is read as 0). */
 typedef int64_t (*GlimmerMediaReadFn)(GlimmerMediaReader *reader, double *frames, int64_t maxFrames);
 
 typedef void (*GlimmerMediaCloseFn)(GlimmerMediaReader *reader);

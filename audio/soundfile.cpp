@@ -250,6 +250,16 @@ int64_t VoiceLength(int64_t frames, int rate)
                                                              : static_cast<int64_t>(std::ceil(exact));
 }
 
+// A float file's sample as the mixdown takes it: NaN and the infinities
+// become 0, and values beyond 96 dB above full scale are held there. One
+// NaN in a float file at 8000 Hz, resampled, made 95 ms of the voice
+// -32768; a file's healthy samples pass unchanged.
+double Sane(double value)
+{
+    constexpr double MaxSampleValue = 65536.0;
+    return std::isfinite(value) ? std::clamp(value, -MaxSampleValue, MaxSampleValue) : 0.0;
+}
+
 // What a decoder tells of its frames before the first is read.
 struct SourceInfo {
     int SampleRate = 0;
@@ -334,7 +344,7 @@ Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSi
             const double *frame = &frames[static_cast<std::size_t>(i * channels)];
             double sum = 0;
             for (int c = 0; c < channels; ++c)
-                sum += frame[c];
+                sum += Sane(frame[c]);
             mono[static_cast<std::size_t>(i)] = sum / channels;
         }
         if (!deliver(mono.data(), static_cast<std::size_t>(got)))

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <random>
 
@@ -184,14 +185,29 @@ TEST_F(SoundFile, TwoChannelsAtTheVoiceRateGiveTheirRoundedMean)
 }
 
 // Float files may go beyond full scale: such samples are clipped; small
-// values round half to even in 16-bit units.
+// values round half to even in 16-bit units; a value that is no number is
+// silence. Resampled, a NaN gives what a 0 in its place gives, not the
+// burst of -32768 the resampler makes of it.
 TEST_F(SoundFile, FloatSamplesAreRoundedAndClipped)
 {
-    const std::vector<double> values = {1.5, -1.5, 1.0, -1.0, 0.5 / 32768, 1.5 / 32768, -2.5 / 32768, 0.25};
-    const std::vector<int16_t> expected = {32767, -32768, 32767, -32768, 0, 2, -2, 8192};
+    constexpr double Infinity = std::numeric_limits<double>::infinity();
+    const std::vector<double> values = {1.5,          -1.5, 1.0,          -1.0,     0.5 / 32768, 1.5 / 32768,
+                                        -2.5 / 32768, 0.25, std::nan(""), Infinity, -Infinity,   1e300};
+    const std::vector<int16_t> expected = {32767, -32768, 32767, -32768, 0, 2, -2, 8192, 0, 0, 0, 32767};
     const std::string name = folder.File("float.wav");
-    ASSERT_TRUE(MakeSoundFile(name, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050, 1, values));
+    ASSERT_TRUE(MakeSoundFile(name, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 22050, 1, values));
     EXPECT_EQ(ReadSamples(name), expected);
+
+    std::vector<double> tone;
+    for (int n = 0; n < 8000; ++n)
+        tone.push_back(0.3 * std::sin(2 * std::numbers::pi * 200 * n / 8000));
+    tone[4000] = 0;
+    ASSERT_TRUE(MakeSoundFile(folder.File("zero.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, tone));
+    tone[4000] = std::nan("");
+    ASSERT_TRUE(MakeSoundFile(folder.File("nan.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, tone));
+    const std::vector<int16_t> withZero = ReadSamples(folder.File("zero.wav"));
+    EXPECT_EQ(ReadSamples(folder.File("nan.wav")), withZero);
+    EXPECT_EQ(withZero.size(), 22050u);
 }
 
 // The layouts the reader converts itself never reach libsndfile: a 44.1 kHz
