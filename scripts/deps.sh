@@ -17,8 +17,9 @@ GLIMMER_PACKAGES=(
   libavformat-dev libavcodec-dev libswresample-dev ffmpeg
   weston qt6-wayland
 )
-# clang and its libFuzzer runtime build tests/fuzz (./test.sh runs the
-# fuzzer for about a minute).
+# clang and its libFuzzer runtime build tests/fuzz (./test.sh runs each of
+# the two fuzzers for about 40 s). The ffmpeg command makes the phone and
+# browser recordings the tests open, and the media fuzzer's seeds.
 # app/presets/make_presets.py, which makes the preset voices kept in the
 # repository, also needs espeak-ng and sox; the build and tests do not.
 
