@@ -1,5 +1,6 @@
 #include "app/helpunit.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QTextBrowser>
 #include <QToolButton>
@@ -44,6 +45,14 @@ THelpWindow::THelpWindow(QWidget *owner) : QWidget(owner, Qt::Window)
     layout->addLayout(buttons);
     layout->addWidget(Browser);
 
+    // Esc and Ctrl+W close the window, as they close a desktop's help.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *close = new QAction(this);
+        close->setShortcut(keys);
+        close->setShortcutContext(Qt::WindowShortcut);
+        connect(close, &QAction::triggered, this, &QWidget::close);
+        addAction(close);
+    }
     connect(ContentsButton, &QToolButton::clicked, this, &THelpWindow::ShowContents);
     connect(BackButton, &QToolButton::clicked, Browser, &QTextBrowser::backward);
     connect(ForwardButton, &QToolButton::clicked, Browser, &QTextBrowser::forward);

@@ -30,6 +30,8 @@
 #include <QKeySequence>
 #include <QLabel>
 
+#include <vector>
+
 void TMainForm::AssignShortcuts()
 {
     const struct {
@@ -88,6 +90,16 @@ void TMainForm::SetAccessibleNames()
         QStringLiteral("The waveform of the voice; while playing it scrolls with the sound"));
     // The time display's name is its text, as for every label.
     timeDisplay->setAccessibleDescription(QStringLiteral("Time"));
+
+    // Tab goes as the eye reads the window: the left column, the sliders
+    // and the pitch, the two rows of effects, the preset voices.
+    std::vector<QWidget *> order{PlayButton, RecordButton, RecSourceToggleButton, MikeSlider, SpeakerSlider, PitchBar};
+    // Sweep Up, Echo ... Fade Out, Sweep Down; Bass Only ... Treble Only.
+    for (std::size_t row : {11, 0, 1, 2, 3, 4, 12, 5, 6, 7, 8, 9, 10})
+        order.push_back(this->*EffectRows[row].Button);
+    order.insert(order.end(), {SF1Button, SF2Button, SF3Button});
+    for (std::size_t i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 bool TMainForm::UnsavedRecording() const

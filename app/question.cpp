@@ -2,6 +2,7 @@
 
 #include "audio/messages.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QString>
 
@@ -18,6 +19,9 @@ TSaveAnswer AskWithMessageBox(const std::string &text, QWidget *parent)
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
+    // Alt+S and Alt+D answer from the keyboard; Esc cancels.
+    box.button(QMessageBox::Save)->setText(QStringLiteral("&Save"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("&Discard"));
     switch (box.exec()) {
     case QMessageBox::Save:
         return TSaveAnswer::Save;

@@ -1,6 +1,7 @@
 #include "controls/qmblaccess.h"
 
 #include "controls/qmblepnl.h"
+#include "controls/qmblkeys.h"
 #include "controls/qmblrbtn.h"
 #include "controls/qmblsbtn.h"
 #include "controls/qmblvled.h"
@@ -9,20 +10,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QCoreApplication>
-#include <QMouseEvent>
 
 namespace {
-
-// A click as the mouse gives it: press and release in the middle.
-void ClickAtCentre(QWidget *widget)
-{
-    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
-    const QPointF global = widget->mapToGlobal(centre);
-    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &press);
-    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &release);
-}
 
 // The two image buttons: a name from accessibleName or the caption, and a
 // press action that clicks the button. A saw-tooth button is a toggle unless
@@ -70,7 +59,7 @@ public:
         if (!widget()->isEnabled())
             return;
         if (name == pressAction() || (toggles() && name == toggleAction()))
-            ClickAtCentre(widget());
+            ClickQmblControl(widget());
         else
             QAccessibleWidget::doAction(name);
     }

@@ -2,6 +2,7 @@
 
 #include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
+#include "controls/qmblkeys.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -70,6 +71,9 @@ void TQMBL_EllipticalButton::paintEvent(QPaintEvent *)
     painter.fillRect(0, 0, w, h, qmbl::Silver);
     qmbl::DrawFace(painter, QSize(w, h), QPoint(d, d), QPoint(d, d), caption_, raised_ ? upImage_ : downImage_);
     qmbl::DrawEllipticalRim(painter, w, h, raised_);
+    // The square inside the rim.
+    if (keys_.Shown())
+        DrawQmblFocusMark(painter, QRect(w / 5, h / 5, w - 2 * (w / 5), h - 2 * (h / 5)));
 }
 
 void TQMBL_EllipticalButton::mousePressEvent(QMouseEvent *event)
@@ -108,4 +112,22 @@ void TQMBL_EllipticalButton::mouseReleaseEvent(QMouseEvent *event)
         repaint();
     }
     emit OnMouseUp();
+}
+
+void TQMBL_EllipticalButton::focusInEvent(QFocusEvent *event)
+{
+    keys_.FocusIn(event);
+    QWidget::focusInEvent(event);
+}
+
+void TQMBL_EllipticalButton::focusOutEvent(QFocusEvent *event)
+{
+    keys_.FocusOut();
+    QWidget::focusOutEvent(event);
+}
+
+void TQMBL_EllipticalButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!keys_.KeyPress(event))
+        QWidget::keyPressEvent(event);
 }

@@ -2,6 +2,8 @@
 // rim. OnClick is emitted before Down flips, and a release anywhere flips it.
 #pragma once
 
+#include "controls/qmblkeys.h"
+
 #include <QImage>
 #include <QRegion>
 #include <QString>
@@ -48,6 +50,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QString caption_;
@@ -57,4 +62,5 @@ private:
     QImage upImage_;
     QImage downImage_;
     int paintCount_ = 0;
+    TQmblKeyboardFocus keys_{this};
 };

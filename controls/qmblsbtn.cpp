@@ -2,6 +2,7 @@
 
 #include "controls/qmblaccess.h"
 #include "controls/qmbldraw.h"
+#include "controls/qmblkeys.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -339,6 +340,9 @@ void TQMBL_SawToothButton::paintEvent(QPaintEvent *)
     const int d = raised_ ? 0 : 1;
     qmbl::DrawFace(painter, QSize(w - 2 * t, h - 2 * t), QPoint(t + d, t + d), QPoint(t - 1 + d, t - 1 + d), caption_,
                    raised_ ? upImage_ : downImage_);
+    // Inside the plate, clear of its bevel.
+    if (keys_.Shown())
+        DrawQmblFocusMark(painter, QRect(t + 2, t + 2, w - 2 * t - 5, h - 2 * t - 5));
 }
 
 void TQMBL_SawToothButton::mousePressEvent(QMouseEvent *event)
@@ -374,4 +378,22 @@ void TQMBL_SawToothButton::mouseReleaseEvent(QMouseEvent *event)
         raised_ = true;
         repaint();
     }
+}
+
+void TQMBL_SawToothButton::focusInEvent(QFocusEvent *event)
+{
+    keys_.FocusIn(event);
+    QWidget::focusInEvent(event);
+}
+
+void TQMBL_SawToothButton::focusOutEvent(QFocusEvent *event)
+{
+    keys_.FocusOut();
+    QWidget::focusOutEvent(event);
+}
+
+void TQMBL_SawToothButton::keyPressEvent(QKeyEvent *event)
+{
+    if (!keys_.KeyPress(event))
+        QWidget::keyPressEvent(event);
 }

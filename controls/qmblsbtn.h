@@ -4,6 +4,8 @@
 // click flips Down.
 #pragma once
 
+#include "controls/qmblkeys.h"
+
 #include <QImage>
 #include <QPolygon>
 #include <QRegion>
@@ -77,6 +79,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void RebuildShape();
@@ -94,4 +99,5 @@ private:
     QImage upImage_;
     QImage downImage_;
     int paintCount_ = 0;
+    TQmblKeyboardFocus keys_{this};
 };

@@ -3,6 +3,7 @@
 #include "controls/qmblaccess.h"
 
 #include <QEvent>
+#include <QPainter>
 
 namespace {
 
@@ -156,4 +157,20 @@ void TQMBL_TrackBar::paintEvent(QPaintEvent *event)
 {
     ++paintCount_;
     QSlider::paintEvent(event);
+    if (keys_.Shown()) {
+        QPainter painter(this);
+        DrawQmblFocusMark(painter, rect());
+    }
+}
+
+void TQMBL_TrackBar::focusInEvent(QFocusEvent *event)
+{
+    keys_.FocusIn(event);
+    QSlider::focusInEvent(event);
+}
+
+void TQMBL_TrackBar::focusOutEvent(QFocusEvent *event)
+{
+    keys_.FocusOut();
+    QSlider::focusOutEvent(event);
 }

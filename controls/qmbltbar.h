@@ -5,6 +5,8 @@
 // changed, only when the user scrolls with the mouse or the keyboard.
 #pragma once
 
+#include "controls/qmblkeys.h"
+
 #include <QSlider>
 
 enum class TTrackBarOrientation { trHorizontal, trVertical };
@@ -57,6 +59,8 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void ApplyTicks();
@@ -72,4 +76,5 @@ private:
     int userInput_ = 0;
     int programChange_ = 0;
     int paintCount_ = 0;
+    TQmblKeyboardFocus keys_{this, Qt::StrongFocus};
 };

@@ -1,0 +1,82 @@
+#include "controls/qmblkeys.h"
+
+#include "controls/qmbldraw.h"
+
+#include <QCoreApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWidget>
+
+TQmblKeyboardFocus::TQmblKeyboardFocus(QWidget *button, Qt::FocusPolicy policy) : button_(button)
+{
+    button->setFocusPolicy(policy);
+}
+
+void TQmblKeyboardFocus::FocusIn(const QFocusEvent *event)
+{
+    const Qt::FocusReason reason = event->reason();
+    const bool keyboard =
+        reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+    if (keyboard != shown_) {
+        shown_ = keyboard;
+        button_->update();
+    }
+}
+
+void TQmblKeyboardFocus::FocusOut()
+{
+    if (shown_) {
+        shown_ = false;
+        button_->update();
+    }
+}
+
+bool TQmblKeyboardFocus::KeyPress(QKeyEvent *event)
+{
+    // Only where the keyboard put the focus: the focus a window gives its
+    // first control when shown leaves Enter as it always was.
+    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) || event->isAutoRepeat() || !shown_)
+        return false;
+    ClickQmblControl(button_);
+    event->accept();
+    return true;
+}
+
+void ClickQmblControl(QWidget *widget)
+{
+    const QPointF centre(widget->width() / 2.0, widget->height() / 2.0);
+    const QPointF global = widget->mapToGlobal(centre);
+    QMouseEvent press(QEvent::MouseButtonPress, centre, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &press);
+    QMouseEvent release(QEvent::MouseButtonRelease, centre, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+void DrawQmblFocusMark(QPainter &painter, const QRect &area)
+{
+    // Every other pixel of the frame, counted around it from the top left,
+    // as the dotted focus frame of the desktop this program comes from.
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(qmbl::Black);
+    const int left = area.left();
+    const int top = area.top();
+    const int right = area.right();
+    const int bottom = area.bottom();
+    int step = 0;
+    auto dot = [&](int x, int y) {
+        if (step++ % 2 == 0)
+            painter.drawPoint(x, y);
+    };
+    for (int x = left; x < right; ++x)
+        dot(x, top);
+    for (int y = top; y < bottom; ++y)
+        dot(right, y);
+    for (int x = right; x > left; --x)
+        dot(x, bottom);
+    for (int y = bottom; y > top; --y)
+        dot(left, y);
+    painter.restore();
+}
