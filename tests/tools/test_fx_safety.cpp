@@ -90,7 +90,8 @@ protected:
         const pid_t pid = ::fork();
         if (pid == 0) {
             ::setpgid(0, 0);
-            ::chdir(dir.c_str());
+            if (::chdir(dir.c_str()) != 0)
+                ::_exit(127);
             ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
             const int out = ::open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = ::open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
