@@ -166,6 +166,7 @@ TEST_F(Installed, TheMetainfoIsValidAndNamesThisVersionAndTheDesktopEntry)
     const TRun validate = RunCommand("appstreamcli validate --no-net " + Quote(metainfo.string()));
     EXPECT_EQ(validate.Status, 0) << validate.Output;
     const std::string text = ReadFile(metainfo);
+    EXPECT_NE(text.find("<project_license>GPL-3.0-or-later</project_license>"), std::string::npos);
     EXPECT_NE(text.find("<id>org.example.Glimmerbox</id>"), std::string::npos);
     EXPECT_NE(text.find("<launchable type=\"desktop-id\">org.example.Glimmerbox.desktop</launchable>"),
               std::string::npos);
