@@ -1,7 +1,8 @@
 # Installation and the Debian package.
 #
-#   PREFIX/bin/glimmerbox, glimmerbox-fx      links into the program's folder
-#   PREFIX/lib/glimmerbox/                    the two programs, the sound
+#   PREFIX/bin/glimmerbox, glimmerbox-fx      relative links into the
+#                                             program's folder
+#   PREFIX/lib/<triplet>/glimmerbox/          the two programs, the sound
 #                                             libraries, the media plugin,
 #                                             the preset voices
 #   PREFIX/share/applications, icons/hicolor, metainfo, man/man1
@@ -10,7 +11,27 @@
 # (the loader resolves it from the real file, not from the link in bin), and
 # the window finds its preset voices and lame_enc in the same folder, as
 # both programs find the media plugin.
-set(GLIMMER_PROGRAM_DIR lib/glimmerbox)
+#
+# The folder is Debian's place for a program's private libraries,
+# /usr/lib/<triplet>/<package> (the triplet as CMake found it for the
+# compiler, x86_64-linux-gnu on amd64; plain lib/glimmerbox where the
+# compiler names none). Our libraries are no one else's to link, so they stay
+# off the loader's search path. Whenever cpack looks at the files for shared
+# libraries (for dpkg-shlibdeps, a shlibs file or a debug package) it adds a
+# postinst and a postrm running ldconfig for those in /usr/lib or a folder
+# directly below it, as /usr/lib/glimmerbox was; ldconfig has nothing to do
+# for private libraries, and lintian rejects the scripts
+# (maintscript-calls-ldconfig). In their own folder below the triplet none is
+# ever written, and the package needs no maintainer script at all. The
+# programs and the preset voices stay in the same folder, as the programs
+# look beside themselves for the rest; lintian only notes the executables
+# there (executable-in-usr-lib, experimental and pedantic), and /usr/libexec
+# would part them from the libraries they load.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(GLIMMER_PROGRAM_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/glimmerbox)
+else()
+  set(GLIMMER_PROGRAM_DIR lib/glimmerbox)
+endif()
 # Installing and packaging take the build as it is (build first): the
 # package test runs cpack while the other tests run, and must not rebuild them.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY TRUE)

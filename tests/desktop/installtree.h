@@ -20,42 +20,6 @@ namespace installtree {
 
 namespace fs = std::filesystem;
 
-enum class TKind { File, Executable, Link };
-
-struct TInstalledFile {
-    const char *Path; // below the prefix
-    TKind Kind;
-    const char *LinkTarget = ""; // for links: exactly this relative target
-};
-
-inline const std::vector<TInstalledFile> &InstalledFiles()
-{
-    static const std::vector<TInstalledFile> files = {
-        {"bin/glimmerbox", TKind::Link, "../lib/glimmerbox/glimmerbox"},
-        {"bin/glimmerbox-fx", TKind::Link, "../lib/glimmerbox/glimmerbox-fx"},
-        {"lib/glimmerbox/glimmerbox", TKind::Executable},
-        {"lib/glimmerbox/glimmerbox-fx", TKind::Executable},
-        {"lib/glimmerbox/libglimmer_pulse.so", TKind::File},
-        {"lib/glimmerbox/libsqwaveplayer.so", TKind::File},
-        {"lib/glimmerbox/libtmmixlib.so", TKind::File},
-        {"lib/glimmerbox/libtmwavmp3.so", TKind::File},
-        {"lib/glimmerbox/liblame_enc.so", TKind::File},
-        {"lib/glimmerbox/libglimmer_media.so", TKind::File},
-        {"lib/glimmerbox/SF1.WAV", TKind::File},
-        {"lib/glimmerbox/SF2.WAV", TKind::File},
-        {"lib/glimmerbox/SF3.WAV", TKind::File},
-        {"share/applications/org.example.Glimmerbox.desktop", TKind::File},
-        {"share/metainfo/org.example.Glimmerbox.metainfo.xml", TKind::File},
-        {"share/icons/hicolor/scalable/apps/org.example.Glimmerbox.svg", TKind::File},
-        {"share/icons/hicolor/48x48/apps/org.example.Glimmerbox.png", TKind::File},
-        {"share/icons/hicolor/128x128/apps/org.example.Glimmerbox.png", TKind::File},
-        {"share/icons/hicolor/256x256/apps/org.example.Glimmerbox.png", TKind::File},
-        {"share/man/man1/glimmerbox.1", TKind::File},
-        {"share/man/man1/glimmerbox-fx.1", TKind::File},
-    };
-    return files;
-}
-
 struct TRun {
     int Status = -1;    // the exit status; -1 when it did not exit normally
     std::string Output; // standard output and standard error together
@@ -88,6 +52,57 @@ inline std::string Quote(const std::string &text)
             quoted += c;
     }
     return quoted + "'";
+}
+
+enum class TKind { File, Executable, Link };
+
+struct TInstalledFile {
+    std::string Path; // below the prefix
+    TKind Kind;
+    std::string LinkTarget; // for links: exactly this relative target
+};
+
+// The folder of the programs, their libraries and the preset voices, below
+// the prefix: Debian's place for a package's private libraries,
+// lib/<triplet>/glimmerbox, with the triplet as dpkg names it for this
+// machine (x86_64-linux-gnu on amd64).
+inline const std::string &ProgramFolder()
+{
+    static const std::string folder = [] {
+        const TRun triplet = RunCommand("dpkg-architecture -qDEB_HOST_MULTIARCH");
+        const std::string name = triplet.Output.substr(0, triplet.Output.find('\n'));
+        return triplet.Status == 0 && !name.empty() ? "lib/" + name + "/glimmerbox" : "dpkg-architecture failed";
+    }();
+    return folder;
+}
+
+inline const std::vector<TInstalledFile> &InstalledFiles()
+{
+    const std::string &folder = ProgramFolder();
+    static const std::vector<TInstalledFile> files = {
+        {"bin/glimmerbox", TKind::Link, "../" + folder + "/glimmerbox"},
+        {"bin/glimmerbox-fx", TKind::Link, "../" + folder + "/glimmerbox-fx"},
+        {folder + "/glimmerbox", TKind::Executable, ""},
+        {folder + "/glimmerbox-fx", TKind::Executable, ""},
+        {folder + "/libglimmer_pulse.so", TKind::File, ""},
+        {folder + "/libsqwaveplayer.so", TKind::File, ""},
+        {folder + "/libtmmixlib.so", TKind::File, ""},
+        {folder + "/libtmwavmp3.so", TKind::File, ""},
+        {folder + "/liblame_enc.so", TKind::File, ""},
+        {folder + "/libglimmer_media.so", TKind::File, ""},
+        {folder + "/SF1.WAV", TKind::File, ""},
+        {folder + "/SF2.WAV", TKind::File, ""},
+        {folder + "/SF3.WAV", TKind::File, ""},
+        {"share/applications/org.example.Glimmerbox.desktop", TKind::File, ""},
+        {"share/metainfo/org.example.Glimmerbox.metainfo.xml", TKind::File, ""},
+        {"share/icons/hicolor/scalable/apps/org.example.Glimmerbox.svg", TKind::File, ""},
+        {"share/icons/hicolor/48x48/apps/org.example.Glimmerbox.png", TKind::File, ""},
+        {"share/icons/hicolor/128x128/apps/org.example.Glimmerbox.png", TKind::File, ""},
+        {"share/icons/hicolor/256x256/apps/org.example.Glimmerbox.png", TKind::File, ""},
+        {"share/man/man1/glimmerbox.1", TKind::File, ""},
+        {"share/man/man1/glimmerbox-fx.1", TKind::File, ""},
+    };
+    return files;
 }
 
 inline std::string ReadFile(const fs::path &name)

@@ -60,7 +60,7 @@ TEST_F(Installed, ProgramsFindTheirLibrariesBesideThemThroughARelativeRunPath)
 {
     for (const char *program : {"glimmerbox", "glimmerbox-fx"}) {
         SCOPED_TRACE(program);
-        const TRun dynamic = RunCommand("readelf -d " + Quote((prefix / "lib/glimmerbox" / program).string()));
+        const TRun dynamic = RunCommand("readelf -d " + Quote((prefix / ProgramFolder() / program).string()));
         ASSERT_EQ(dynamic.Status, 0) << dynamic.Output;
         EXPECT_NE(dynamic.Output.find("(RUNPATH)            Library runpath: [$ORIGIN]\n"), std::string::npos)
             << dynamic.Output;
@@ -68,7 +68,7 @@ TEST_F(Installed, ProgramsFindTheirLibrariesBesideThemThroughARelativeRunPath)
             << "no trace of the build folder";
     }
     // The loader finds each of our libraries in the program's folder ...
-    const std::string folder = fs::canonical(prefix / "lib/glimmerbox").string();
+    const std::string folder = fs::canonical(prefix / ProgramFolder()).string();
     const TRun libraries = RunCommand("env -u LD_LIBRARY_PATH ldd " + Quote(folder + "/glimmerbox"));
     ASSERT_EQ(libraries.Status, 0) << libraries.Output;
     EXPECT_EQ(libraries.Output.find("not found"), std::string::npos) << libraries.Output;
@@ -130,7 +130,7 @@ TEST_F(Installed, BothProgramsAnswerVersionAndHelpWithNoDisplayInReach)
 TEST_F(Installed, TheInstalledEffectToolProcessesAClipWithNoBuildFolderInReach)
 {
     // The preset voice installed beside the program is the clip.
-    ExpectSameOutputAsTheBuild(prefix, root, "--robot --pitch 4 --fade-out", prefix / "lib/glimmerbox/SF1.WAV");
+    ExpectSameOutputAsTheBuild(prefix, root, "--robot --pitch 4 --fade-out", prefix / ProgramFolder() / "SF1.WAV");
 }
 
 TEST_F(Installed, TheDesktopEntryIsValidAndOpensWaveFiles)

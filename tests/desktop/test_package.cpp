@@ -3,7 +3,8 @@
 // libraries to need and only recommends FFmpeg, which the media plugin alone
 // uses, holds the installed tree under /usr, and its unpacked glimmerbox-fx
 // runs from wherever it was unpacked. Without dependencies there is no
-// package.
+// package. Our libraries lie in a private folder off the loader's path, and
+// the package runs no maintainer script.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,9 @@ protected:
         const TRun cpack = RunCommand("cd " + Quote(Environment("GLIMMER_BUILD_DIR")) + " && " + Quote(GLIMMER_CPACK) +
                                       " -G DEB -B " + Quote(root.string()));
         ASSERT_EQ(cpack.Status, 0) << cpack.Output;
+        unpacked = root / "unpacked";
+        const TRun extract = RunCommand("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(unpacked.string()));
+        ASSERT_EQ(extract.Status, 0) << extract.Output;
     }
 
     static void TearDownTestSuite()
@@ -66,6 +70,7 @@ protected:
 
     static inline fs::path root;
     static inline fs::path deb;
+    static inline fs::path unpacked;
 };
 
 bool StartsWith(const std::string &text, const std::string &start)
@@ -107,7 +112,7 @@ TEST_F(Package, RecommendsFfmpegForTheMediaPluginItHolds)
 {
     const TRun contents = RunCommand("dpkg-deb -c " + Quote(deb.string()));
     ASSERT_EQ(contents.Status, 0) << contents.Output;
-    EXPECT_NE(contents.Output.find(" ./usr/lib/glimmerbox/libglimmer_media.so\n"), std::string::npos)
+    EXPECT_NE(contents.Output.find(" ./usr/" + ProgramFolder() + "/libglimmer_media.so\n"), std::string::npos)
         << contents.Output;
 
     // Each package is named after its library's major version (libavformat59)
@@ -148,23 +153,49 @@ TEST_F(Package, IsNotMadeWhenItsDependenciesCannotBeWorkedOut)
 
 TEST_F(Package, HoldsTheInstalledTreeUnderUsr)
 {
-    const fs::path unpacked = root / "unpacked";
-    const TRun extract = RunCommand("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(unpacked.string()));
-    ASSERT_EQ(extract.Status, 0) << extract.Output;
     EXPECT_EQ(FilesBelow(unpacked).size(), InstalledFiles().size()) << "nothing outside /usr";
     ExpectInstalledTree(unpacked / "usr");
+    // The programs' folder is the private one of the architecture's library
+    // folder, so that no library of ours lies where the loader looks.
+    EXPECT_TRUE(fs::is_directory(unpacked / "usr" / ProgramFolder())) << ProgramFolder();
+    for (const char *folder : {"usr/lib", "lib"}) {
+        std::error_code ignored;
+        for (const auto &entry : fs::directory_iterator(unpacked / folder, ignored))
+            EXPECT_EQ(entry.path().string().find(".so"), std::string::npos) << entry.path();
+    }
 }
 
 TEST_F(Package, ItsUnpackedEffectToolRunsAndFindsItsLibraries)
 {
-    const fs::path unpacked = root / "run";
-    const TRun extract = RunCommand("dpkg-deb -x " + Quote(deb.string()) + " " + Quote(unpacked.string()));
-    ASSERT_EQ(extract.Status, 0) << extract.Output;
-    ExpectSameOutputAsTheBuild(unpacked / "usr", root, "--echo --sweep-up", unpacked / "usr/lib/glimmerbox/SF2.WAV");
-    const TRun libraries =
-        RunCommand("env -u LD_LIBRARY_PATH ldd " + Quote((unpacked / "usr/lib/glimmerbox/glimmerbox").string()));
+    const fs::path folder = unpacked / "usr" / ProgramFolder();
+    ExpectSameOutputAsTheBuild(unpacked / "usr", root, "--echo --sweep-up", folder / "SF2.WAV");
+    const TRun libraries = RunCommand("env -u LD_LIBRARY_PATH ldd " + Quote((folder / "glimmerbox").string()));
     EXPECT_EQ(libraries.Status, 0) << libraries.Output;
     EXPECT_EQ(libraries.Output.find("not found"), std::string::npos) << libraries.Output;
+}
+
+TEST_F(Package, RunsNoMaintainerScriptAndNoLdconfig)
+{
+    // The package as made, and one made by a cpack told to look at every
+    // file for shared libraries (as it does for dpkg-shlibdeps, shlibs or a
+    // debug package): it adds a postinst and a postrm running ldconfig for
+    // libraries in /usr/lib or a folder directly below it, and ours are in
+    // none.
+    const fs::path scanned = root / "scanned";
+    const TRun cpack = RunCommand("cd " + Quote(Environment("GLIMMER_BUILD_DIR")) + " && " + Quote(GLIMMER_CPACK) +
+                                  " -G DEB -D CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS=ON -B " + Quote(scanned.string()));
+    ASSERT_EQ(cpack.Status, 0) << cpack.Output;
+    for (const fs::path &package : {deb, scanned / deb.filename()}) {
+        SCOPED_TRACE(package);
+        const fs::path control = package.parent_path() / "control";
+        const TRun extract = RunCommand("dpkg-deb -e " + Quote(package.string()) + " " + Quote(control.string()));
+        ASSERT_EQ(extract.Status, 0) << extract.Output;
+        ASSERT_TRUE(fs::is_regular_file(control / "control"));
+        for (const char *script : {"preinst", "postinst", "prerm", "postrm"})
+            EXPECT_FALSE(fs::exists(control / script)) << script << ":\n" << ReadFile(control / script);
+        for (const auto &entry : fs::directory_iterator(control))
+            EXPECT_EQ(ReadFile(entry.path()).find("ldconfig"), std::string::npos) << entry.path();
+    }
 }
 
 } // namespace
