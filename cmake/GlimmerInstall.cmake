@@ -5,7 +5,8 @@
 #   PREFIX/lib/<triplet>/glimmerbox/          the two programs, the sound
 #                                             libraries, the media plugin,
 #                                             the preset voices
-#   PREFIX/share/applications, icons/hicolor, metainfo, man/man1
+#   PREFIX/share/applications, icons/hicolor, metainfo, man/man1 (gzip'd)
+#   PREFIX/share/doc/glimmerbox/              copyright, changelog.gz
 #
 # The programs find the libraries beside them through the run path $ORIGIN
 # (the loader resolves it from the real file, not from the link in bin), and

@@ -54,7 +54,7 @@ inline std::string Quote(const std::string &text)
     return quoted + "'";
 }
 
-enum class TKind { File, Executable, Link };
+enum class TKind { File, Executable, Link, Gzip };
 
 struct TInstalledFile {
     std::string Path; // below the prefix
@@ -99,8 +99,10 @@ inline const std::vector<TInstalledFile> &InstalledFiles()
         {"share/icons/hicolor/48x48/apps/org.example.Glimmerbox.png", TKind::File, ""},
         {"share/icons/hicolor/128x128/apps/org.example.Glimmerbox.png", TKind::File, ""},
         {"share/icons/hicolor/256x256/apps/org.example.Glimmerbox.png", TKind::File, ""},
-        {"share/man/man1/glimmerbox.1", TKind::File, ""},
-        {"share/man/man1/glimmerbox-fx.1", TKind::File, ""},
+        {"share/man/man1/glimmerbox.1.gz", TKind::Gzip, ""},
+        {"share/man/man1/glimmerbox-fx.1.gz", TKind::Gzip, ""},
+        {"share/doc/glimmerbox/copyright", TKind::File, ""},
+        {"share/doc/glimmerbox/changelog.gz", TKind::Gzip, ""},
     };
     return files;
 }
@@ -109,6 +111,29 @@ inline std::string ReadFile(const fs::path &name)
 {
     std::ifstream in(name, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The text of a gzip'd file, or "" when gzip cannot read it.
+inline std::string ReadGzipFile(const fs::path &name)
+{
+    const TRun unpacked = RunCommand("gzip -dc " + Quote(name.string()));
+    return unpacked.Status == 0 ? unpacked.Output : "";
+}
+
+// Checks that name was compressed as Debian wants manual pages and
+// changelogs to be, by gzip -9n: the deflate method, the flag for maximum
+// compression, no file name and no time stamp in the header (so the same
+// text always gives the same bytes), and an intact stream.
+inline void ExpectGzip9n(const fs::path &name)
+{
+    const std::string bytes = ReadFile(name);
+    ASSERT_GE(bytes.size(), 18u);
+    EXPECT_EQ(bytes.substr(0, 3), std::string("\x1f\x8b\x08", 3)) << "gzip, deflate";
+    EXPECT_EQ(bytes[3] & 0x08, 0) << "no file name stored";
+    EXPECT_EQ(bytes.substr(4, 4), std::string(4, '\0')) << "no time stamp";
+    EXPECT_EQ(bytes[8], 2) << "compressed with -9";
+    const TRun test = RunCommand("gzip -t " + Quote(name.string()));
+    EXPECT_EQ(test.Status, 0) << test.Output;
 }
 
 inline std::string Environment(const char *name)
@@ -153,6 +178,11 @@ inline void ExpectInstalledTree(const fs::path &prefix)
         case TKind::File:
             ASSERT_TRUE(fs::is_regular_file(status));
             EXPECT_GT(fs::file_size(path), 0u);
+            break;
+        case TKind::Gzip:
+            ASSERT_TRUE(fs::is_regular_file(status));
+            ExpectGzip9n(path);
+            EXPECT_NE(ReadGzipFile(path), "");
             break;
         }
     }

@@ -203,14 +203,14 @@ TEST_F(Installed, IconsHaveTheSizesOfTheirFolders)
 
 TEST_F(Installed, ManualPagesFormatCleanlyAndDescribeEveryOption)
 {
-    for (const char *page : {"glimmerbox.1", "glimmerbox-fx.1"}) {
+    for (const char *page : {"glimmerbox.1.gz", "glimmerbox-fx.1.gz"}) {
         SCOPED_TRACE(page);
         const TRun format = RunCommand("LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l " +
                                        Quote(Share("man/man1").string() + "/" + page) + " | col -b");
         EXPECT_EQ(format.Status, 0) << format.Output;
         EXPECT_EQ(format.Output.find("warning"), std::string::npos) << format.Output;
         // As the help does, each page names the phone and browser kinds.
-        const std::string text = Lower(ReadFile(Share("man/man1") / page));
+        const std::string text = Lower(ReadGzipFile(Share("man/man1") / page));
         for (const char *kind : {"m4a", "opus", "webm", "amr", "realaudio"})
             EXPECT_NE(text.find(kind), std::string::npos) << kind;
         EXPECT_NE(text.find("\\-\\-version"), std::string::npos);
@@ -219,7 +219,7 @@ TEST_F(Installed, ManualPagesFormatCleanlyAndDescribeEveryOption)
     const TRun help = RunCommand(Quote((prefix / "bin/glimmerbox-fx").string()) + " --help");
     ASSERT_EQ(help.Status, 0) << help.Output;
     const TRun page = RunCommand("LC_ALL=C.UTF-8 MANWIDTH=200 man -l " +
-                                 Quote(Share("man/man1/glimmerbox-fx.1").string()) + " | col -b");
+                                 Quote(Share("man/man1/glimmerbox-fx.1.gz").string()) + " | col -b");
     ASSERT_EQ(page.Status, 0);
     const std::regex option("--[a-z][a-z-]*");
     int options = 0;
@@ -231,7 +231,7 @@ TEST_F(Installed, ManualPagesFormatCleanlyAndDescribeEveryOption)
     EXPECT_GE(options, 17);
     // And every key of the window is in the program's page.
     const TRun window = RunCommand("LC_ALL=C.UTF-8 MANWIDTH=200 man -l " +
-                                   Quote(Share("man/man1/glimmerbox.1").string()) + " | col -b");
+                                   Quote(Share("man/man1/glimmerbox.1.gz").string()) + " | col -b");
     for (const char *key : {"Ctrl+N", "Ctrl+O", "Ctrl+S", "Ctrl+Shift+S", "Ctrl+E", "Ctrl+R", "Ctrl+Q", "F1", "Space"})
         EXPECT_NE(window.Output.find(key), std::string::npos) << key;
 }

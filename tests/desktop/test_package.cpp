@@ -4,7 +4,9 @@
 // uses, holds the installed tree under /usr, and its unpacked glimmerbox-fx
 // runs from wherever it was unpacked. Without dependencies there is no
 // package. Our libraries lie in a private folder off the loader's path, and
-// the package runs no maintainer script.
+// the package runs no maintainer script. It carries a machine-readable
+// copyright file naming the licence, a changelog entry for this version and
+// compressed manual pages.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +14,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -68,10 +72,43 @@ protected:
         return names;
     }
 
+    static fs::path Doc(const char *name) { return unpacked / "usr/share/doc/glimmerbox" / name; }
+
     static inline fs::path root;
     static inline fs::path deb;
     static inline fs::path unpacked;
 };
+
+// A file of Debian control syntax (the copyright file's format) as its
+// paragraphs, each a map of field to value; a continuation line joins its
+// field's value after a newline, with its leading space taken off.
+using TParagraph = std::map<std::string, std::string>;
+std::vector<TParagraph> Paragraphs(const std::string &text)
+{
+    std::vector<TParagraph> paragraphs;
+    std::istringstream lines(text);
+    std::string field;
+    bool inParagraph = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find_first_not_of(" \t") == std::string::npos) {
+            inParagraph = false;
+            continue;
+        }
+        if (!inParagraph) {
+            paragraphs.emplace_back();
+            inParagraph = true;
+        }
+        if (line[0] == ' ' || line[0] == '\t') {
+            paragraphs.back()[field] += "\n" + line.substr(1);
+            continue;
+        }
+        const size_t colon = line.find(':');
+        field = line.substr(0, colon);
+        const size_t value = colon == std::string::npos ? line.size() : line.find_first_not_of(' ', colon + 1);
+        paragraphs.back()[field] = value == std::string::npos ? "" : line.substr(value);
+    }
+    return paragraphs;
+}
 
 bool StartsWith(const std::string &text, const std::string &start)
 {
@@ -172,6 +209,91 @@ TEST_F(Package, ItsUnpackedEffectToolRunsAndFindsItsLibraries)
     const TRun libraries = RunCommand("env -u LD_LIBRARY_PATH ldd " + Quote((folder / "glimmerbox").string()));
     EXPECT_EQ(libraries.Status, 0) << libraries.Output;
     EXPECT_EQ(libraries.Output.find("not found"), std::string::npos) << libraries.Output;
+}
+
+TEST_F(Package, CarriesAMachineReadableCopyrightFileNamingTheLicence)
+{
+    const fs::path copyright = Doc("copyright");
+    ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(copyright))) << "a file, not compressed, not a link";
+    const std::vector<TParagraph> paragraphs = Paragraphs(ReadFile(copyright));
+    ASSERT_GE(paragraphs.size(), 3u);
+
+    // The header, then a Files paragraph for everything, and one for the
+    // preset voices the project made itself; every licence named has its
+    // own paragraph with its text.
+    const TParagraph &header = paragraphs[0];
+    EXPECT_EQ(header.count("Format") ? header.at("Format") : "",
+              "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/");
+    EXPECT_EQ(header.count("Upstream-Name") ? header.at("Upstream-Name") : "", "Glimmerbox");
+    std::vector<std::string> files;
+    std::vector<std::string> licences;
+    std::map<std::string, std::string> licenceTexts;
+    for (size_t i = 1; i < paragraphs.size(); ++i) {
+        const TParagraph &paragraph = paragraphs[i];
+        ASSERT_TRUE(paragraph.count("License")) << "paragraph " << i;
+        const std::string &licence = paragraph.at("License");
+        const std::string shortName = licence.substr(0, licence.find('\n'));
+        if (!paragraph.count("Files")) {
+            licenceTexts[shortName] = licence.substr(shortName.size());
+            continue;
+        }
+        files.push_back(paragraph.at("Files"));
+        licences.push_back(licence);
+        EXPECT_EQ(paragraph.count("Copyright") ? paragraph.at("Copyright") : "", "2026 The Glimmerbox developers");
+    }
+    const std::vector<std::string> expectedFiles = {"*", "app/presets/SF1.WAV app/presets/SF2.WAV app/presets/SF3.WAV"};
+    EXPECT_EQ(files, expectedFiles);
+    EXPECT_EQ(licences, std::vector<std::string>(expectedFiles.size(), "GPL-3.0-or-later"));
+    ASSERT_EQ(licenceTexts.count("GPL-3.0-or-later"), 1u);
+    const std::string &text = licenceTexts["GPL-3.0-or-later"];
+    EXPECT_NE(text.find("either version 3 of the License, or (at your option)\nany later version."), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\"/usr/share/common-licenses/GPL-3\""), std::string::npos) << text;
+}
+
+TEST_F(Package, TheRepositoryLicenceHoldsTheWholeGplAfterItsHeader)
+{
+    const std::string licence = ReadFile(fs::path(Environment("GLIMMER_SOURCE_DIR")) / "LICENSE");
+    const std::string gpl = ReadFile("/usr/share/common-licenses/GPL-3");
+    ASSERT_GT(gpl.size(), 30000u);
+    ASSERT_GT(licence.size(), gpl.size());
+    EXPECT_EQ(licence.substr(licence.size() - gpl.size()), gpl);
+    const std::string header = licence.substr(0, licence.size() - gpl.size());
+    EXPECT_NE(header.find("Copyright 2026 The Glimmerbox developers"), std::string::npos) << header;
+    EXPECT_NE(header.find("either version 3 of the License, or (at your option)\nany later version."),
+              std::string::npos)
+        << header;
+}
+
+TEST_F(Package, ItsChangelogIsCompressedAndHasAnEntryForThisVersion)
+{
+    const fs::path changelog = Doc("changelog.gz");
+    ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(changelog)));
+    ExpectGzip9n(changelog);
+    // Read by dpkg's own parser: this version, from the package's contact.
+    const fs::path text = root / "changelog";
+    std::ofstream(text) << ReadGzipFile(changelog);
+    auto entry = [&text](const char *field) {
+        const TRun parsed = RunCommand("dpkg-parsechangelog -l " + Quote(text.string()) + " -S " + field);
+        EXPECT_EQ(parsed.Status, 0) << parsed.Output;
+        return parsed.Output.substr(0, parsed.Output.find_last_not_of('\n') + 1);
+    };
+    EXPECT_EQ(entry("Source"), "glimmerbox");
+    EXPECT_EQ(entry("Version"), GLIMMER_VERSION);
+    EXPECT_EQ(entry("Maintainer"), Field("Maintainer"));
+    EXPECT_NE(entry("Changes").find("First release"), std::string::npos);
+    EXPECT_EQ(ReadGzipFile(changelog), ReadFile(fs::path(Environment("GLIMMER_SOURCE_DIR")) / "app/desktop/changelog"));
+}
+
+TEST_F(Package, ItsManualPagesAreTheSourcesCompressed)
+{
+    for (const char *page : {"glimmerbox.1", "glimmerbox-fx.1"}) {
+        SCOPED_TRACE(page);
+        const fs::path installed = unpacked / "usr/share/man/man1" / (std::string(page) + ".gz");
+        ExpectGzip9n(installed);
+        EXPECT_EQ(ReadGzipFile(installed),
+                  ReadFile(fs::path(Environment("GLIMMER_SOURCE_DIR")) / "app/desktop" / page));
+    }
 }
 
 TEST_F(Package, RunsNoMaintainerScriptAndNoLdconfig)
