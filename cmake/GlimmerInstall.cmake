@@ -73,16 +73,22 @@ set(CPACK_PACKAGE_VENDOR Tamblor)
 set(CPACK_PACKAGE_CONTACT "Glimmerbox developers <glimmerbox@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "voice recorder with funny and spooky effects")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "Record a few seconds of speech, or open a WAVE file, switch on any of\n\
+  "Record a few seconds of speech, or open a sound file, switch on any of\n\
 thirteen effects (echo, chorus, robot voice, flange, backward, fades,\n\
 filters and sweeps, slow monster, fast squeaker) and a pitch shift, and\n\
-play the result. The voice is saved with its effect selection; the\n\
-processed clip can be exported as WAVE or MP3. The command-line tool\n\
-glimmerbox-fx runs the same effects over WAVE files.")
+play the result. Glimmerbox reads WAVE, AIFF, FLAC, Ogg Vorbis, Opus and\n\
+MP3 files and, with FFmpeg's libraries installed, phone and browser\n\
+recordings (M4A/AAC, WebM, AMR), RealAudio and the soundtrack of a video.\n\
+The voice is saved with its effect selection; the processed clip can be\n\
+exported as WAVE, MP3 or RealAudio.\n\
+\n\
+The command-line tool glimmerbox-fx runs the same effects over one file or\n\
+a batch, reading what the program reads and writing WAVE, MP3, FLAC, Ogg\n\
+Vorbis or RealAudio.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://glimmerbox.example.org/")
+# No Homepage field: the project has no web site of its own to name.
 # CPack's own dpkg-shlibdeps pass would make every library of the plugin a
 # Depends; the script runs it with a field for each binary instead.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)

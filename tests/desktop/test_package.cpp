@@ -6,7 +6,7 @@
 // package. Our libraries lie in a private folder off the loader's path, and
 // the package runs no maintainer script. It carries a machine-readable
 // copyright file naming the licence, a changelog entry for this version and
-// compressed manual pages.
+// compressed manual pages, and names no home page.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
@@ -318,6 +318,23 @@ TEST_F(Package, RunsNoMaintainerScriptAndNoLdconfig)
         for (const auto &entry : fs::directory_iterator(control))
             EXPECT_EQ(ReadFile(entry.path()).find("ldconfig"), std::string::npos) << entry.path();
     }
+}
+
+TEST_F(Package, NamesNoHomePageAndDescribesWhatTheProgramsRead)
+{
+    const TRun fields = RunCommand("dpkg-deb -f " + Quote(deb.string()));
+    ASSERT_EQ(fields.Status, 0) << fields.Output;
+    EXPECT_FALSE(std::regex_search(fields.Output, std::regex("(^|\n)Homepage:"))) << fields.Output;
+    EXPECT_EQ(fields.Output.find("example.org/"), std::string::npos) << fields.Output;
+    EXPECT_EQ(Field("Priority"), "optional");
+    // The long description in lines of at most 80 columns, naming the kinds
+    // of file beyond WAVE that the programs read and write.
+    const std::string description = Field("Description");
+    std::istringstream lines(description);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_LE(line.size(), 80u) << line;
+    for (const char *kind : {"FLAC", "Opus", "MP3", "M4A", "WebM", "AMR", "RealAudio", "Ogg Vorbis"})
+        EXPECT_NE(description.find(kind), std::string::npos) << kind;
 }
 
 } // namespace
