@@ -13,10 +13,11 @@ GLIMMER_PACKAGES=(
   libmp3lame-dev libshine-dev
   libsndfile1-dev libsoxr-dev libmpg123-dev
   clang libclang-rt-14-dev
-  desktop-file-utils appstream dpkg-dev file binutils man-db
+  desktop-file-utils appstream dpkg-dev file binutils man-db lintian
   libavformat-dev libavcodec-dev libswresample-dev ffmpeg
   weston qt6-wayland
 )
+# lintian checks the Debian package in the desktop_package test.
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs each of
 # the two fuzzers for about 40 s). The ffmpeg command makes the phone and
 # browser recordings the tests open, and the media fuzzer's seeds.

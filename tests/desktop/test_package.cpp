@@ -3,10 +3,10 @@
 // libraries to need and only recommends FFmpeg, which the media plugin alone
 // uses, holds the installed tree under /usr, and its unpacked glimmerbox-fx
 // runs from wherever it was unpacked. Without dependencies there is no
-// package. Our libraries lie in a private folder off the loader's path, and
-// the package runs no maintainer script. It carries a machine-readable
+// package. It is one a distribution would take: lintian, Debian's own
+// checker, finds no error and no warning in it; it carries a machine-readable
 // copyright file naming the licence, a changelog entry for this version and
-// compressed manual pages, and names no home page.
+// compressed manual pages, runs no maintainer script, and names no home page.
 #include "tests/desktop/installtree.h"
 
 #include <gtest/gtest.h>
@@ -209,6 +209,21 @@ TEST_F(Package, ItsUnpackedEffectToolRunsAndFindsItsLibraries)
     const TRun libraries = RunCommand("env -u LD_LIBRARY_PATH ldd " + Quote((folder / "glimmerbox").string()));
     EXPECT_EQ(libraries.Status, 0) << libraries.Output;
     EXPECT_EQ(libraries.Output.find("not found"), std::string::npos) << libraries.Output;
+}
+
+TEST_F(Package, LintianFindsNoErrorOrWarning)
+{
+    // The default profile, with the information and pedantic notes shown so
+    // that a failure prints all lintian had to say; only E: and W: fail.
+    const TRun lintian =
+        RunCommand("lintian --fail-on error,warning --display-info --pedantic " + Quote(deb.string()) + " 2>&1");
+    std::istringstream lines(lintian.Output);
+    int errorsAndWarnings = 0;
+    for (std::string line; std::getline(lines, line);)
+        errorsAndWarnings += StartsWith(line, "E: ") || StartsWith(line, "W: ");
+    EXPECT_EQ(errorsAndWarnings, 0) << lintian.Output;
+    // 0 also says that lintian ran to the end: it answers 2 when it cannot.
+    EXPECT_EQ(lintian.Status, 0) << lintian.Output;
 }
 
 TEST_F(Package, CarriesAMachineReadableCopyrightFileNamingTheLicence)
