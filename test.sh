@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds, and runs every test: the whole suite
 # (widgets on Qt's offscreen platform, sound through private PulseAudio and
 # PipeWire servers), then the Qt-free core again under AddressSanitizer and

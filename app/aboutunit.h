@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The about box. It serves twice: as the splash while the main window is
 // being created (without its OK button, the button row cut off) and later as
 // the modal about dialog of Help, About.

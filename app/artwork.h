@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pictures on the image buttons, drawn once at start-up: the button's
 // name in bouncy outlined letters. The up picture sits on the button's silver
 // plate; the down picture is a lit panel, dark with glowing letters, so that a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The codec message window: what to do when the MP3 codec on the machine
 // can only decode. Purely informative; its link opens the encoder page.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's command line: glimmerbox [FILE], glimmerbox --help,
 // glimmerbox --version.
 #pragma once

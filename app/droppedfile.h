@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a drag and drop onto the window carries.
 #pragma once
 

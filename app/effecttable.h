@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The thirteen effects of the main window as one table: for each, the flag
 // of the selection, the button and menu item that show it, the button's
 // place and picture, the menu text and what a screen reader calls it. The

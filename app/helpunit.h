@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help window: the program's own help pages, compiled into the program,
 // shown in a browser window with Contents, Back and Forward.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's look: its fonts and colours, how its labels, saw-tooth
 // buttons and bars are made, its shape (square top corners, the bottom ones
 // rounded) and the bevel along the rounded corners.

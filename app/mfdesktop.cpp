@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a desktop: the keys of the menu commands, what a screen
 // reader says about each control, a file named on the command line, and the
 // question before a recording that was never saved is lost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's effect controls: thirteen saw-tooth buttons, each with
 // its item in the Options menu (app/effecttable.cpp), and the pitch slider. They show the effect
 // selection, which the voice document holds (Document.Effects); a click

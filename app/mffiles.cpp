@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The File menu, the three preset buttons, the preferences command and WAVE
 // files dropped on the window. Every command first asks the busy guard: while
 // recording or playing it refuses with a message and does nothing else.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's mixer control: the record and play volume sliders, the
 // recording-input toggle and its name, kept in step with the sound server
 // through the mixer library. The library tells the window about every change

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback as the window shows it: the Play button, the Loop item, the time
 // display and the waveform following the sound; the player
 // (engine/voiceplayer) does the rest. A click on Play while playing

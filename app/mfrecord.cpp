@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording as the window shows it: the Record button, the level meter and
 // the elapsed time; the session (engine/recordsession) does the rest. A stop
 // the recorder refuses is tried again on every tick while the button is up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMainForm, the program's one main window, and the state the whole program
 // shares through it. The window's operations are kept in files by concern,
 // all parts of this one class:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the main window's mixer control (app/mfmixer.cpp) keeps between the
 // mixer library's notices, and the event a notice arrives as.
 #pragma once

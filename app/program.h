@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program start: the application's settings, the windows in their order,
 // the event loop, and the windows' end.
 #pragma once

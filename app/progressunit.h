@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress window: a thin strip with one gauge, shown without being
 // modal while the effect pipeline or the WAVE reader's conversion runs on
 // the user-interface thread. The long computations advance the gauge from

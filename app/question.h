@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one question the program asks before a recording that exists nowhere
 // but in memory would be lost: Save, Discard or Cancel. Like the message
 // boxes and file dialogs, it goes through a seam so that a test can answer.

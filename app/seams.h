@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two places where the program stops to ask the user something: message
 // boxes and file dialogs. Everything that shows a box or a dialog goes
 // through here, so a test can put its own answerer in place, read the texts

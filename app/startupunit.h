@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences dialog TStartup: a voice file to open when the program
 // starts, whether to play it then, and whether effect changes are heard
 // while the voice plays. All are kept between runs in the user's settings

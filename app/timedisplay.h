@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The " POS: mm:ss:hh" time display under the Play button, as numbers. A
 // position counts 32 units per second of the voice (16 bits per sample times
 // a block alignment of 2), so whatever is shown moves in steps of 1/32 s.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hourglass for as long as a file is being read, however that ends.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP3 export window: the user picks a codec and a bit rate, presses
 // Start, names the MP3 file, and watches the bar while a worker thread runs
 // the conversion. "Lame Encoder" runs the LAME path (audio/lameconvert.h);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/effectsettings.h"
 
 std::array<uint8_t, EffectSettingsBytes> TEffectSettings::ToBytes() const

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect selection as it travels in the "qmbl" chunk of a WAVE file:
 // 257 little-endian 16-bit words (514 bytes), unsigned except word 12.
 //

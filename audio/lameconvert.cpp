@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads the 44-byte header as a canonical PCM WAVE header and takes every
 // byte after it as sample data (with the 20-byte "fmt " chunk our writers
 // use, the "data" size field goes along as two samples at the start; a

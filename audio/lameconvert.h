@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LAME path of the MP3 export: streams a PCM WAVE file chunk by chunk
 // through the lame_enc library, which is loaded at run time from the
 // program's own folder.

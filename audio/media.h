@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media plugin (libglimmer_media.so, audio/mediaplugin.h) as the
 // program sees it: loaded with dlopen from the program's own folder the
 // first time a file needs FFmpeg, and kept for the rest of the run. Until

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media plugin: what the program does with FFmpeg, in a library of its
 // own that is loaded only when a file needs it.
 //

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* The media plugin, libglimmer_media.so: everything of the program that
  * uses FFmpeg (libavformat, libavcodec, libswresample), kept apart so that
  * neither program loads FFmpeg, and the hundred libraries it pulls in, until

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where core code sends the texts a user must see. The program shows them
 // in message boxes, the command-line tool prints them, tests record them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress gauge that long computations advance from inside their loops,
 // and the share of it that the effect pipeline hands each routine: the
 // gauge and how many units of it the routine may use.

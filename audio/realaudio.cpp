@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RealAudio writer's part in the program: the bounds, the file put in
 // place only when complete, the gauge. The encoding itself is FFmpeg's, in
 // the media plugin (audio/mediaplugin.cpp), loaded when the first such file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing the processed clip as a RealAudio file: RealAudio 1.0 speech
 // (14.4 kbit/s family, 8000 Hz mono, one 20-byte block per 20 ms) in a
 // RealMedia container, both made by FFmpeg's libavcodec and libavformat.

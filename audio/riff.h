@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small, careful reader for RIFF files.
 //
 // A chunk is a four-character id, a little-endian 32-bit size and that many

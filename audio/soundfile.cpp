@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The general sound-file reader and the FLAC and Ogg writers.
 //
 // Reading is one streaming pass, a block of frames at a time:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files beyond the twelve WAVE layouts the WAVE reader converts
 // itself: WAVE of every depth and float, WAVE_FORMAT_EXTENSIBLE, RF64,
 // AIFF, FLAC, Ogg Vorbis, Opus, MP3 and whatever else libsndfile reads,

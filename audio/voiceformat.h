@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one PCM format of every sample buffer in the program.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WAVE reader and writers.
 //
 // Reading is a loop of at most two passes:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading and writing WAVE files.
 //
 // The reader accepts PCM "fmt " chunks of 8 or 16 bits, 1 or 2 channels,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file in place of another without ever leaving either half
 // written, and without letting a planted link send the write elsewhere.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rounding a computed value to the nearest integer, the way every part of
 // the program does it: the signal routines when a value becomes a sample,
 // the drawn controls when a coordinate becomes a pixel.

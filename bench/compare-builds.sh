@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Per-routine throughput of two builds of the benchmark programs, measured
 # in one run: bench_effects and bench_pipeline of OLD and NEW alternately,
 # RUNS times each (default 3), and for every benchmark the median CPU time

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The RealAudio export of two builds of glimmerbox-fx side by side: for every
 # INPUT and every output rate (22050 Hz, 11025 Hz with --slow-monster, 44100
 # Hz with --fast-squeaker) both write a .ra file, the two are compared byte

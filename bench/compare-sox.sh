@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Compares glimmerbox-fx with SoX on ten minutes of pink noise, in one run.
 #
 #   bench/compare-sox.sh [BUILD_DIR]     (default: build)

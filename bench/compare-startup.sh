@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What the programs cost when they start: the window's resident set at rest
 # and glimmerbox-fx's whole-process time against SoX, in one run.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Each signal routine on ten minutes of speech-like noise (13,230,000
 // samples). Items per second are samples per second.
 #include "bench/speechnoise.h"

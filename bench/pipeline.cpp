@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole effect pipeline with all twelve processing steps on: over ten
 // minutes of speech-like noise, and over a typical ten-second clip. Every
 // run refills the working buffer from the voice, as playing again does.

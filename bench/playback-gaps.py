@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Clips for bench/playback-gaps.sh, and the count of what went wrong in a
 recording of them.
 

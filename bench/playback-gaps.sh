@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Gaps in what glimmerbox-fx --play delivers to the sound server, counted
 # sample for sample from the speaker's monitor, on both servers.
 #

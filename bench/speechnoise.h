@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A deterministic stand-in for speech: low-passed noise shaped into
 // syllables of about a fifth of a second, with a short pause after every
 // fourth, at 22050 samples per second.

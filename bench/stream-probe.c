@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* What the sound server grants a playback stream that asks for the buffer
  * the wave-out layer asks for, and how it asks for data.
  *

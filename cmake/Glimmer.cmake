@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # glimmer_add_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [AUDIO] [QT])
 #   One small test executable per call, registered with CTest.
 #   AUDIO: runs against the private PulseAudio server started by the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The hardening Debian builds its packages with (dpkg-buildflags' defaults,
 # and bind-now from its "+all"), so that the programs and libraries we ship
 # are built as a distribution would build them:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installation and the Debian package.
 #
 #   PREFIX/bin/glimmerbox, glimmerbox-fx      relative links into the

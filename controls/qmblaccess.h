@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader learns about the drawn controls. Qt describes its own
 // widgets; these describe ours: the saw-tooth buttons as toggle buttons with
 // their pressed state (or as plain buttons when they spring back), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drawing helpers shared by the controls: rounding, one-pixel lines that stop
 // short of their end point, a pen that follows move-to/line-to drawing, the
 // buttons' caption and picture, and the bevelled elliptical rim.

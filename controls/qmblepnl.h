@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_EllipticalPanel: a container whose window is an ellipse, drawn with a
 // bevelled rim (raised or lowered) or as a filled ellipse with a black outline.
 // Child widgets (labels, sliders) draw on top as usual. The caption is kept

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The keyboard on the drawn buttons: they take the focus from Tab (never
 // from a click, so the mouse leaves the window as it always looked), show a
 // dotted focus mark only while the keyboard has put the focus there, and

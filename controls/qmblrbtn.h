@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_EllipticalButton: a round or oval image toggle button with a bevelled
 // rim. OnClick is emitted before Down flips, and a release anywhere flips it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_SawToothButton: the large image toggle button of the main window. Its
 // shape is a rectangle with triangular teeth along any of its four sides; it
 // draws a bevelled plate with a picture in the middle, and every completed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_TrackBar: the standard track bar without a selection range. Min sits
 // at the top end of a vertical bar and at the left end of a horizontal one.
 // Setting Position from the program clamps it into Min..Max and moves the

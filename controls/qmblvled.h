@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_VerticalLEDs: a bar-graph level meter. A column of horizontal LED bars
 // lit from the bottom up in proportion to Progress (0..1), inside a sunken
 // one-pixel frame, composed off screen and copied in one step.

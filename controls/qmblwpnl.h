@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TQMBL_Wave_Display: draws 16-bit mono samples as a lime waveform on black
 // with a red zero line, a green middle line and a sunken elliptical rim,
 // inside an elliptical window. The picture is rendered off screen once per

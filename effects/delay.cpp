@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delay-line effects.
 //
 //   EchoEffect:      x ──┬──────────────(+)── y ── clip ── out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Delay-line effects: the echo and the modulated delay behind Chorus,
 // Robot voice and Flange. Whole-clip routines, in place on 16-bit samples.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect set and its settings record.
 //
 // Words of the record, in file order (not the order of the buttons):

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect selection as a plain record, read from the controls at every
 // run, and its conversion to and from the settings record of voice files.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filters and sweeps.
 //
 // The resonator: four two-pole sections over one input, each section

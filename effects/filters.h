@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filters and sweeps: the four-section resonator behind Bass Only and
 // Treble Only, and the pitch sweeps.
 #pragma once

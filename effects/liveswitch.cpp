@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seam between an old and a new clip of the same voice:
 //
 //   old clip  ... a b c d e f g h                (what would have come next)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Switching a playing voice over to a newly processed clip of the same
 // voice: where to go on in the new clip, and the short crossfade that hides
 // the seam. No Qt; the main window's playback uses these at a block boundary.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect pipeline. The voice itself is never changed: every run starts
 // from a fresh copy of it in the working buffer (unless the buffer still
 // holds that copy) and applies the selected effects in one fixed order:

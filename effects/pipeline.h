@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect pipeline: refills the working buffer from the voice when an
 // earlier run altered it, runs the selected effects in their fixed order and
 // reports the processed length and the rate to play or write it at.

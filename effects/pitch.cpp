@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delay-line pitch shifter.
 //
 //   input ──► line[w] (L samples, circular) ──► tap A (delay DA) ─ gA ─┐

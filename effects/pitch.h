@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delay-line pitch shifter: two crossfading taps whose delay grows
 // (lower pitch) or shrinks (higher pitch) by one sample every S samples.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six-byte real of the resonator: an 8-bit exponent (bias 129, 0 meaning
 // zero), a sign bit and a 39-bit fraction under a hidden leading 1, so a
 // 40-bit significand and magnitudes from 2^-128 up to just below 2^127.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reverse and fades: whole-clip routines, in place on 16-bit samples.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three ways a computed value becomes a sample: rounding half to even
 // (base/rounding.h), clipping to the 16-bit range, and keeping only the low
 // 16 bits.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One recording: the recorder library writes what the chosen input hears
 // into a WAVE file of the voice format (22050 Hz, 16 bits, mono) in the
 // system's temporary folder; the session starts it, reads its level and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The voice being worked on: the samples as recorded or read, the working
 // copy the effects alter and playback plays, the file it belongs to, whether
 // it changed since it was saved, and the effect selection. The selection

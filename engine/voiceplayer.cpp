@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback: each Play streams the processed clip to the wave-out device
 // through two blocks of 8096 bytes, each refilled as soon as the device has
 // finished it. Slow Monster plays the same samples at 11025 Hz, Fast

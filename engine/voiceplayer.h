@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback of the voice document's processed clip: the wave-out device, the
 // two blocks streamed to it, the loop, and effect changes heard while it
 // plays. Everything here runs on the owner's thread; the device's reports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LAME chunk interface over libmp3lame. A handle is a slot number in a
 // small table of open streams; each stream keeps its encoder and the sizes
 // it promised the caller.

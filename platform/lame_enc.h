@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* The LAME encoder library's chunk interface, over libmp3lame. The program
  * loads it at run time (dlopen) and looks the four entry points up by name.
  *

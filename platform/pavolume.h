@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer's volumes, 0..65535 with 65535 = 100 %, against the server's,
 // where 100 % is PA_VOLUME_NORM (65536). Both ways round to the nearest;
 // the only exact half (server volume 32768, 32767.5) goes up to the even

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* How the sound libraries report to a window.
  *
  * Every library in platform/ that sends notifications takes a window (any

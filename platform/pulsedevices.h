@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the sound server has: its sinks and sources, and the rules that turn
 // them into the wave-out devices, the input devices and the recording inputs
 // of the recorder and the mixer.

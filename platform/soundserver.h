@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one connection to the sound server in the process, and the live model
 // of what the server has, shared by the wave-out, recorder and mixer
 // libraries (this library is loaded once, so there is exactly one of it).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder: one PulseAudio record stream written straight into a WAVE
 // file.
 //

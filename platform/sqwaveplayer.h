@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* The recorder: captures one input of the sound server into a WAVE file.
  *
  * AudioStartRecord starts capturing in the background from the recording

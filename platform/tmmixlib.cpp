@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer over the sound server's live model (platform/soundserver.h).
 //
 // Reads come from the model and never wait. Volume and input changes go to

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* The mixer: output and input devices, recording inputs and volumes of the
  * sound server, with change notification.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAVE-to-MP3 conversion library over shine. The source is streamed one
 // encoder pass (576 or 1152 samples per channel) at a time, so memory use
 // does not grow with the file; the last pass is padded with silence. The

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* The WAVE-to-MP3 conversion library: converts a whole PCM WAVE file to an
  * MP3 file in one blocking call, over the shine encoder.
  *

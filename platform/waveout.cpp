@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave-out devices over PulseAudio playback streams.
 //
 //   waveOutWrite -> Queue (blocks in order) -> Fill copies whole frames into

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* Wave-out playback over the sound server.
  *
  * The classic wave-out calls with their usual names, records and result

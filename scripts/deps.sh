@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the project needs when any is missing.
 # Sourced by run.sh and test.sh; runs apt-get update only when something
 # has to be installed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full disks for tests, two ways:
 //   SmallDisk      a tmpfs of a few hundred KiB mounted for the test (needs
 //                  root); Fill() leaves it with no room at all

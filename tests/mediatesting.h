@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tests of phone and browser recordings share: the media plugin
 // found in the build folder, files made with the ffmpeg command, and
 // whether FFmpeg's libraries are in the process.

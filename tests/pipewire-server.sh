@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private PipeWire server, speaking the PulseAudio protocol through
 # pipewire-pulse, for one test run: the same devices as tests/pulse-server.sh
 # so that every sound test runs against both.

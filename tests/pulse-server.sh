@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # A private PulseAudio server for one test run.
 #
 #   tests/pulse-server.sh start DIR   start it (stopping a leftover one first)

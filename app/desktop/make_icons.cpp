@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders the program's icon, as the window shows it, into PNG files for the
 // desktop's icon theme: OUTDIR/<size>.png for every size given.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Makes the three preset voices SF1.WAV, SF2.WAV and SF3.WAV.
 
 Each is a few seconds of speech spoken by espeak-ng, stored as 22050 Hz,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared pieces of the main-window tests: the one QApplication of a test
 // program, a message sink that records instead of showing boxes, and a wait
 // for something the event loop has to bring about.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as the program starts it, for the tests that drive it
 // shown on screen, and the system's temporary folder pointed at a folder of
 // the test's own.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ApplyEffects as the main window runs it: the selection read from the
 // controls, the progress window shown only when something is processed, the
 // result handed to the waveform display and, with a file name, written at

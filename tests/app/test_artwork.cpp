@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The button pictures: legible lettering that fits the plate, and a pressed
 // picture that looks plainly different from the raised one.
 #include "app/artwork.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a desktop: the question before an unsaved recording is
 // lost, the menu keys, what a screen reader reads from each control, the
 // file named on the command line and the window's icon. The recording is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop commands that need the sound server: Ctrl+R records as the
 // Record button does, a new recording asks before it drops an unsaved one,
 // the space bar still plays, and a file named at start plays only when the

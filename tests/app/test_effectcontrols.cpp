@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect controls of the main window: thirteen buttons, their Options
 // items, the pitch slider, and the settings record that carries them.
 #include "app/mfunit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The File menu, the preset buttons and dropped files, driven through the
 // menu items and buttons with the file dialogs answered by the test. Files
 // are checked byte for byte: a saved voice carries the "qmbl" settings record

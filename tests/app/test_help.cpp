@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The help window and its pages: both help commands open the right page,
 // every link leads to a page that exists, and the pages describe every
 // effect, control and command of the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window without a mouse: Tab visits every control in reading order,
 // Enter presses the focused button as a click would, the space bar still
 // clicks Play from wherever the focus is, and the focus mark shows only once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Effects changed while the voice plays, and the loop, against the private
 // sound server. What the window plays is recorded from the null sink's
 // monitor and lined up with the known voice by its content, never by the

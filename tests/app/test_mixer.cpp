@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The volume sliders and the recording input against the private sound
 // server: the sliders start at the server's volumes, moving one sets the
 // server's volume (read back with pactl), changes made with pactl move the

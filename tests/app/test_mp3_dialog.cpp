@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP3 export window on the offscreen platform, converting for real with
 // both encoders.
 

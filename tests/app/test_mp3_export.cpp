@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File, Export, to MP3 File... from the main window: the processed clip goes
 // through a temporary WAVE file into the export window and out as MP3.
 

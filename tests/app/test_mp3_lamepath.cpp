@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LAME path, loading the real lame_enc library from the build folder.
 
 #include "audio/lameconvert.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // With no sound server to reach, the program says there is no output device
 // and ends as soon as start-up is over, Play says the device cannot be
 // opened, and Record says the recording device is unavailable.

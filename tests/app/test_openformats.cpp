@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening sound files of every kind in the main window: the Open dialog's
 // filters, a 48 kHz file whose settings chunk puts the effect buttons back
 // while the progress window's gauge follows the conversion, and MP3, FLAC

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback against the private sound server. What the window plays is
 // recorded from the null sink's monitor and compared sample for sample: with
 // effects, against what glimmerbox-fx writes for the same file and options.

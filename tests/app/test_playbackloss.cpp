@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound output going away while the window plays, against the private
 // sound server: the stream killed, the output it plays on removed, and the
 // server itself stopped and started again. The timer runs as in the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preferences dialog: its controls, OK refusing a file that does not
 // exist, Browse, the two values kept between runs, and what the program
 // does with them at start-up (playing is tested with the sound server in

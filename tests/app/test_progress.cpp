@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress window: where it stands, and that its gauge paints exactly
 // when the whole percentage changes, synchronously, with the bar in lime.
 #include "app/progressunit.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Recording against the private sound server, driven by clicks on the
 // Record button. The window starts on the input in use, here the microphone
 // (made the server's default input before the window opens), "Glimmer-Mic",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Many short playbacks and recordings in a row against the private sound
 // server, driven through the main window as a user would: 200 play/stop
 // cycles, 50 record/stop cycles and 50 cycles of a window that opens a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up against the private sound server: the state the window is in
 // when start-up is over, the about box after its turn as the splash, and
 // About refusing to open while start-up runs.

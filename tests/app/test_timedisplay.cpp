@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time display's arithmetic. Expected values worked by hand:
 //   ms from samples   Round(samples * 1000 / 22050)
 //   position          Round(ms * 0.001 * 32), for playing and recording alike

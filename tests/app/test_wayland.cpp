@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a Wayland desktop: a private headless weston (pixman
 // renderer) is started for the test, the window shown on it through Qt's
 // Wayland platform, and the compositor's own screenshots taken before and

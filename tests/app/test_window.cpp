@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window as built: its size and place, every component at its
 // bounds, the menus, the rounded shape and the bevel, the momentary buttons
 // and the space bar. Nothing here needs the mixer, so start-up is not run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a file back with FFmpeg's own demuxer and decoder, for the tests of
 // what the RealAudio export writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings record as bytes: 257 little-endian words, word 12 signed.
 #include "audio/effectsettings.h"
 

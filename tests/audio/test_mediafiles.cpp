@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Phone and browser recordings, made here with the ffmpeg command from one
 // known signal: each opens, has the length of the ffmpeg command's own
 // decode and matches it, mixed down and resampled as the reader does; FFmpeg

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress gauge: clamping, the percentage shown, and how often it
 // tells its owner to repaint.
 #include "audio/progress.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What reading costs on files made to drive a reader into long walks, big
 // allocations or a second close: counted in read calls and bytes
 // (/proc/self/io), never timed.

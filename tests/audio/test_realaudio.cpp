@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The RealAudio writer: files decoded back with FFmpeg's own reader (the
 // container, the codec, the length to within one 20 ms frame, the level),
 // and what a failed write leaves behind; clips a few resampling blocks long

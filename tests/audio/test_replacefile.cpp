@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where every writer puts its file: links followed only where the kernel
 // would follow them in a shared folder, a name swapped for a link while
 // writing replaced as a name, and the replaced file's owner, group and

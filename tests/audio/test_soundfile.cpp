@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sound files beyond the twelve WAVE layouts, read through ReadWaveFile as
 // the program and the tool read them. The inputs are made here with
 // libsndfile from one known signal, so every kind can be judged against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files that lie about their sizes, end early or are plain garbage, and the
 // reader's temporary files when things go wrong. These also run under
 // AddressSanitizer and UndefinedBehaviorSanitizer.

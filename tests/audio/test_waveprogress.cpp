@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 90-unit gauge during a conversion on reading, and the show and hide
 // hooks around it.
 #include "audio/wavefile.h"

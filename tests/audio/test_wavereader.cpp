@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAVE reader: every accepted layout with exact samples, the settings
 // chunk, and the files it turns away.
 #include "audio/wavefile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two WAVE writers: exact bytes on disk, and what happens when a write
 // cannot be completed.
 #include "audio/wavefile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the WAVE file tests: a private folder per test, files
 // built byte by byte (independently of the writers), a message sink and a
 // gauge that remember what they were told.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The checker of bench/playback-gaps.sh finds each kind of fault where it
 is, and nothing in a recording that holds the clip whole."""
 import importlib.util

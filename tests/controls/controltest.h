@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the control tests: a host window that shows a control at
 // a known place, real mouse input through that window, and pixel reading.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every control test needs one QApplication for the whole run; gtest_main
 // runs the tests, this environment owns the application.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What an installation holds, and small helpers for the tests that make one
 // (cmake --install, or the Debian package unpacked): running a command,
 // reading a file, comparing two programs' output files.

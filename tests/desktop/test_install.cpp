@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // cmake --install into a fresh folder: every file in its place, the menu
 // entry and the software-centre description accepted by the desktop's own
 // validators, the programs finding their libraries through their run path,

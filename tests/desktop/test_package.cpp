@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // cpack -G DEB: the package is built from this build, names its version and
 // architecture, depends on what dpkg-shlibdeps found the programs and
 // libraries to need and only recommends FFmpeg, which the media plugin alone

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers that several tests of the signal routines share: counting gauge
 // advances, the pseudo-random clips the Python references were run on,
 // tones, and Round(7x / 10) worked out in integers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The signal routines as they were before their loops were made faster,
 // kept word for word (one loop each, a division per quotient, the 48-bit
 // rounding at every store): the references the faster routines must match

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Echo and the modulated delay, checked sample by sample against values
 // worked out by hand or by a reference that tracks each tap's delay
 // explicitly over the whole history instead of a circular line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect set and the settings record of voice files.
 #include "effects/effectset.h"
 

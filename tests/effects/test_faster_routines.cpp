@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The faster loops against the routines as they were (routinesbefore.h):
 // the same samples and the same gauge units over long runs of loud, quiet,
 // clipping, silent and random signals, with the parameters the program uses

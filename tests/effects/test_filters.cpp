@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The resonator behind Bass Only and Treble Only: the click response step by
 // step with its 48-bit stores, clipping, progress, and whole clips against an
 // independent reference.

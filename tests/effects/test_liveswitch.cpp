@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Going over to a newly processed clip while the voice plays: where the new
 // clip goes on, the 10 ms crossfade at the seam, and a pipeline run that a
 // newer change cancels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The block streams of the pitch shifter and the modulated delay against
 // the loops as they were (routinesbefore.h), over a million samples each:
 // one table of routines and settings, random input of several kinds, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The effect pipeline: refill rules, fixed order, lengths, rates and the
 // progress gauge, run over real signal routines.
 #include "effects/pipeline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The delay-line pitch shifter: derived constants, the silent lead when
 // raising, the first crossfade, the frequency of a shifted tone, and the
 // behaviour at the edges (short clips, silence, bad arguments, progress).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shifter against an independent reference: a plain Python transcription
 // of the algorithm (per-sample simulation with Python floats, which are the
 // same IEEE doubles, round() halving to even, sin and cos from the same C

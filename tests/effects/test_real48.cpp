@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The six-byte real: rounding of extended-precision values to a 40-bit
 // significand with halves away from zero, the exponent range, and the bytes
 // of the stored form.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reverse and the two fades. The fades are checked against the gain written
 // as an exact fraction, (i / (n - 1))² × 32767 / peak, rounded with integer
 // arithmetic; samples too close to a half for that to be decisive are left

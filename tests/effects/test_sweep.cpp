@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pitch sweeps: their plans, the first restart, the short-clip case in
 // which S moves at every sample, long sweeps on a tone, and two clips against
 // an independent reference (a plain Python transcription of the sweep, the

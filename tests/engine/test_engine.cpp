@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine without a window: the document, the player and the record
 // session on this test's own thread, which stands in for the window's (it
 // runs what the player posts, and ticks every 100 ms). What the player plays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libFuzzer entry points of the media fuzzer (built only with clang,
 // GLIMMER_FUZZ=ON). The plugin is loaded from the fuzzer's own folder, the
 // build folder, before the first input, so that its coverage counters are

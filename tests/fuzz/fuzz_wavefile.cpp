@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The libFuzzer entry points (built only with clang, GLIMMER_FUZZ=ON).
 #include "tests/fuzz/wavefuzz.h"
 

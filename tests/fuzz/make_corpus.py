@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the fuzzer's seed corpus (tests/fuzz/corpus): small WAVE files in
 every layout the reader takes, with and without the settings chunk, and the
 hostile shapes the reader's own tests use (sizes that lie, chunks that run

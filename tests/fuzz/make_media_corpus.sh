@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the media fuzzer's seed corpus (tests/fuzz/media-corpus): a few
 # tenths of a second of generated tone in each kind of file the media
 # plugin reads (made with the ffmpeg command), an AMR-NB file written by

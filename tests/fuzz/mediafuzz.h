@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzz input through the media plugin's reader, and once more through
 // the sound-file reader the program opens files with:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every seed and every input that once crashed the fuzzer, run through the
 // fuzz body in the ordinary test run (and under the sanitizers): a crasher
 // that comes back fails here, in every build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The media fuzzer's seeds and every input that once broke it, run through
 // its body in the ordinary test run (and under the sanitizers): a broken
 // promise aborts the program, naming the file. The seeds are also checked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One fuzz input through the whole file side of the program:
 //
 //   bytes -> a file -> ReadWaveFile --(no voice)--> done

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* A third-party caller of the three sound libraries that returns from main
  * without cleaning up: devices selected, a callback window set, and, by the
  * mode given as the first argument, a recording or a playback still running.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the server's sinks, sources and ports become devices and recording
 // inputs. The test server has no ports, so port cases are built here.
 #include "platform/pavolume.h"

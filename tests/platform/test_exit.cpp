@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A caller that returns from main with devices selected, a callback window
 // set, and a recording or a playback running, run many times against the
 // private server: it must end with its own status every time, never abort

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three sound libraries over one live picture of the private sound
 // server: default devices that change while they run, a server that
 // restarts, a server that stops answering, an input that goes away, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mixer against the private sound server: outputs glimmer_speaker
 // (default), glimmer_headphones and the two tone sinks; inputs, which have
 // no ports, glimmer_line (default source, 1000 Hz), glimmer_mic (440 Hz)

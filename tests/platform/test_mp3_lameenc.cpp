@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The LAME chunk interface, called directly, over libmp3lame.
 
 #include "platform/lame_enc.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion library, run for real over shine on generated tones.
 
 #include "platform/tmwavmp3.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers the MP3 tests share: a canonical 44-byte-header WAVE file of a
 // sine tone, and a reader that walks an MP3 file frame by frame, decoding
 // each four-byte MPEG audio header by hand.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // With no sound server to be had, every library says so promptly: device
 // counts of 0, open and record refused with their codes, and no call hangs,
 // whether the server's socket is missing, refuses, or accepts and never

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recorder against the private sound server. Its inputs have no ports,
 // so the recording inputs are its input devices in the server's order:
 // 0 glimmer_line (a live 1000 Hz sine), 1 glimmer_mic (a live 440 Hz sine),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three sound libraries called from several threads at once, as their
 // headers allow: a recording started and stopped over and over while other
 // threads read its level and state, the mixer's volumes set and read, and a

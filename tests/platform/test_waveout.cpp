@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave-out through the private sound server: what is played into
 // glimmer_speaker (s16le mono 22050 Hz, no rewinds) comes back unchanged
 // from its monitor, so the tests compare samples exactly.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glimmerbox-fx's outputs by extension and its batch work, run as a real
 // process. Outputs are judged by other decoders than the ones that wrote
 // them where there is one: MP3 through libmpg123, FLAC and Ogg through

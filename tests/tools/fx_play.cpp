@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glimmerbox-fx --play against the private sound server: the processed clip
 // reaches the default output sample for sample, and the tool returns only
 // once it has been played.

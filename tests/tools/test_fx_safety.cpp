@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glimmerbox-fx against careless and hostile use, run as a real process:
 // signals in the middle of a write, a batch that could eat its own input or
 // follow a link out of its folder, an empty voice, names that would forge

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command-line tool, run as a real process. Input files are built byte
 // by byte here and outputs are taken apart by their fixed offsets, so these
 // tests do not lean on the program's own WAVE code to judge it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // controls-gallery: the drawn controls laid out as in the main window, with
 // simple stand-in pictures, plus a strip of the other looks (pressed
 // buttons, a lowered and a plain elliptical panel, a horizontal track bar).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The batch runner.
 //
 //   parent: plan (output names, refusals) --> keep up to Jobs workers busy

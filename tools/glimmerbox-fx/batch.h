@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Batch work of glimmerbox-fx: many inputs into one folder, each in a
 // worker process of its own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How glimmerbox-fx ends on SIGINT, SIGTERM and SIGHUP.
 //
 //   main thread: signals blocked ---------- work ... [library call] ... work

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // glimmerbox-fx: runs the voice effects over a sound file from the command
 // line, through the same reader, effect pipeline and writers as the program,
 // and writes WAVE, MP3, FLAC, Ogg or RealAudio by the output's extension; with

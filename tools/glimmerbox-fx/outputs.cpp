@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoded outputs of glimmerbox-fx.
 //
 //   MP3:  clip --WriteWaveFile--> temporary WAVE (system's temporary folder)

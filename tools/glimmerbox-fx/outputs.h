@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What glimmerbox-fx writes, chosen by the output's extension: WAVE as the
 // program writes it, MP3 through the conversion library the program's MP3
 // export uses, FLAC and Ogg Vorbis through libsndfile, RealAudio as the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text of glimmerbox-fx's own lines, safe to print on a terminal.
 #pragma once
 
