@@ -17,6 +17,7 @@ GLIMMER_PACKAGES=(
   desktop-file-utils appstream dpkg-dev file binutils man-db lintian
   libavformat-dev libavcodec-dev libswresample-dev ffmpeg
   weston qt6-wayland
+  xvfb at-spi2-core gir1.2-atspi-2.0 python3-gi
 )
 # lintian checks the Debian package in the desktop_package test.
 # clang and its libFuzzer runtime build tests/fuzz (./test.sh runs each of
@@ -24,6 +25,8 @@ GLIMMER_PACKAGES=(
 # browser recordings the tests open, and the media fuzzer's seeds.
 # app/presets/make_presets.py, which makes the preset voices kept in the
 # repository, also needs espeak-ng and sox; the build and tests do not.
+# Xvfb, the accessibility bus (at-spi2-core) and libatspi for Debian's
+# python3 let tests/desktop/test_atspi.py work the window as a screen reader.
 
 glimmer_install_deps() {
   local missing=()
