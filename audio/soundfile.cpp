@@ -221,12 +221,13 @@ bool FindSettings(int fd, TEffectSettings &settings)
     return false;
 }
 
-enum class Outcome { Read, Incompatible, TooLong, RateOutOfRange, NoMemory };
+// NoPlugin: only the media plugin could read the file, and it cannot be
+// loaded.
+enum class Outcome { Read, Incompatible, TooLong, RateOutOfRange, NoMemory, NoPlugin };
 
 struct Decoded {
     std::unique_ptr<int16_t[]> Samples;
     int64_t Count = 0;
-    Outcome Failure = Outcome::Read;
 };
 
 // One of the twelve layouts the WAVE reader converts itself (PCM of 8 or
@@ -269,14 +270,12 @@ struct SourceInfo {
 };
 
 // Reads up to max interleaved frames into the buffer: the count, 0 at the
-// end, less than 0 on an error.
+// end, less than 0 when the file cannot be read further (Incompatible); one
+// that runs out of memory throws std::bad_alloc.
 using FrameSource = std::function<int64_t(double *frames, int64_t max)>;
 
 // fileSize: the file's bytes, which bound the first allocation (see below).
-// A source that fails part way gives NoMemory when readFailure says so,
-// else Incompatible.
-Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSize, GaugeShown &gauge, Decoded &result,
-               const std::function<Outcome(int64_t)> &readFailure = {})
+Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSize, GaugeShown &gauge, Decoded &result)
 {
     const int channels = info.Channels;
     const bool resample = info.SampleRate != static_cast<int>(VoiceFormat.SamplesPerSec);
@@ -336,9 +335,9 @@ Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSi
     int64_t done = 0;
     for (;;) {
         const int64_t got = source(frames.data(), blockFrames);
-        if (got < 0 && readFailure)
-            return readFailure(got);
-        if (got <= 0)
+        if (got < 0)
+            return Outcome::Incompatible;
+        if (got == 0)
             break;
         // Each frame's channels become their mean.
         for (int64_t i = 0; i < got; ++i) {
@@ -362,38 +361,30 @@ Outcome Decode(const FrameSource &source, const SourceInfo &info, int64_t fileSi
     return Outcome::Read;
 }
 
-enum class PluginOutcome { Read, Missing, Failed };
-
 // Reads the file behind fd through the media plugin, the same way as
-// through libsndfile; Missing when the plugin cannot be loaded, Failed with
-// decoded.Failure saying why when the file cannot be read.
-PluginOutcome ReadThroughPlugin(int fd, int64_t fileSize, const ReadWaveHooks &hooks, SourceInfo &source,
-                                Decoded &decoded)
+// through libsndfile.
+Outcome ReadThroughPlugin(int fd, int64_t fileSize, const ReadWaveHooks &hooks, SourceInfo &source, Decoded &decoded)
 {
     const TMediaPlugin *plugin = LoadMediaPlugin();
     if (!plugin)
-        return PluginOutcome::Missing;
+        return Outcome::NoPlugin;
     GlimmerMediaReader *opened = nullptr;
     GlimmerMediaInfo info{};
     const int result = plugin->Open(fd, &opened, &info);
-    if (result != GLIMMER_MEDIA_OK) {
-        decoded.Failure = result == GLIMMER_MEDIA_NO_MEMORY ? Outcome::NoMemory : Outcome::Incompatible;
-        return PluginOutcome::Failed;
-    }
+    if (result != GLIMMER_MEDIA_OK)
+        return result == GLIMMER_MEDIA_NO_MEMORY ? Outcome::NoMemory : Outcome::Incompatible;
     const std::unique_ptr<GlimmerMediaReader, GlimmerMediaCloseFn> reader(opened, plugin->Close);
     source = {info.SampleRate, info.Channels, info.Frames};
     GaugeShown gauge(hooks);
-    decoded.Failure = Decode([&](double *frames, int64_t max) { return plugin->Read(reader.get(), frames, max); },
-                             source, fileSize, gauge, decoded,
-                             [](int64_t failure) {
-                                 return failure == -GLIMMER_MEDIA_NO_MEMORY ? Outcome::NoMemory : Outcome::Incompatible;
-                             });
-    return decoded.Failure == Outcome::Read ? PluginOutcome::Read : PluginOutcome::Failed;
+    return Decode(
+        [&](double *frames, int64_t max) {
+            const int64_t got = plugin->Read(reader.get(), frames, max);
+            if (got == -GLIMMER_MEDIA_NO_MEMORY)
+                throw std::bad_alloc();
+            return got;
+        },
+        source, fileSize, gauge, decoded);
 }
-
-// Whether a file of this name, not read by libsndfile, is of a kind only
-// the plugin reads: its own kinds, and Ogg, which may hold FLAC.
-bool NeedsPluginForName(const std::string &fileName);
 
 // The extensions other names for libsndfile's formats go by.
 struct ExtensionAlias {
@@ -415,14 +406,21 @@ std::string Lower(std::string text)
     return text;
 }
 
-bool NeedsPluginForName(const std::string &fileName)
+// A name's extension in lower case without its dot; empty for none.
+std::string ExtensionOf(const std::string &fileName)
 {
     const std::string extension = Lower(std::filesystem::path(fileName).extension().string());
-    if (extension.size() < 2)
-        return false;
+    return extension.size() < 2 ? std::string() : extension.substr(1);
+}
+
+// Whether a file of this name, not read by libsndfile, is of a kind only
+// the plugin reads: its own kinds, and Ogg, which may hold FLAC.
+bool NeedsPluginForName(const std::string &fileName)
+{
+    const std::string extension = ExtensionOf(fileName);
     const std::vector<std::string> &kinds = MediaFileExtensions();
-    return std::binary_search(kinds.begin(), kinds.end(), extension.substr(1)) || extension == ".ogg" ||
-           extension == ".oga" || extension == ".opus";
+    return std::binary_search(kinds.begin(), kinds.end(), extension) || extension == "ogg" || extension == "oga" ||
+           extension == "opus";
 }
 
 } // namespace
@@ -477,18 +475,7 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
             outcome = Decode([&](double *frames, int64_t max) { return sf_readf_double(file.get(), frames, max); },
                              source, static_cast<int64_t>(info.st_size), gauge, decoded);
         } else if (spare.Get() >= 0) {
-            switch (ReadThroughPlugin(spare.Get(), static_cast<int64_t>(info.st_size), hooks, source, decoded)) {
-            case PluginOutcome::Read:
-                outcome = Outcome::Read;
-                break;
-            case PluginOutcome::Missing:
-                messages.ShowMessage(NeedsPluginForName(fileName) ? NeedsMediaPluginText(fileName)
-                                                                  : IncompatibleText + fileName);
-                return nullptr;
-            case PluginOutcome::Failed:
-                outcome = decoded.Failure;
-                break;
-            }
+            outcome = ReadThroughPlugin(spare.Get(), static_cast<int64_t>(info.st_size), hooks, source, decoded);
         }
     } catch (const std::bad_alloc &) {
         outcome = Outcome::NoMemory;
@@ -496,6 +483,10 @@ std::unique_ptr<int16_t[]> ReadSoundFile(const std::string &fileName, int32_t &b
     switch (outcome) {
     case Outcome::Incompatible:
         messages.ShowMessage(IncompatibleText + fileName);
+        return nullptr;
+    case Outcome::NoPlugin:
+        messages.ShowMessage(NeedsPluginForName(fileName) ? NeedsMediaPluginText(fileName)
+                                                          : IncompatibleText + fileName);
         return nullptr;
     case Outcome::TooLong:
         messages.ShowMessage(TooLongText(fileName));
@@ -549,11 +540,9 @@ std::string SoundFilePattern()
 
 bool IsSoundFileName(const std::string &fileName)
 {
-    const std::string extension = Lower(std::filesystem::path(fileName).extension().string());
-    if (extension.size() < 2)
-        return false;
+    const std::string extension = ExtensionOf(fileName);
     const std::vector<std::string> known = SoundFileExtensions();
-    return std::binary_search(known.begin(), known.end(), extension.substr(1));
+    return !extension.empty() && std::binary_search(known.begin(), known.end(), extension);
 }
 
 bool WriteSoundFile(const std::string &fileName, SoundFileKind kind, uint32_t sampleRate, const int16_t *samples,
