@@ -10,39 +10,40 @@
 #include <QPainter>
 #include <QWidget>
 
-TQmblKeyboardFocus::TQmblKeyboardFocus(QWidget *button, Qt::FocusPolicy policy) : button_(button)
+TQmblKeyboardFocus::TQmblKeyboardFocus(QWidget *control, TKind kind) : control_(control), kind_(kind)
 {
-    button->setFocusPolicy(policy);
+    control->setFocusPolicy(kind == TKind::Button ? Qt::TabFocus : Qt::StrongFocus);
+    control->installEventFilter(this);
 }
 
-void TQmblKeyboardFocus::FocusIn(const QFocusEvent *event)
+bool TQmblKeyboardFocus::eventFilter(QObject *, QEvent *event)
 {
-    const Qt::FocusReason reason = event->reason();
-    const bool keyboard =
-        reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
-    if (keyboard != shown_) {
-        shown_ = keyboard;
-        button_->update();
-    }
-}
-
-void TQmblKeyboardFocus::FocusOut()
-{
-    if (shown_) {
-        shown_ = false;
-        button_->update();
-    }
-}
-
-bool TQmblKeyboardFocus::KeyPress(QKeyEvent *event)
-{
-    // Only where the keyboard put the focus: the focus a window gives its
-    // first control when shown leaves Enter as it always was.
-    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) || event->isAutoRepeat() || !shown_)
+    switch (event->type()) {
+    case QEvent::FocusIn:
+    case QEvent::FocusOut: {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        const bool keyboard =
+            event->type() == QEvent::FocusIn &&
+            (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason);
+        if (keyboard != shown_) {
+            shown_ = keyboard;
+            control_->update();
+        }
         return false;
-    ClickQmblControl(button_);
-    event->accept();
-    return true;
+    }
+    case QEvent::KeyPress: {
+        // Only where the keyboard put the focus: the focus a window gives its
+        // first control when shown leaves Enter as it always was.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (kind_ != TKind::Button || (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            key->isAutoRepeat() || !shown_)
+            return false;
+        ClickQmblControl(control_);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void ClickQmblControl(QWidget *widget)

@@ -6,39 +6,37 @@
 // where it clicks Play from any control.
 #pragma once
 
+#include <QObject>
 #include <QRect>
-#include <Qt>
 
-class QFocusEvent;
-class QKeyEvent;
 class QPainter;
 class QWidget;
 
-// What a drawn button keeps of its focus.
-class TQmblKeyboardFocus {
+// What a drawn control keeps of its focus. It watches the control's focus
+// and key events itself, so the control only asks Shown when it paints.
+class TQmblKeyboardFocus : public QObject {
 public:
-    // Sets the focus policy: by default Tab and Shift+Tab only (a track bar
-    // keeps taking it from a click too, as a slider does).
-    explicit TQmblKeyboardFocus(QWidget *button, Qt::FocusPolicy policy = Qt::TabFocus);
+    // A button takes the focus from Tab and Shift+Tab only, and Enter clicks
+    // it; a track bar keeps taking the focus from a click too, as a slider
+    // does, and keeps its own keys.
+    enum class TKind { Button, TrackBar };
+    TQmblKeyboardFocus(QWidget *control, TKind kind);
 
     // True while the focus is there because the keyboard moved it (Tab,
     // Shift+Tab, a shortcut); false for the focus a window gives its first
     // control when it is shown or activated.
     bool Shown() const { return shown_; }
 
-    // From the button's focusInEvent and focusOutEvent; repaint the button
-    // when the mark changes.
-    void FocusIn(const QFocusEvent *event);
-    void FocusOut();
-
-    // From the button's keyPressEvent: Enter (either key) clicks the button
-    // as the mouse does, press and release at its centre, and is taken,
-    // when the keyboard put the focus there (Shown); anything else is left
-    // for the parents (false).
-    bool KeyPress(QKeyEvent *event);
+protected:
+    // Focus in and out repaint the control when the mark changes. On a
+    // button, Enter (either key) clicks it as the mouse does, press and
+    // release at its centre, and is taken, when the keyboard put the focus
+    // there (Shown); anything else goes on to the control.
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QWidget *button_;
+    QWidget *control_;
+    TKind kind_;
     bool shown_ = false;
 };
 

@@ -114,21 +114,3 @@ void TQMBL_EllipticalButton::mouseReleaseEvent(QMouseEvent *event)
     }
     emit OnMouseUp();
 }
-
-void TQMBL_EllipticalButton::focusInEvent(QFocusEvent *event)
-{
-    keys_.FocusIn(event);
-    QWidget::focusInEvent(event);
-}
-
-void TQMBL_EllipticalButton::focusOutEvent(QFocusEvent *event)
-{
-    keys_.FocusOut();
-    QWidget::focusOutEvent(event);
-}
-
-void TQMBL_EllipticalButton::keyPressEvent(QKeyEvent *event)
-{
-    if (!keys_.KeyPress(event))
-        QWidget::keyPressEvent(event);
-}

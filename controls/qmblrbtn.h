@@ -51,9 +51,6 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     QString caption_;
@@ -63,5 +60,5 @@ private:
     QImage upImage_;
     QImage downImage_;
     int paintCount_ = 0;
-    TQmblKeyboardFocus keys_{this};
+    TQmblKeyboardFocus keys_{this, TQmblKeyboardFocus::TKind::Button};
 };

@@ -380,21 +380,3 @@ void TQMBL_SawToothButton::mouseReleaseEvent(QMouseEvent *event)
         repaint();
     }
 }
-
-void TQMBL_SawToothButton::focusInEvent(QFocusEvent *event)
-{
-    keys_.FocusIn(event);
-    QWidget::focusInEvent(event);
-}
-
-void TQMBL_SawToothButton::focusOutEvent(QFocusEvent *event)
-{
-    keys_.FocusOut();
-    QWidget::focusOutEvent(event);
-}
-
-void TQMBL_SawToothButton::keyPressEvent(QKeyEvent *event)
-{
-    if (!keys_.KeyPress(event))
-        QWidget::keyPressEvent(event);
-}

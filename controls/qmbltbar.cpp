@@ -163,15 +163,3 @@ void TQMBL_TrackBar::paintEvent(QPaintEvent *event)
         DrawQmblFocusMark(painter, rect());
     }
 }
-
-void TQMBL_TrackBar::focusInEvent(QFocusEvent *event)
-{
-    keys_.FocusIn(event);
-    QSlider::focusInEvent(event);
-}
-
-void TQMBL_TrackBar::focusOutEvent(QFocusEvent *event)
-{
-    keys_.FocusOut();
-    QSlider::focusOutEvent(event);
-}

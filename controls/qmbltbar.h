@@ -60,8 +60,6 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
-    void focusInEvent(QFocusEvent *event) override;
-    void focusOutEvent(QFocusEvent *event) override;
 
 private:
     void ApplyTicks();
@@ -77,5 +75,5 @@ private:
     int userInput_ = 0;
     int programChange_ = 0;
     int paintCount_ = 0;
-    TQmblKeyboardFocus keys_{this, Qt::StrongFocus};
+    TQmblKeyboardFocus keys_{this, TQmblKeyboardFocus::TKind::TrackBar};
 };
