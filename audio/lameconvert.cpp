@@ -6,6 +6,7 @@
 
 #include "audio/lameconvert.h"
 
+#include "base/programfolder.h"
 #include "base/replacefile.h"
 #include "platform/lame_enc.h"
 
@@ -13,7 +14,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -23,13 +23,6 @@ namespace {
 
 std::mutex FolderLock;
 std::string Folder; // empty: the program's own folder
-
-std::string ProgramFolder()
-{
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
-}
 
 struct TLibrary {
     void *Handle = nullptr;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "audio/media.h"
 
+#include "base/programfolder.h"
+
 #include <dlfcn.h>
 
-#include <filesystem>
 #include <map>
 #include <mutex>
 
@@ -23,13 +24,6 @@ TLoaderState &State()
 {
     static TLoaderState state;
     return state;
-}
-
-std::string ProgramFolder()
-{
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
 }
 
 template <typename Fn> Fn Find(void *handle, const char *name)
