@@ -71,22 +71,26 @@ class Reporter {
 public:
     Reporter(std::size_t total, bool bar) : total(total), bar(bar) {}
 
-    void Written(const std::string &input, const std::string &output)
+    // note: what the worker said about the file it wrote (a warning), if
+    // anything; it follows the file's line on standard error.
+    void Written(const std::string &input, const std::string &output, const std::string &note)
     {
         ++done;
+        if (!bar) {
+            std::printf("%s -> %s\n", Printable(input).c_str(), Printable(output).c_str());
+            std::fflush(stdout);
+        }
+        if (!note.empty())
+            Say(input, note);
         if (bar)
             Draw();
-        else
-            std::printf("%s -> %s\n", Printable(input).c_str(), Printable(output).c_str());
-        std::fflush(stdout);
+        std::fflush(stderr);
     }
     void Failed(const std::string &input, const std::string &reason)
     {
         ++done;
         ++failed;
-        if (bar)
-            std::fputs("\r\033[K", stderr);
-        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(input).c_str(), Printable(reason).c_str());
+        Say(input, reason);
         if (bar)
             Draw();
         std::fflush(stderr);
@@ -100,6 +104,13 @@ public:
     std::size_t WrittenCount() const { return done - failed; }
 
 private:
+    // "glimmerbox-fx: INPUT: text" on a line of its own, above the bar.
+    void Say(const std::string &input, const std::string &text)
+    {
+        if (bar)
+            std::fputs("\r\033[K", stderr);
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(input).c_str(), Printable(text).c_str());
+    }
     void Draw()
     {
         constexpr std::size_t Width = 40;
@@ -312,7 +323,7 @@ int RunBatch(const BatchRequest &request,
             const int status = Collect(running[i], reason);
             const bool stopped = status == 128 + SIGINT || status == 128 + SIGTERM || status == 128 + SIGHUP;
             if (status == 0)
-                report.Written(input, BatchOutputName(request, input));
+                report.Written(input, BatchOutputName(request, input), reason);
             else if (interrupted != 0 || stopped)
                 report.Failed(input, "interrupted; " + BatchOutputName(request, input) + " is left as it was");
             else

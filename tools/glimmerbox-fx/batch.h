@@ -21,18 +21,19 @@ std::string BatchOutputName(const BatchRequest &request, const std::string &inpu
 
 // Processes every input into its output with processOne, which runs in a
 // forked worker process, returns the tool's exit status for that file and
-// prints its reasons for a failure on standard error. At most Jobs workers
-// run at once; a failed file does not stop the others.
+// prints its reasons for a failure (or its warnings) on standard error. At
+// most Jobs workers run at once; a failed file does not stop the others.
 //
 // Before any work: OutDir is created when missing (failure: exit 1, nothing
 // done). A file that would be its own output (the same file or the same
 // name, Force or not), whose output is already there (without Force), or
 // whose output another input of this run already claims, fails without
 // being processed. The caller makes the writers replace a link in OutDir
-// rather than follow it (ReplaceLinksAsNames). Reports one line per file: "INPUT -> OUTPUT" on standard output
-// for a written one, "glimmerbox-fx: INPUT: reason" on standard error for a
-// failed one; when standard error is a terminal the written ones show as a
-// progress bar there instead. Returns 0 when every file was written, 1
+// rather than follow it (ReplaceLinksAsNames). Reports one line per file:
+// "INPUT -> OUTPUT" on standard output for a written one, "glimmerbox-fx:
+// INPUT: reason" on standard error for a failed one (and for a written
+// one's warning); when standard error is a terminal the written ones show
+// as a progress bar there instead. Returns 0 when every file was written, 1
 // otherwise; on SIGINT, SIGTERM or SIGHUP the running workers are ended
 // (their targets left as they were), every file that ended is reported,
 // then how many were written, and 128 + the signal's number is returned.
