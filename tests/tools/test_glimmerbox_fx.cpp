@@ -489,3 +489,151 @@ TEST_F(Tool, ProgressBarAppearsOnATerminal)
     EXPECT_NE(seen.find("Processing"), std::string::npos) << seen;
     EXPECT_NE(seen.find("100%"), std::string::npos) << seen;
 }
+
+namespace {
+
+std::vector<int16_t> Ramp(int32_t count)
+{
+    std::vector<int16_t> x(static_cast<std::size_t>(count));
+    for (int32_t i = 0; i < count; ++i)
+        x[static_cast<std::size_t>(i)] = static_cast<int16_t>(i);
+    return x;
+}
+
+std::vector<int16_t> Joined(std::initializer_list<std::vector<int16_t>> parts)
+{
+    std::vector<int16_t> all;
+    for (const std::vector<int16_t> &part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+std::vector<int16_t> Zeros(std::size_t count)
+{
+    return std::vector<int16_t>(count, 0);
+}
+
+} // namespace
+
+// Every row's output worked out sample by sample. The edits run before the
+// effects, in the order crop, trim, normalise whatever the command line's,
+// alike in one run and in a batch's worker. Crop keeps samples
+// round(START * 22050) to round(END * 22050), halves to even: 0.01 s is
+// sample 220.5, so 220, and 0.03 s is 661.5, so 662.
+TEST_F(Tool, EditsChangeTheVoiceBeforeTheEffects)
+{
+    // Silence below the threshold of 184 around speech that starts and ends
+    // at exactly 184: Trim Silence keeps 1102 samples of it on each side.
+    const std::vector<int16_t> hush = {0, 183, -183, 90, 0, -12};
+    std::vector<int16_t> padding;
+    while (padding.size() < 2000)
+        padding.insert(padding.end(), hush.begin(), hush.end());
+    padding.resize(2000);
+    const std::vector<int16_t> speech = Joined({{184}, BusySignal(300, 30000), {-184}});
+    const std::vector<int16_t> padded = Joined({padding, speech, padding, {0, 0}});
+    const auto trimmed = std::vector<int16_t>(padded.begin() + 2000 - 1102, padded.begin() + 2000 + 302 + 1102);
+    // Outside 0.1 s to 0.2 s (samples 2205 to 4410) lie louder samples that
+    // trimming or normalising before the crop would find; inside, speech
+    // whose peak is 1000, 1500 samples in and 701 before the end, and 200
+    // samples in a 100 that is silence to Trim but not once normalised.
+    std::vector<int16_t> layered = Zeros(6000);
+    layered[100] = 20000;
+    layered[2205 + 200] = 100;
+    layered[5000] = -15000;
+    const std::vector<int16_t> quiet = {250, -1000, 500, 1000};
+    std::copy(quiet.begin(), quiet.end(), layered.begin() + 2205 + 1500);
+    const std::vector<int16_t> layeredOut = Joined({Zeros(1102), {7301, -29204, 14602, 29204}, Zeros(701)});
+    const std::vector<int16_t> ramp = Ramp(1000);
+    const std::vector<int16_t> cropped(ramp.begin() + 220, ramp.begin() + 662);
+    const std::string silent =
+        "glimmerbox-fx: " + Path("in.wav").string() + ": The voice is silent: there is nothing to trim.\n";
+    struct Case {
+        const char *what;
+        std::vector<int16_t> in;
+        std::vector<std::string> options;
+        std::vector<int16_t> out;
+        std::string err = "";
+        bool batch = false;
+    };
+    const Case cases[] = {
+        {"crop", ramp, {"--crop", "0.01:0.03"}, cropped},
+        {"crop past the end", ramp, {"--crop=0.02:5"}, std::vector<int16_t>(ramp.begin() + 441, ramp.end())},
+        {"crop to the end", ramp, {"--crop", "0:0.04535"}, ramp},
+        {"trim", padded, {"--trim-silence"}, trimmed},
+        {"trim in a batch", padded, {"--trim-silence"}, trimmed, "", true},
+        {"trim near the ends", {0, 300, 0}, {"--trim-silence"}, {0, 300, 0}},
+        {"trim a silent voice", {0, 183, -183}, {"--trim-silence"}, {0, 183, -183}, silent},
+        {"trim a silent voice in a batch", {0, 183}, {"--trim-silence"}, {0, 183}, silent, true},
+        // 29204 / 8 = 3650.5: 1 becomes 3650, -3 -10951.5 so -10952, 5 18252.5 so 18252.
+        {"normalise", {8, 1, -3, 0, 5}, {"--normalize"}, {29204, 3650, -10952, 0, 18252}},
+        // The peak of -32768 counts as 32768: 4096 becomes 3650.5 so 3650.
+        {"normalise -32768", {-32768, 4096, -12288, 1, 32767}, {"--normalize"}, {-29204, 3650, -10952, 1, 29203}},
+        {"normalise a silent voice", {0, 0, 0}, {"--normalize"}, {0, 0, 0}},
+        {"all three", layered, {"--normalize", "--trim-silence", "--crop", "0.1:0.2"}, layeredOut},
+        {"all three in a batch", layered, {"--normalize", "--trim-silence", "--crop", "0.1:0.2"}, layeredOut, "", true},
+        {"crop, then backward",
+         ramp,
+         {"--backward", "--crop", "0.01:0.03"},
+         std::vector<int16_t>(cropped.rbegin(), cropped.rend())},
+        // Save's file holds the edited voice, not yet reversed.
+        {"crop with the selection", ramp, {"--backward", "--with-settings", "--crop", "0.01:0.03"}, cropped},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteWave(Path("in.wav"), c.in);
+        fs::remove_all(Path("batch"));
+        std::vector<std::string> args = c.options;
+        args.push_back(Path("in.wav").string());
+        if (c.batch) {
+            args.insert(args.end(), {"--out-dir", Path("batch").string()});
+        } else {
+            args.push_back(Path("out.wav").string());
+        }
+        const Outcome o = Run(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.err, c.err);
+        const Parsed p = ParseOutput(Slurp(c.batch ? Path("batch/in.wav") : Path("out.wav")));
+        EXPECT_EQ(p.rate, 22050u);
+        EXPECT_EQ(p.samples, c.out);
+    }
+}
+
+TEST_F(Tool, BadCropsAreUsageErrorsAndOnePastTheVoiceFailsTheFile)
+{
+    WriteWave(Path("in.wav"), BusySignal(3 * 22050, 50000));
+    const std::string in = Path("in.wav").string();
+    const std::string out = Path("out.wav").string();
+    const std::string pastTheEnd = "glimmerbox-fx: " + in + ": --crop 9:10 starts after the voice ends (3.000 s)\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err; // how standard error starts
+    };
+    std::vector<Case> cases = {
+        {{"--crop", "1.00001:1.00002", in, out},
+         2,
+         "glimmerbox-fx: --crop wants START and END at least one sample (1/22050 s) apart, not '1.00001:1.00002'"},
+        {{in, out, "--crop"}, 2, "glimmerbox-fx: --crop needs a value"},
+        {{"--crop", "9:10", in, out}, 1, pastTheEnd},
+        {{"--crop", "3:4", in, out},
+         1,
+         "glimmerbox-fx: " + in + ": --crop 3:4 starts after the voice ends (3.000 s)\n"},
+        {{"--crop", "9:10", in, "--out-dir", Path("batch").string()}, 1, pastTheEnd},
+    };
+    for (const char *text : {"2:1", "1:1", "-1:2", "0:inf", "nan:1", "1e0:2", "1.5", ":2", "1:2:3", "0x1:2"})
+        cases.push_back(
+            {{"--crop=" + std::string(text), in, out},
+             2,
+             "glimmerbox-fx: --crop wants START:END in seconds, END after START, not '" + std::string(text) + "'\n"});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        const Outcome o = Run(c.args);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.err.substr(0, c.err.size()), c.err);
+        if (c.status == 1) {
+            EXPECT_EQ(o.err, c.err) << "nothing but the reason";
+        }
+        EXPECT_FALSE(fs::exists(Path("out.wav")));
+        EXPECT_FALSE(fs::exists(Path("batch/in.wav")));
+    }
+}

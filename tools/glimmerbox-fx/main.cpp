@@ -2,11 +2,13 @@
 // glimmerbox-fx: runs the voice effects over a sound file from the command
 // line, through the same reader, effect pipeline and writers as the program,
 // and writes WAVE, MP3, FLAC, Ogg or RealAudio by the output's extension; with
-// --out-dir, over many files at once (tools/glimmerbox-fx/batch.h).
+// --out-dir, over many files at once (tools/glimmerbox-fx/batch.h). The
+// edits (--crop, --trim-silence, --normalize) change the voice before the
+// effects run, always in that order.
 //
 // Exit status: 0 when OUTPUT was written; 1 when INPUT (or the settings
-// file) is missing, rejected or empty, or OUTPUT cannot be written (in a
-// batch: when any file failed); 2 on a usage error; 128 + the signal's
+// file) is missing, rejected or empty, INPUT ends before --crop starts, or
+// OUTPUT cannot be written (in a batch: when any file failed); 2 on a usage error; 128 + the signal's
 // number when SIGINT, SIGTERM or SIGHUP ended the run (tools/glimmerbox-fx/
 // interrupt.h).
 #include "audio/effectsettings.h"
@@ -15,6 +17,8 @@
 #include "audio/voiceformat.h"
 #include "audio/wavefile.h"
 #include "base/replacefile.h"
+#include "base/rounding.h"
+#include "effects/edits.h"
 #include "effects/effectset.h"
 #include "effects/pipeline.h"
 #include "tools/glimmerbox-fx/batch.h"
@@ -32,8 +36,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -89,6 +97,21 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "                     (highest voice), 6 leaves the pitch unchanged,\n"
                                   "                     12 is \"Sulphur Breath\" (lowest voice)\n"
                                   "\n"
+                                  "Editing:\n"
+                                  "  --crop START:END   keep only the voice from START to END seconds\n"
+                                  "                     (decimals, as in 0.5:2.25); an END past the\n"
+                                  "                     voice's end keeps the rest, a START at or after\n"
+                                  "                     it fails the file\n"
+                                  "  --trim-silence     Trim Silence: keep from 50 ms before the first\n"
+                                  "                     sample at least -45 dBFS loud to 50 ms after the\n"
+                                  "                     last; a silent voice is left as it is, with a\n"
+                                  "                     warning\n"
+                                  "  --normalize        Normalize: scale the voice so that its loudest\n"
+                                  "                     sample is at -1 dBFS\n"
+                                  "  The edits change the voice before the effects, always cropped first,\n"
+                                  "  then trimmed, then normalized, whatever order they are given in;\n"
+                                  "  --with-settings saves the edited voice.\n"
+                                  "\n"
                                   "Settings:\n"
                                   "  --settings-from FILE  start from the effect selection stored in the\n"
                                   "                     voice file FILE, as opening it in the program\n"
@@ -130,10 +153,11 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "  --version          show the program's version and exit\n"
                                   "\n"
                                   "Exit status: 0 when OUTPUT was written (and played), 1 when a file\n"
-                                  "cannot be read or written or holds no sound, or the clip cannot be\n"
-                                  "played (in a batch: when any file failed), 2 on a usage error,\n"
-                                  "128 + the signal's number when SIGINT, SIGTERM or SIGHUP ended the\n"
-                                  "run (every temporary file removed, outputs left as they were).\n";
+                                  "cannot be read or written, holds no sound or ends before --crop's\n"
+                                  "START, or the clip cannot be played (in a batch: when any file\n"
+                                  "failed), 2 on a usage error, 128 + the signal's number when\n"
+                                  "SIGINT, SIGTERM or SIGHUP ended the run (every temporary file\n"
+                                  "removed, outputs left as they were).\n";
 
 // The effect flags the command line can switch on.
 struct FlagOption {
@@ -157,9 +181,20 @@ constexpr FlagOption FlagOptions[] = {
     {"--fast-squeaker", &TEffectSet::FastSqueaker},
 };
 
+// --crop START:END, in seconds.
+struct CropOption {
+    std::string text; // as given, for messages
+    double start = 0;
+    double end = 0;
+};
+
 struct Options {
     TEffectSet switchedOn;        // effects named on the command line
     std::optional<int32_t> pitch; // --pitch
+    // The edits, done in this order whatever the command line's.
+    std::optional<CropOption> crop;
+    bool trimSilence = false;
+    bool normalize = false;
     std::optional<std::string> settingsFrom;
     bool withSettings = false;
     bool play = false;
@@ -174,6 +209,9 @@ struct Options {
     std::optional<int> jobs;
     bool force = false;
     std::vector<std::string> inputs; // with --out-dir: every INPUT
+    // Run by a batch's worker: what it says about its file goes without the
+    // file's name, which the batch's report puts in front.
+    bool batchWorker = false;
 };
 
 enum ExitStatus { Written = 0, FileFailure = 1, UsageError = 2 };
@@ -236,6 +274,39 @@ bool ParsePitch(std::string_view text, int32_t &position)
         return false;
     position = value;
     return true;
+}
+
+// Seconds as the command line writes them: digits with at most one decimal
+// point, no sign and no exponent.
+bool ParseSeconds(std::string_view text, double &seconds)
+{
+    if (text.empty() || text.find_first_not_of("0123456789.") != std::string_view::npos)
+        return false;
+    const char *end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, seconds, std::chars_format::fixed);
+    return error == std::errc() && stop == end && std::isfinite(seconds);
+}
+
+// The voice's sample at seconds, half to even, held at limit.
+int64_t SampleAt(double seconds, int64_t limit)
+{
+    return RoundHalfEven(std::min(seconds * VoiceFormat.SamplesPerSec, static_cast<double>(limit)));
+}
+
+std::optional<std::string> ParseCrop(std::string_view text, Options &options)
+{
+    const std::size_t colon = text.find(':');
+    CropOption crop{std::string(text)};
+    if (colon == std::string_view::npos || !ParseSeconds(text.substr(0, colon), crop.start) ||
+        !ParseSeconds(text.substr(colon + 1), crop.end) || crop.end <= crop.start)
+        return "--crop wants START:END in seconds, END after START, not '" + crop.text + "'";
+    // Both may fall on one sample. No voice reaches INT32_MAX samples: an
+    // END beyond that is past any voice's end and a sample after any START.
+    if (crop.end * VoiceFormat.SamplesPerSec < INT32_MAX &&
+        SampleAt(crop.end, INT32_MAX) <= SampleAt(crop.start, INT32_MAX))
+        return "--crop wants START and END at least one sample (1/22050 s) apart, not '" + crop.text + "'";
+    options.crop = std::move(crop);
+    return std::nullopt;
 }
 
 // The options of the output's kind and of batch work, which take a value.
@@ -336,6 +407,14 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             options.force = true;
             continue;
         }
+        if (arg == "--trim-silence") {
+            options.trimSilence = true;
+            continue;
+        }
+        if (arg == "--normalize") {
+            options.normalize = true;
+            continue;
+        }
         if (arg.size() > 2 && arg.substr(0, 2) == "-j" && arg[2] != '=') {
             if (auto error = ParseOutputOption("-j", arg.substr(2), options))
                 return error;
@@ -362,7 +441,7 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
 
         // Options with a value: "--name VALUE" or "--name=VALUE".
         const std::string_view name = arg.substr(0, arg.find('='));
-        if (name != "--pitch" && name != "--settings-from" && !IsOutputOption(name))
+        if (name != "--pitch" && name != "--settings-from" && name != "--crop" && !IsOutputOption(name))
             return "unknown option '" + std::string(arg) + "'";
         std::string_view value;
         if (name.size() < arg.size()) {
@@ -380,6 +459,9 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
             if (!ParsePitch(value, position))
                 return "--pitch wants a position from 0 to 12, not '" + std::string(value) + "'";
             options.pitch = position;
+        } else if (name == "--crop") {
+            if (auto error = ParseCrop(value, options))
+                return error;
         } else {
             if (value.empty())
                 return "--settings-from needs a file name";
@@ -446,6 +528,69 @@ struct ReadResult {
     std::unique_ptr<int16_t[]> samples;
     int32_t bytes = 0;
 };
+
+// The voice the effects run over: the samples as read, or the part of them
+// that an edit kept.
+class Voice {
+public:
+    explicit Voice(ReadResult fromFile) : read(std::move(fromFile.samples)), bytes(fromFile.bytes) {}
+
+    int16_t *Samples() { return read ? read.get() : kept.data(); }
+    int32_t Bytes() const { return bytes; }
+    TSampleSpan Whole() const { return {0, bytes / 2}; }
+    // Keeps only span, which lies within the voice.
+    void Keep(TSampleSpan span)
+    {
+        if (span == Whole())
+            return;
+        kept = OnlySpan(Samples(), span);
+        read.reset();
+        bytes = 2 * span.Length();
+    }
+
+private:
+    std::unique_ptr<int16_t[]> read;
+    std::vector<int16_t> kept;
+    int32_t bytes;
+};
+
+// Says text about options.input on standard error.
+void SayAboutInput(const Options &options, const std::string &text)
+{
+    if (options.batchWorker)
+        std::fprintf(stderr, "%s: %s\n", ProgramName, text.c_str());
+    else
+        std::fprintf(stderr, "%s: %s: %s\n", ProgramName, Printable(options.input).c_str(), text.c_str());
+}
+
+// Crops, trims and normalises the voice as options ask, in that order.
+// False, with the reason said, when the crop starts after the voice ends.
+bool EditVoice(const Options &options, Voice &voice)
+{
+    if (options.crop) {
+        const int32_t count = voice.Whole().End;
+        const TSampleSpan span{static_cast<int32_t>(SampleAt(options.crop->start, count)),
+                               static_cast<int32_t>(SampleAt(options.crop->end, count))};
+        if (span.Start >= count) {
+            char length[32];
+            std::snprintf(length, sizeof length, "%.3f", static_cast<double>(count) / VoiceFormat.SamplesPerSec);
+            SayAboutInput(options, "--crop " + Printable(options.crop->text) + " starts after the voice ends (" +
+                                       length + " s)");
+            return false;
+        }
+        voice.Keep(span);
+    }
+    if (options.trimSilence) {
+        if (const std::optional<TSampleSpan> speech =
+                TrimSilenceSpan(voice.Samples(), voice.Whole(), VoiceFormat.SamplesPerSec))
+            voice.Keep(*speech);
+        else
+            SayAboutInput(options, "The voice is silent: there is nothing to trim.");
+    }
+    if (options.normalize)
+        NormaliseSpan(voice.Samples(), voice.Whole());
+    return true;
+}
 
 void ShowConversion(void *context)
 {
@@ -517,32 +662,35 @@ int Run(const Options &options)
     effects = CombineSelection(effects, options);
 
     TEffectSettings ignored;
-    const ReadResult voice = ReadVoice(options.input, ignored, messages, gauge);
-    if (!voice.samples)
+    ReadResult read = ReadVoice(options.input, ignored, messages, gauge);
+    if (!read.samples)
         return FileFailure;
     // As the program holds no empty voice, no output is made of one.
-    if (voice.bytes < 2) {
+    if (read.bytes < 2) {
         std::fprintf(stderr, "%s: %s holds no sound: nothing is written\n", ProgramName,
                      Printable(options.input).c_str());
         return FileFailure;
     }
+    Voice voice(std::move(read));
+    if (!EditVoice(options, voice))
+        return FileFailure;
 
     // As after opening a file in the program: a working buffer of exactly
     // the voice's size, so the echo cannot lengthen the clip. Only a file
     // written with its settings needs the voice itself afterwards; otherwise
     // the voice is processed where it lies, with no second clip in memory.
     std::vector<int16_t> copy;
-    int16_t *work = voice.samples.get();
+    int16_t *work = voice.Samples();
     if (options.withSettings) {
-        copy.assign(static_cast<std::size_t>(voice.bytes) / 2 + 1, 0);
-        std::memcpy(copy.data(), voice.samples.get(), static_cast<std::size_t>(voice.bytes));
+        copy.assign(static_cast<std::size_t>(voice.Bytes()) / 2 + 1, 0);
+        std::memcpy(copy.data(), voice.Samples(), static_cast<std::size_t>(voice.Bytes()));
         work = copy.data();
     }
     bool workAltered = false; // the working buffer holds the voice already
 
     if (gauge)
         gauge->Begin("Processing");
-    const PipelineResult result = RunEffectPipeline(voice.samples.get(), voice.bytes, work, voice.bytes, workAltered,
+    const PipelineResult result = RunEffectPipeline(voice.Samples(), voice.Bytes(), work, voice.Bytes(), workAltered,
                                                     effects, VoiceFormat.SamplesPerSec, gauge);
     if (gauge)
         gauge->End();
@@ -562,8 +710,8 @@ int Run(const Options &options)
         TEffectSettings record;
         CaptureEffectSettings(effects, record);
         written = WriteWaveFileWithSettings(options.output, VoiceFormat.SamplesPerSec, VoiceFormat.BitsPerSample,
-                                            VoiceFormat.Channels, voice.samples.get(),
-                                            static_cast<uint32_t>(voice.bytes), record);
+                                            VoiceFormat.Channels, voice.Samples(), static_cast<uint32_t>(voice.Bytes()),
+                                            record);
     } else {
         written = WriteWaveFile(options.output, result.SampleRate, VoiceFormat.BitsPerSample, VoiceFormat.Channels,
                                 work, bytes);
@@ -597,6 +745,7 @@ int RunBatchWork(const Options &options)
         one.inputs.clear();
         one.input = input;
         one.output = output;
+        one.batchWorker = true;
         try {
             return Run(one);
         } catch (const std::bad_alloc &) {
