@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "controls/qmblkeys.h"
 
-#include "controls/qmbldraw.h"
-
 #include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -56,13 +54,13 @@ void ClickQmblControl(QWidget *widget)
     QCoreApplication::sendEvent(widget, &release);
 }
 
-void DrawQmblFocusMark(QPainter &painter, const QRect &area)
+void DrawQmblFocusMark(QPainter &painter, const QRect &area, const QColor &color)
 {
     // Every other pixel of the frame, counted around it from the top left,
     // as the dotted focus frame of the desktop this program comes from.
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(qmbl::Black);
+    painter.setPen(color);
     const int left = area.left();
     const int top = area.top();
     const int right = area.right();

@@ -6,6 +6,7 @@
 // where it clicks Play from any control.
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QRect>
 
@@ -43,6 +44,6 @@ private:
 // A click as the mouse gives it: press and release in the middle.
 void ClickQmblControl(QWidget *widget);
 
-// The focus mark: a one-pixel dotted frame, every other pixel black, along
-// the edge of area.
-void DrawQmblFocusMark(QPainter &painter, const QRect &area);
+// The focus mark: a one-pixel dotted frame, every other pixel black (or the
+// given colour, for a control drawn on black), along the edge of area.
+void DrawQmblFocusMark(QPainter &painter, const QRect &area, const QColor &color = QColor(0, 0, 0));
