@@ -1,19 +1,24 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window on a desktop: the keys of the menu commands, what a screen
 // reader says about each control, a file named on the command line, and the
-// question before a recording that was never saved is lost.
+// question before changes that were never saved are lost.
 //
 // A recording exists nowhere but in memory until it is saved: the voice is
-// then in Document.VoiceData with no VoiceFileName. Every command that would
-// replace or drop that voice (New, Open, the presets, a new recording, a
-// dropped file, Exit and the close box) first calls RecordingMayGo:
+// then in Document.VoiceData with no VoiceFileName. An edited voice differs
+// from its file, and so does a file of the user's whose effect selection
+// changed. Every command that would replace or drop the voice (New, Open,
+// the presets, a new recording, a dropped file, Exit and the close box)
+// first calls VoiceMayGo:
 //
-//   no unsaved recording            -> go on, nothing asked
-//   "...Save it first?"  Save       -> Save As; go on only if it saved
+//   nothing unsaved                 -> go on, nothing asked
+//   "...Save it first?" (recording)
+//   "...Save them first?" (changes)
+//                        Save       -> Save (As); go on only if it saved
 //                        Discard    -> go on
 //                        Cancel     -> stop, everything as it was
 //
-// A voice opened from a file is never asked about: its file still holds it.
+// A preset voice whose effects were only switched is not asked about: its
+// file is the program's, and nothing of the user's would be lost.
 
 #include "app/effecttable.h"
 #include "app/mfunit.h"
@@ -28,6 +33,7 @@
 #include "controls/qmblwpnl.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
 
@@ -108,19 +114,31 @@ bool TMainForm::UnsavedRecording() const
     return Document.UnsavedRecording();
 }
 
-bool TMainForm::RecordingMayGo()
+std::string TMainForm::UnsavedChangesQuestion() const
+{
+    if (UnsavedRecording())
+        return "The recording has not been saved. Save it first?";
+    if (Document.VoiceBytes > 0 && (Document.VoiceEdited() || (Document.EffectsChanged() && !Document.Preset))) {
+        const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(Document.VoiceFileName))).fileName();
+        return "The changes to " + name.toStdString() + " have not been saved. Save them first?";
+    }
+    return {};
+}
+
+bool TMainForm::VoiceMayGo()
 {
     // A take still being recorded when the window closes ends here, so that
     // it can be kept like any other (a stop refused now is tried again by
     // the timer, and the window stays).
     if (Recorder.Recording && !EndRecording())
         return false;
-    if (!UnsavedRecording())
+    const std::string question = UnsavedChangesQuestion();
+    if (question.empty())
         return true;
-    switch (AskSaveFirst("The recording has not been saved. Save it first?", this)) {
+    switch (AskSaveFirst(question, this)) {
     case TSaveAnswer::Save:
-        SaveAs1Click();
-        return !UnsavedRecording();
+        Save1Click();
+        return UnsavedChangesQuestion().empty();
     case TSaveAnswer::Discard:
         return true;
     case TSaveAnswer::Cancel:

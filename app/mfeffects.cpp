@@ -29,6 +29,7 @@ void TMainForm::ShowEffects()
 
 void TMainForm::ToggleEffect(bool TEffectSet::*flag)
 {
+    Document.WillChange(TVoiceDocument::TChange::Effects);
     Document.Modified = true;
     Document.Effects.*flag = !(Document.Effects.*flag);
     // Slow Monster and Fast Squeaker choose the playback rate, so at most
@@ -38,6 +39,7 @@ void TMainForm::ToggleEffect(bool TEffectSet::*flag)
     if (flag == &TEffectSet::FastSqueaker)
         Document.Effects.SlowMonster = false;
     ShowEffects();
+    UpdateEditMenus();
     EffectSelectionChanged();
 }
 
@@ -72,8 +74,11 @@ void TMainForm::FastSqeaker1Click() { ToggleEffect(&TEffectSet::FastSqueaker); }
 
 void TMainForm::PitchBarChange()
 {
+    if (PitchBar->Position() != Document.Effects.PitchPosition)
+        Document.WillChange(TVoiceDocument::TChange::Pitch);
     Document.Modified = true;
     Document.Effects.PitchPosition = PitchBar->Position();
+    UpdateEditMenus();
     EffectSelectionChanged();
 }
 
@@ -83,14 +88,24 @@ void TMainForm::ResetEffects()
     ShowEffects();
 }
 
-uint32_t TMainForm::ApplyEffects(const std::string &fileName)
+uint32_t TMainForm::ApplyEffects(const std::string &fileName, TClip clip)
 {
     const bool anyEffect = CountEffects(Document.Effects) > 0;
     bool written = true;
     uint32_t sampleRate = 0;
     {
         TProgressShown progress(anyEffect, Timer);
-        sampleRate = Document.Process(progress.Gauge()).SampleRate;
+        // Only Play plays the part chosen in the editor; an export is always
+        // of the whole voice.
+        const bool selectionOnly = Document.PlaySelectionOnly;
+        Document.PlaySelectionOnly = selectionOnly && clip == TClip::Played;
+        try {
+            sampleRate = Document.Process(progress.Gauge()).SampleRate;
+        } catch (...) {
+            Document.PlaySelectionOnly = selectionOnly;
+            throw;
+        }
+        Document.PlaySelectionOnly = selectionOnly;
         WaveDisplay->SetSampleData(Document.WorkData.get(), Document.WorkBytes);
         WaveDisplay->SetStartingPosition(0);
         if (!fileName.empty())

@@ -89,7 +89,7 @@ bool TMainForm::NoVoice()
 
 void TMainForm::New1Click()
 {
-    if (IsBusy() || !RecordingMayGo())
+    if (IsBusy() || !VoiceMayGo())
         return;
     ResetEffects();
     ClearVoice();
@@ -97,7 +97,7 @@ void TMainForm::New1Click()
 
 void TMainForm::Open1Click()
 {
-    if (IsBusy() || !RecordingMayGo())
+    if (IsBusy() || !VoiceMayGo())
         return;
     if (!OpenFileDialog.Execute(this) || OpenFileDialog.FileName.empty())
         return;
@@ -110,6 +110,7 @@ void TMainForm::UpdateFileMenus()
     Save1->setEnabled(voice);
     SaveAs1->setEnabled(voice);
     Export1->menuAction()->setEnabled(voice);
+    UpdateEditMenus();
 }
 
 bool TMainForm::OpenVoiceFile(const std::string &fileName)
@@ -161,11 +162,13 @@ void TMainForm::OpenPresetFile(int number)
         Messages().ShowMessage("Error: The file named " + name + " does not exist.");
         return;
     }
-    if (!RecordingMayGo())
+    if (!VoiceMayGo())
         return;
     // A preset voice is never written over by Save.
-    if (OpenVoiceFile(name))
+    if (OpenVoiceFile(name)) {
         Document.SaveNeedsName = true;
+        Document.Preset = true;
+    }
 }
 
 void TMainForm::SF1ButtonClick()
@@ -331,7 +334,7 @@ void TMainForm::dropEvent(QDropEvent *event)
     if (path.empty())
         return;
     event->acceptProposedAction();
-    if (IsBusy() || !RecordingMayGo())
+    if (IsBusy() || !VoiceMayGo())
         return;
     OpenVoiceFile(path);
 }

@@ -36,7 +36,7 @@ void TMainForm::PlayVoice(uint32_t rate)
         return;
     }
     try {
-        ApplyEffects("");
+        ApplyEffects("", TClip::Played);
     } catch (const std::bad_alloc &) {
         Messages().ShowMessage("There is not enough memory to process the voice.");
         return;
@@ -96,6 +96,8 @@ void TMainForm::Loop1Click()
 
 void TMainForm::EffectSelectionChanged()
 {
-    if (HearChangesWhilePlaying)
+    // While D is held the voice plays without effects; letting go brings
+    // in the selection as it is then.
+    if (HearChangesWhilePlaying && !Comparing)
         Player.Change(Document.Effects);
 }

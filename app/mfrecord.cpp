@@ -23,7 +23,7 @@ void TMainForm::OldRecordButtonClick()
         EndRecording();
         return;
     }
-    if (!RecordingMayGo()) {
+    if (!VoiceMayGo()) {
         RecordButton->SetDown(false);
         return;
     }

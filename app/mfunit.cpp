@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mfunit.h"
+#include "app/editorwindow.h"
 #include "app/effecttable.h"
 
 #include "app/aboutunit.h"
@@ -63,8 +64,11 @@ TMainForm::TMainForm(QWidget *parent)
 {
     // Whenever the device closes, the voice and its length are shown again.
     Player.WhenClosed = [this] {
+        Comparing = false;
         ShowVoice();
         ShowVoiceLength();
+        if (EditorWindow)
+            EditorWindow->ShowStatus();
     };
     setFont(FormFont());
     setWindowIcon(ProgramIcon());
@@ -246,6 +250,8 @@ void TMainForm::BuildMenu()
     SaveAs1->setEnabled(false);
     Export1->menuAction()->setEnabled(false);
 
+    BuildEditMenu();
+
     Options1 = MainMenu1->addMenu(QStringLiteral("&Options"));
     for (const TEffectRow &row : EffectRows)
         this->*row.Item = Options1->addAction(QString::fromLatin1(row.MenuText));
@@ -387,7 +393,7 @@ void TMainForm::closeEvent(QCloseEvent *event)
 {
     // Closing the main window ends the program, unless it would lose a
     // recording the user wants to keep.
-    if (!std::exchange(closeAnswered, false) && !RecordingMayGo()) {
+    if (!std::exchange(closeAnswered, false) && !VoiceMayGo()) {
         event->ignore();
         return;
     }
@@ -423,18 +429,27 @@ void TMainForm::TimerTimer()
 
     // 5. The buttons and the Options check marks show the selection.
     ShowEffects();
+    UpdateEditMenus();
 }
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
     // A key travels from the focused control up through its parents; it is
     // looked at once, where it first arrives.
-    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((press || event->type() == QEvent::KeyRelease) && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : widget->window();
         if (widget == target && widget->window() == this) {
-            const QString text = static_cast<QKeyEvent *>(event)->text();
-            if (text.size() == 1 && text.at(0).unicode() < 128)
+            const auto *key = static_cast<QKeyEvent *>(event);
+            // D held compares with the voice without effects; the keyboard's
+            // repeats change nothing, and a release ends it whatever else
+            // is held.
+            if (key->key() == Qt::Key_D && !key->isAutoRepeat() &&
+                (!press || (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier))
+                CompareKey(press);
+            const QString text = key->text();
+            if (press && text.size() == 1 && text.at(0).unicode() < 128)
                 FormKeyPress(static_cast<char>(text.at(0).unicode()));
         }
     }
@@ -461,12 +476,15 @@ bool TMainForm::event(QEvent *event)
         MixerControlChange(static_cast<TMixerControlChangeEvent *>(event)->ControlId);
         return true;
     }
+    // A D let go in another window never arrives here.
+    if (event->type() == QEvent::WindowDeactivate)
+        CompareKey(false);
     return QMainWindow::event(event);
 }
 
 void TMainForm::Exit1Click()
 {
-    if (!RecordingMayGo())
+    if (!VoiceMayGo())
         return;
     // A playing device goes silent at once; the window's end releases the rest.
     Player.Silence();
@@ -518,6 +536,10 @@ void TMainForm::ShowVoice()
 {
     WaveDisplay->SetSampleData(Document.VoiceData.get(), Document.VoiceBytes);
     WaveDisplay->SetStartingPosition(0);
+    // The editor reads the same samples: it must never be left with a
+    // voice that is gone.
+    if (EditorWindow)
+        EditorWindow->ShowDocument();
 }
 
 void TMainForm::ClearVoice()

@@ -13,7 +13,9 @@
 //   app/mffiles.cpp      the File menu, the preset buttons, the preferences
 //                        command and files dropped on the window
 //   app/mfdesktop.cpp    keys, names for screen readers, the file named on
-//                        the command line, the unsaved-recording question
+//                        the command line, the unsaved-changes question
+//   app/mfedit.cpp       the Edit menu, the editor window, undo and redo,
+//                        comparing with the voice without effects
 //   app/mfeffects.cpp    the effect table: the buttons and menu items that
 //                        show Document's effect selection, and the pitch bar
 #pragma once
@@ -37,6 +39,7 @@ class QLabel;
 class QMenu;
 class QMenuBar;
 class QTimer;
+class TEditorWindow;
 class THelpWindow;
 class TQMBL_EllipticalButton;
 class TQMBL_EllipticalPanel;
@@ -120,6 +123,15 @@ public:
     QAction *ExportToRealAudioFormat1;
     QAction *ExportToMP3File;
     QAction *Exit1;
+    QMenu *Edit1;
+    QAction *Undo1;
+    QAction *Redo1;
+    QAction *Cut1;
+    QAction *CropToSelection1;
+    QAction *TrimSilence1;
+    QAction *Normalise1;
+    QAction *SelectAll1;
+    QAction *EditVoice1;
     QMenu *Options1;
     QAction *Echo1;
     QAction *Chorus1;
@@ -212,6 +224,28 @@ public:
     // they say so.
     void OpenStartupFile();
 
+    // --- Editing (app/mfedit.cpp) -------------------------------------------------
+    TEditorWindow *EditorWindow = nullptr; // made the first time Edit Voice is chosen
+    void Undo1Click();
+    void Redo1Click();
+    void Cut1Click();
+    void CropToSelection1Click();
+    void TrimSilence1Click();
+    void Normalise1Click();
+    void SelectAll1Click();
+    void EditVoice1Click();
+    // The editor window chose samples start..end (end exclusive).
+    void SelectionChosen(int32_t start, int32_t end);
+    // Which Edit items can be chosen: none while recording or playing.
+    void UpdateEditMenus();
+    // The voice, its selection or its effects were changed by an edit, an
+    // undo or a redo: every view of them shows it.
+    void VoiceChangedByEdit();
+    // The D key held (true) or released while playing: the voice is heard
+    // without effects, then with them again.
+    void CompareKey(bool held);
+    bool Comparing = false;
+
     // --- The desktop (app/mfdesktop.cpp) ------------------------------------------
     QAction *RecordKey = nullptr; // Ctrl+R, which clicks the Record button
     // The menu commands' keys and the Record key.
@@ -221,9 +255,12 @@ public:
     void SetAccessibleNames();
     // A recorded voice that no file holds.
     bool UnsavedRecording() const;
-    // Before a command drops the voice: false when an unsaved recording must
-    // stay (the user cancelled, or did not save it after all).
-    bool RecordingMayGo();
+    // The question asked before the voice is dropped; empty when nothing
+    // unsaved would be lost.
+    std::string UnsavedChangesQuestion() const;
+    // Before a command drops the voice: false when unsaved changes must
+    // stay (the user cancelled, or did not save them after all).
+    bool VoiceMayGo();
     // The FILE of "glimmerbox FILE": opened instead of the preferences'
     // start-up file, played only when the preferences say so.
     void OpenFileAtStart(const std::string &fileName);
@@ -313,7 +350,10 @@ public:
     // Runs the selected effects over a fresh copy of the voice, shows the
     // result in WaveDisplay and, with a file name, writes it as a WAVE file.
     // Returns the sample rate the processed clip plays at.
-    uint32_t ApplyEffects(const std::string &fileName);
+    // A played clip is the part chosen in the editor while it is open; an
+    // exported one always the whole voice.
+    enum class TClip { Exported, Played };
+    uint32_t ApplyEffects(const std::string &fileName, TClip clip = TClip::Exported);
 
 protected:
     bool event(QEvent *event) override;
@@ -328,6 +368,8 @@ protected:
 private:
     void BuildComponents();
     void BuildMenu();
+    void BuildEditMenu();
+    void RunEdit(TVoiceDocument::TEdit edit);
     void DrawButtonArtwork();
     // An effect's button was clicked (it has flipped already), or its menu
     // item chosen: the selection changes and the controls show it.

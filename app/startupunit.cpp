@@ -19,6 +19,7 @@ const char *const PlaySoundKey = "Startup/PlaySound";
 const char *const FileNameKey = "Startup/FileName";
 const char *const HearChangesKey = "Playback/HearChanges";
 const char *const LoopKey = "Playback/Loop";
+const char *const EditorSizeKey = "Editor/Size";
 
 const char *const Organisation = "Tamblor";
 const char *const Application = "Glimmerbox";
@@ -142,5 +143,18 @@ void TStartup::StoreLoop(bool loop)
 {
     QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
     settings.setValue(QLatin1String(LoopKey), loop);
+    settings.sync();
+}
+
+QSize TStartup::StoredEditorSize()
+{
+    const QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    return settings.value(QLatin1String(EditorSizeKey)).toSize();
+}
+
+void TStartup::StoreEditorSize(QSize size)
+{
+    QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    settings.setValue(QLatin1String(EditorSizeKey), size);
     settings.sync();
 }

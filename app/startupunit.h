@@ -9,6 +9,7 @@
 #include "app/seams.h"
 
 #include <QDialog>
+#include <QSize>
 
 #include <string>
 
@@ -58,6 +59,9 @@ public:
     static void ForgetStartupFile();
     // Stores the Options menu's Loop.
     static void StoreLoop(bool loop);
+    // The editor window's size when it was last closed; empty when never.
+    static QSize StoredEditorSize();
+    static void StoreEditorSize(QSize size);
 };
 
 extern TStartup *Startup;

@@ -105,8 +105,12 @@ bool TVoiceDocument::Save(const std::string &fileName)
 
 PipelineResult TVoiceDocument::Process(ProgressGauge *gauge)
 {
-    Processed = RunEffectPipeline(PlayData(), PlayBytes(), WorkData.get(), WorkCapacity, WorkAltered, Effects,
-                                  VoiceFormat.SamplesPerSec, gauge);
+    // A part of the voice is a clip of its own: copied in afresh, and no
+    // longer than itself (the echo lengthens a clip only into free room).
+    const bool part = PlayBytes() != VoiceBytes;
+    WorkAltered = WorkAltered || part;
+    Processed = RunEffectPipeline(PlayData(), PlayBytes(), WorkData.get(), part ? PlayBytes() : WorkCapacity,
+                                  WorkAltered, Effects, VoiceFormat.SamplesPerSec, gauge);
     WorkBytes = Processed.WorkBytes;
     return Processed;
 }

@@ -378,34 +378,38 @@ void TVoicePlayer::StartLiveRun(const TEffectSet &effects)
     liveCancel = cancel;
     std::shared_ptr<const std::vector<int16_t>> voice;
     try {
-        voice = std::make_shared<const std::vector<int16_t>>(document.VoiceData.get(),
-                                                             document.VoiceData.get() + document.VoiceBytes / 2);
+        voice = std::make_shared<const std::vector<int16_t>>(document.PlayData(),
+                                                             document.PlayData() + document.PlayBytes() / 2);
     } catch (const std::bad_alloc &) {
         return; // the change is heard at the next Play
     }
+    // The clip becomes the document's working copy: it is as large. A part
+    // of the voice plays as a clip of its own, no longer than itself.
     const int32_t capacity = document.WorkCapacity;
+    const int32_t clipCapacity = document.PlayBytes();
     try {
-        liveWorker = std::thread([this, voice, cancel, capacity, effects, generation, token = aliveToken] {
-            // Out of memory here only means that the change is heard at the
-            // next Play.
-            try {
-                auto clip = std::make_unique<int16_t[]>(static_cast<std::size_t>(capacity / 2 + 1));
-                bool altered = true; // a fresh buffer: the voice is copied in first
-                const PipelineResult result =
-                    RunEffectPipeline(voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), capacity,
-                                      altered, effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
-                if (cancel->load())
-                    return;
-                // Handed over as a shared holder: the posted call must be
-                // copyable.
-                auto made = std::make_shared<std::unique_ptr<int16_t[]>>(std::move(clip));
-                post([this, token, made, bytes = result.WorkBytes, effects, generation] {
-                    if (token.lock())
-                        LiveRunFinished(generation, std::move(*made), bytes, effects);
-                });
-            } catch (const std::bad_alloc &) {
-            }
-        });
+        liveWorker =
+            std::thread([this, voice, cancel, capacity, clipCapacity, effects, generation, token = aliveToken] {
+                // Out of memory here only means that the change is heard at the
+                // next Play.
+                try {
+                    auto clip = std::make_unique<int16_t[]>(static_cast<std::size_t>(capacity / 2 + 1));
+                    bool altered = true; // a fresh buffer: the voice is copied in first
+                    const PipelineResult result = RunEffectPipeline(
+                        voice->data(), static_cast<int32_t>(voice->size() * 2), clip.get(), clipCapacity, altered,
+                        effects, VoiceFormat.SamplesPerSec, nullptr, cancel.get());
+                    if (cancel->load())
+                        return;
+                    // Handed over as a shared holder: the posted call must be
+                    // copyable.
+                    auto made = std::make_shared<std::unique_ptr<int16_t[]>>(std::move(clip));
+                    post([this, token, made, bytes = result.WorkBytes, effects, generation] {
+                        if (token.lock())
+                            LiveRunFinished(generation, std::move(*made), bytes, effects);
+                    });
+                } catch (const std::bad_alloc &) {
+                }
+            });
     } catch (const std::system_error &) {
         liveCancel.reset();
     }

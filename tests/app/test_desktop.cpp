@@ -6,11 +6,14 @@
 // a WAVE file the test writes; no sound server is needed here.
 #include "app/artwork.h"
 #include "app/commandline.h"
+#include "app/editorwindow.h"
 #include "app/helpunit.h"
 #include "app/mfunit.h"
 #include "app/progressunit.h"
+#include "app/startupunit.h"
 #include "audio/wavefile.h"
 #include "controls/qmblepnl.h"
+#include "controls/qmblovw.h"
 #include "controls/qmblrbtn.h"
 #include "controls/qmblsbtn.h"
 #include "controls/qmbltbar.h"
@@ -282,7 +285,7 @@ TEST_F(UnsavedRecording, EveryCommandThatDropsItAsksFirstAndFollowsTheAnswer)
     }
 }
 
-TEST_F(UnsavedRecording, AVoiceOpenedFromAFileIsNeverAskedAboutWhateverItsEffects)
+TEST_F(UnsavedRecording, AFileWhoseEffectsAreAsOpenedIsNeverAsked)
 {
     // Another file than the one Open and the drop bring, so that their going
     // on shows.
@@ -300,16 +303,88 @@ TEST_F(UnsavedRecording, AVoiceOpenedFromAFileIsNeverAskedAboutWhateverItsEffect
         ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         form->OpenVoiceFile(otherFile);
         ASSERT_EQ(form->Document.VoiceBytes, static_cast<int32_t>(recorded.size() * 2));
+        // Echo on and off again: the selection is the file's.
         QTest::mouseClick(form->EchoButton, Qt::LeftButton, {}, QPoint(66, 30));
-        form->Document.Effects.PitchPosition = 2;
-        form->ShowEffects();
-        ASSERT_TRUE(form->EchoButton->Down());
+        QTest::mouseClick(form->EchoButton, Qt::LeftButton, {}, QPoint(66, 30));
+        ASSERT_FALSE(form->EchoButton->Down());
         ASSERT_FALSE(form->UnsavedRecording());
 
         command.Run(*this);
         EXPECT_TRUE(questions.empty());
         EXPECT_TRUE(command.WentOn(*this));
     }
+}
+
+TEST_F(UnsavedRecording, ChangesToAFileAreAskedAboutBeforeTheyAreLost)
+{
+    const std::string changes = "The changes to a voice.wav have not been saved. Save them first?";
+    const std::string presetChanges = "The changes to SF1.WAV have not been saved. Save them first?";
+    const auto echo = [](DesktopWindow &t) {
+        QTest::mouseClick(t.form->EchoButton, Qt::LeftButton, {}, QPoint(66, 30));
+    };
+    const auto cut = [](DesktopWindow &t) {
+        t.form->SelectionChosen(0, 100);
+        t.form->Cut1->trigger();
+    };
+    const struct {
+        const char *Name;
+        bool Preset;
+        std::function<void(DesktopWindow &)> Change;
+        std::string Asked; // empty: nothing asked
+    } rows[] = {
+        {"an effect switched", false, echo, changes},
+        {"the pitch moved", false, [](DesktopWindow &t) { QTest::keyClick(t.form->PitchBar, Qt::Key_Home); }, changes},
+        {"cut", false, cut, changes},
+        {"cut, then undone", false,
+         [&](DesktopWindow &t) {
+             cut(t);
+             t.form->Undo1->trigger();
+         },
+         ""},
+        {"normalised", false, [](DesktopWindow &t) { t.form->Normalise1->trigger(); }, changes},
+        {"an effect switched, then saved", false,
+         [&](DesktopWindow &t) {
+             echo(t);
+             t.form->Save1->trigger();
+         },
+         ""},
+        {"saved, then undone", false,
+         [&](DesktopWindow &t) {
+             echo(t);
+             t.form->Save1->trigger();
+             t.form->Undo1->trigger();
+         },
+         changes},
+        {"a preset's effect switched", true, echo, ""},
+        {"a preset edited", true, cut, presetChanges},
+    };
+    for (const auto &row : rows) {
+        StopForm();
+        StartForm();
+        SCOPED_TRACE(row.Name);
+        questions.clear();
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        if (row.Preset)
+            form->SF1ButtonClick();
+        else
+            form->OpenVoiceFile(voiceFile);
+        ASSERT_GT(form->Document.VoiceBytes, 200);
+        row.Change(*this);
+        questionAnswer = TSaveAnswer::Cancel;
+        form->New1->trigger();
+        if (row.Asked.empty()) {
+            EXPECT_TRUE(questions.empty());
+            EXPECT_EQ(form->Document.VoiceBytes, 0);
+            continue;
+        }
+        EXPECT_EQ(questions, std::vector<std::string>{row.Asked});
+        EXPECT_GT(form->Document.VoiceBytes, 0) << "Cancel keeps the voice";
+        questionAnswer = TSaveAnswer::Discard;
+        form->New1->trigger();
+        EXPECT_EQ(form->Document.VoiceBytes, 0);
+    }
+    EXPECT_TRUE(messages.Shown.empty());
 }
 
 TEST_F(UnsavedRecording, ASavedRecordingIsNotAskedAboutAgain)
@@ -340,6 +415,84 @@ TEST_F(UnsavedRecording, AMissingPresetAsksNothingAndKeepsTheRecording)
 
 // ---------------------------------------------------------------------------
 // Keys
+
+TEST_F(DesktopWindow, TheEditorCutsASpanChosenByKeyboardAndUndoBringsItBack)
+{
+    ShowAndActivate();
+    form->OpenVoiceFile(voiceFile);
+    EXPECT_FALSE(form->Cut1->isEnabled()) << "nothing chosen yet";
+    QTest::keySequence(form.get(), QKeySequence(QStringLiteral("Ctrl+D")));
+    TEditorWindow *editor = form->EditorWindow;
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(editor));
+    editor->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(editor));
+    editor->Overview->setFocus();
+    // 10 ms is 220 samples at 22050 Hz (220.5, half to even).
+    QTest::keyClick(editor->Overview, Qt::Key_Home);
+    QTest::keyClick(editor->Overview, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(editor->Overview, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(editor->Overview, Qt::Key_Right);                    // the cursor to 660, nothing chosen
+    QTest::keyClick(editor->Overview, Qt::Key_Right, Qt::ShiftModifier); // 660..880
+    QTest::keyClick(editor->Overview, Qt::Key_Right, Qt::ShiftModifier); // 660..1100
+    EXPECT_EQ(form->Document.Selection, (TSampleSpan{660, 1100}));
+    EXPECT_EQ(editor->StatusLine->text(), QStringLiteral("Start 0.030 s   End 0.050 s   Length 0.020 s"));
+    ASSERT_TRUE(form->Cut1->isEnabled());
+    // Play plays the span alone; an export is of the whole voice.
+    form->ApplyEffects("", TMainForm::TClip::Played);
+    EXPECT_EQ(std::vector<int16_t>(form->Document.WorkData.get(), form->Document.WorkData.get() + 440),
+              std::vector<int16_t>(fileVoice.begin() + 660, fileVoice.begin() + 1100));
+    EXPECT_EQ(form->Document.WorkBytes, 880);
+    form->ApplyEffects(Path("exported.wav"));
+    EXPECT_EQ(FileSamples(Path("exported.wav")), fileVoice);
+
+    std::vector<int16_t> cut(fileVoice.begin(), fileVoice.begin() + 660);
+    cut.insert(cut.end(), fileVoice.begin() + 1100, fileVoice.end());
+    QTest::keySequence(editor, QKeySequence(QStringLiteral("Ctrl+X")));
+    EXPECT_EQ(Voice(), cut);
+    EXPECT_EQ(form->WaveDisplay->SampleData(), form->Document.VoiceData.get()) << "the main window shows it";
+    EXPECT_EQ(editor->Overview->Samples(), form->Document.VoiceData.get()) << "and so does the editor";
+    QTest::keySequence(editor, QKeySequence(QStringLiteral("Ctrl+Z")));
+    EXPECT_EQ(Voice(), fileVoice) << "the voice back, sample for sample";
+    EXPECT_EQ(form->Document.Selection, (TSampleSpan{660, 1100}));
+    EXPECT_EQ(editor->Overview->Selection(), (TQMBL_VoiceOverview::TSelection{660, 1100}));
+    QTest::keySequence(form.get(), QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    EXPECT_EQ(Voice(), cut);
+    QTest::keySequence(form.get(), QKeySequence(QStringLiteral("Ctrl+Z")));
+    QTest::keySequence(editor, QKeySequence(QStringLiteral("Ctrl+Y")));
+    EXPECT_EQ(Voice(), cut);
+
+    // Crop keeps only the span; Trim Silence on a voice with no silence to
+    // take changes nothing.
+    QTest::keySequence(editor, QKeySequence(QStringLiteral("Ctrl+A")));
+    EXPECT_EQ(form->Document.Selection, (TSampleSpan{0, static_cast<int32_t>(cut.size())}));
+    EXPECT_FALSE(form->CropToSelection1->isEnabled()) << "cropping to everything changes nothing";
+    QTest::keyClick(editor->Overview, Qt::Key_Home);
+    QTest::keyClick(editor->Overview, Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keySequence(editor, QKeySequence(QStringLiteral("Ctrl+T")));
+    EXPECT_EQ(Voice(), std::vector<int16_t>(cut.begin(), cut.begin() + 220));
+    EXPECT_TRUE(messages.Shown.empty());
+
+    // Closed, it remembers its size; Play then plays the whole voice again.
+    editor->resize(640, 250);
+    QTest::keyClick(editor, Qt::Key_Escape);
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_FALSE(form->Document.PlaySelectionOnly);
+    EXPECT_EQ(TStartup::StoredEditorSize(), QSize(640, 250));
+}
+
+TEST_F(DesktopWindow, TrimSilenceOnASilentVoiceSaysSoAndChangesNothing)
+{
+    const std::string silent = Path("silent.wav");
+    const std::vector<int16_t> quiet(4000, 183);
+    ASSERT_TRUE(WriteWaveFile(silent, 22050, 16, 1, quiet.data(), 8000));
+    form->OpenVoiceFile(silent);
+    form->TrimSilence1->trigger();
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].first, "The voice is silent: there is nothing to trim.");
+    EXPECT_EQ(Voice(), quiet);
+    EXPECT_FALSE(form->Undo1->isEnabled());
+}
 
 TEST_F(DesktopWindow, MenuItemsShowTheirKeys)
 {

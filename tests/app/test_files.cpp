@@ -5,6 +5,7 @@
 // at offset 40, an exported clip has none.
 #include "app/mfunit.h"
 #include "app/progressunit.h"
+#include "app/question.h"
 #include "audio/wavefile.h"
 #include "controls/qmblrbtn.h"
 #include "controls/qmblsbtn.h"
@@ -82,10 +83,15 @@ protected:
             dialog.FileName = answer;
             return true;
         });
+        // These tests switch effects on a file and then open another: the
+        // changes are let go (the question itself is the desktop test's).
+        previousQuestions =
+            SetSaveQuestionAnswerer([](const std::string &, QWidget *) { return TSaveAnswer::Discard; });
     }
 
     void TearDown() override
     {
+        SetSaveQuestionAnswerer(previousQuestions);
         SetFileDialogAnswerer({});
         delete ProgressForm;
         ProgressForm = nullptr;
@@ -93,6 +99,7 @@ protected:
     }
 
     std::string Path(const char *name) const { return folder.filePath(QString::fromLatin1(name)).toStdString(); }
+    SaveQuestionAnswerer previousQuestions;
 
     void OpenThroughTheMenu(const std::string &name)
     {

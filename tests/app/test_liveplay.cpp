@@ -19,8 +19,10 @@
 #include "tests/platform/soundtest.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -324,6 +326,52 @@ TEST_F(LivePlay, AnEffectChangedWhilePlayingIsHeardWithin150MsAtTheSamePointOfTh
             c.Backward ? static_cast<int64_t>(voice.size()) - 1 - seam + (playedAt - seam) : playedAt;
         EXPECT_NEAR(shownMs, inClip * 1000 / 22050, 350) << "the time display does not follow the new clip";
     }
+    EXPECT_TRUE(messages.Shown.empty());
+}
+
+// The D key as the keyboard sends it, to the control that has the focus.
+void SendD(TMainForm &form, QEvent::Type type, bool autoRepeat = false)
+{
+    QWidget *target = QApplication::focusWidget() ? QApplication::focusWidget() : &form;
+    QKeyEvent key(type, Qt::Key_D, Qt::NoModifier, QStringLiteral("d"), autoRepeat);
+    QApplication::sendEvent(target, &key);
+}
+
+TEST_F(LivePlay, HoldingDPlaysTheVoiceWithoutEffectsFromTheSamePointAndLettingGoBringsThemBack)
+{
+    Start();
+    const std::vector<int16_t> voice = Glide(6 * 22050);
+    OpenClip(voice);
+    form->Document.Effects.Robotvoice = true;
+    form->Document.Effects.PitchPosition = 3;
+    form->ShowEffects();
+    const TEffectSet selection = form->Document.Effects;
+    const std::vector<int16_t> processed = Processed(voice);
+    {
+        soundtest::Capture capture("glimmer_speaker.monitor");
+        ASSERT_TRUE(capture.WaitUntilRunning(seconds(5)));
+        const int64_t changedAt = PlayAndChangeAt(2 * 22050, [this] { SendD(*form, QEvent::KeyPress); });
+        ASSERT_TRUE(WaitUntil([this] { return form->Player.PlayingEffects == TEffectSet{}; }));
+        SendD(*form, QEvent::KeyPress, true); // the keyboard repeating: nothing changes
+        WaitUntilPlayIsUp();
+        const std::vector<int16_t> heard = Played(capture);
+        int32_t seam = -1;
+        ExpectSwitched(heard, processed, voice, false, seam);
+        EXPECT_GE(seam, changedAt);
+        EXPECT_LE(seam - changedAt, 22050 * 150 / 1000) << "heard later than 150 ms after the key";
+        EXPECT_EQ(form->Document.Effects, selection) << "the selection itself stays";
+        EXPECT_FALSE(form->Comparing) << "the end of playback ends the comparison";
+    }
+    // Held, then let go: the effects come back while it plays on.
+    PlayAndChangeAt(22050, [this] { SendD(*form, QEvent::KeyPress); });
+    ASSERT_TRUE(WaitUntil([this] { return form->Player.PlayingEffects == TEffectSet{}; }));
+    SendD(*form, QEvent::KeyRelease, true); // a repeat's release is not the key let go
+    QTest::qWait(200);
+    EXPECT_EQ(form->Player.PlayingEffects, TEffectSet{});
+    SendD(*form, QEvent::KeyRelease);
+    EXPECT_TRUE(WaitUntil([&] { return form->Player.PlayingEffects == selection; }));
+    EXPECT_TRUE(form->Player.Playing);
+    WaitUntilPlayIsUp();
     EXPECT_TRUE(messages.Shown.empty());
 }
 

@@ -160,6 +160,8 @@ TEST_F(NoServerRecording, RecordPutsTheEffectsToRestAndSaysTheDeviceIsUnavailabl
     form->TimerTimer();
     form->Document.Effects.PitchPosition = 11;
     form->ShowEffects();
+    // The file holds them: nothing unsaved to ask about.
+    ASSERT_TRUE(form->Document.Save(name));
 
     QTest::mouseClick(form->RecordButton, Qt::LeftButton, {}, QPoint(48, 26));
 

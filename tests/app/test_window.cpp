@@ -179,7 +179,9 @@ TEST_F(MainWindow, MenusCarryTheirItemsInOrder)
     QStringList bar;
     for (const QAction *menu : form->MainMenu1->actions())
         bar << menu->text();
-    EXPECT_EQ(bar, (QStringList{"&File", "&Options", "&Help"}));
+    EXPECT_EQ(bar, (QStringList{"&File", "&Edit", "&Options", "&Help"}));
+    EXPECT_EQ(Captions(form->Edit1), (QStringList{"&Undo", "&Redo", "-", "Cu&t", "C&rop to Selection", "Trim &Silence",
+                                                  "&Normalise", "-", "Select &All", "-", "&Edit Voice..."}));
     EXPECT_EQ(Captions(form->File1),
               (QStringList{"&New", "&Open...", "&Save", "Save &As...", "&Export", "-", "E&xit"}));
     EXPECT_EQ(Captions(form->Export1), (QStringList{"to WAVE File...", "to RealAudio File...", "to MP3 File..."}));

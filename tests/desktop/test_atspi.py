@@ -65,6 +65,8 @@ CONTROLS = [
 ]
 MENUS = {
     "File": ["New", "Open...", "Save", "Save As...", "Export", "Exit"],
+    "Edit": ["Undo", "Redo", "Cut", "Crop to Selection", "Trim Silence", "Normalise", "Select All",
+             "Edit Voice..."],
     "Options": [item for _, item in EFFECTS] + ["Loop", "Preferences..."],
     "Help": ["Help Topics", "How To Use Help", "About"],
 }
