@@ -384,6 +384,14 @@ TEST_F(UnsavedRecording, ChangesToAFileAreAskedAboutBeforeTheyAreLost)
         form->New1->trigger();
         EXPECT_EQ(form->Document.VoiceBytes, 0);
     }
+    // Closing the window asks too, and Cancel keeps it open.
+    questions.clear();
+    form->OpenVoiceFile(voiceFile);
+    echo(*this);
+    questionAnswer = TSaveAnswer::Cancel;
+    form->close();
+    EXPECT_EQ(questions, std::vector<std::string>{changes});
+    EXPECT_TRUE(form->isVisible());
     EXPECT_TRUE(messages.Shown.empty());
 }
 
