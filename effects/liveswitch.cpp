@@ -31,13 +31,21 @@ int32_t CrossfadeLength(uint32_t rate)
 
 void CrossfadeFrom(int16_t *block, int32_t count, const int16_t *from, int32_t fromCount, int32_t fadeLength)
 {
-    if (fadeLength <= 0)
+    CrossfadeFromAt(block, count, from, fromCount, fadeLength, 0);
+}
+
+void CrossfadeFromAt(int16_t *block, int32_t count, const int16_t *from, int32_t fromCount, int32_t fadeLength,
+                     int32_t at)
+{
+    if (fadeLength <= 0 || at < 0 || at >= fadeLength)
         return;
-    const int32_t blended = std::min(count, fadeLength);
-    // Sample i weighs the old clip by (L - i) / L and the new one by i / L.
+    const int32_t blended = std::min(count, fadeLength - at);
+    // Sample j = at + i of the fade weighs the old clip by (L - j) / L and
+    // the new one by j / L.
     for (int32_t i = 0; i < blended; ++i) {
+        const int64_t j = int64_t{at} + i;
         const int64_t before = i < fromCount ? from[i] : 0;
-        const int64_t sum = before * (fadeLength - i) + static_cast<int64_t>(block[i]) * i;
+        const int64_t sum = before * (fadeLength - j) + static_cast<int64_t>(block[i]) * j;
         block[i] = Clip16(RoundHalfEven(static_cast<double>(sum) / fadeLength));
     }
 }

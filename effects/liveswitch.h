@@ -23,3 +23,12 @@ int32_t CrossfadeLength(uint32_t rate);
 // Round((from[i] * (fadeLength - i) + block[i] * i) / fadeLength), halves to
 // even; later samples stay as they are.
 void CrossfadeFrom(int16_t *block, int32_t count, const int16_t *from, int32_t fromCount, int32_t fadeLength);
+
+// CrossfadeFrom for a crossfade already under way: block[0] (and from[0]) is
+// sample at of the fade, so sample i < fadeLength - at becomes
+// Round((from[i] * (fadeLength - at - i) + block[i] * (at + i)) / fadeLength).
+// A fade handed over in consecutive blocks, at going on from 0, gives the
+// same samples as one CrossfadeFrom over all of them. Nothing changes for at
+// outside 0..fadeLength - 1.
+void CrossfadeFromAt(int16_t *block, int32_t count, const int16_t *from, int32_t fromCount, int32_t fadeLength,
+                     int32_t at);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <vector>
@@ -71,6 +72,29 @@ TEST(LiveSwitch, CrossfadeBlendsTheOldIntoTheNewOverItsLength)
                       static_cast<int32_t>(c.From.size()), c.Fade);
         EXPECT_EQ(block, c.Expected);
     }
+}
+
+TEST(LiveSwitch, ACrossfadeInPiecesGivesTheSamplesOfOneCrossfade)
+{
+    const std::vector<int16_t> from = {-32768, 901, -77, 32767, 5, 5, -3, 1200, 8, -9};
+    const std::vector<int16_t> block = {32767, -32768, 33, -1, 7, -5, 3, -1200, 12000, 40, 41, 42, 43};
+    const int32_t fade = static_cast<int32_t>(from.size());
+    std::vector<int16_t> whole = block;
+    CrossfadeFrom(whole.data(), static_cast<int32_t>(whole.size()), from.data(), fade, fade);
+    for (const std::vector<int32_t> &pieces : std::vector<std::vector<int32_t>>{{1}, {3}, {4, 9}, {10, 3}, {2, 2, 9}}) {
+        std::vector<int16_t> blended = block;
+        for (int32_t at = 0, k = 0; at < static_cast<int32_t>(blended.size()); ++k) {
+            const int32_t n = std::min(pieces[k % pieces.size()], static_cast<int32_t>(blended.size()) - at);
+            CrossfadeFromAt(blended.data() + at, n, from.data() + std::min(at, fade), std::max(fade - at, 0), fade, at);
+            at += n;
+        }
+        EXPECT_EQ(blended, whole);
+    }
+    // Past the fade's end, or before its start, nothing changes.
+    std::vector<int16_t> untouched = block;
+    CrossfadeFromAt(untouched.data(), 3, from.data(), 3, fade, fade);
+    CrossfadeFromAt(untouched.data(), 3, from.data(), 3, fade, -1);
+    EXPECT_EQ(untouched, block);
 }
 
 std::vector<int16_t> Tone(size_t count)
