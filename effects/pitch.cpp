@@ -127,6 +127,10 @@ public:
     {
         if constexpr (Plain)
             halves.resize(static_cast<size_t>(chunk));
+        // Room for the weights of the largest S the vector loop takes, so
+        // that no run allocates (a live chain runs on the audio thread).
+        const int64_t largestS = std::min<int64_t>(std::max(p.S, Sweep ? p.SMax : p.S), 32767);
+        weights.reserve(2 * static_cast<size_t>(largestS) + 8);
         for (int32_t j = 0; j < PitchCrossfadeLength; ++j) {
             sinTable[j] = std::sin(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
             cosTable[j] = std::cos(j * (std::numbers::pi / 2) / PitchCrossfadeLength);
