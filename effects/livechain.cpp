@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The live chain: the pipeline's streaming steps made for a clip as long as
-// LiveChainLength, without a gauge.
+// LiveChainLength, without a gauge, and the handover from one chain to
+// another while the voice runs.
 //
 // The streams give the same samples whatever the clip length they are told,
 // up to that length: Chorus, Robot voice, Flange, Pitch, Bass Only and
@@ -13,6 +14,7 @@
 
 #include "effects/delay.h"
 #include "effects/filters.h"
+#include "effects/liveswitch.h"
 #include "effects/pitch.h"
 
 #include <algorithm>
@@ -94,4 +96,83 @@ void TLiveChain::Process(int16_t *samples, int32_t n)
         s.bass->Process(samples, n);
     if (s.treble)
         s.treble->Process(samples, n);
+}
+
+struct TLiveVoiceChain::Link {
+    explicit Link(const TEffectSet &effects) : chain(effects) {}
+    TLiveChain chain;
+    Link *next = nullptr;
+};
+
+namespace {
+
+// Frees a list of links.
+template <typename Link> void FreeLinks(Link *link)
+{
+    while (link) {
+        Link *const next = link->next;
+        delete link;
+        link = next;
+    }
+}
+
+} // namespace
+
+TLiveVoiceChain::TLiveVoiceChain(const TEffectSet &effects, uint32_t rate)
+    : fadeLength(CrossfadeLength(rate)), fadeBuffer(static_cast<std::size_t>(fadeLength)), current(new Link(effects))
+{
+}
+
+TLiveVoiceChain::~TLiveVoiceChain()
+{
+    delete current;
+    delete fading;
+    delete pending.load(std::memory_order_acquire);
+    FreeLinks(retired.load(std::memory_order_acquire));
+}
+
+void TLiveVoiceChain::Change(const TEffectSet &effects)
+{
+    Link *const next = new Link(effects);
+    // The chains the audio thread is done with, then the new chain in place
+    // of one not yet taken. Each exchange hands what it returns to this
+    // thread alone, so two Change calls at once free nothing twice.
+    FreeLinks(retired.exchange(nullptr, std::memory_order_acq_rel));
+    delete pending.exchange(next, std::memory_order_acq_rel);
+}
+
+void TLiveVoiceChain::Process(int16_t *samples, int32_t n)
+{
+    if (!samples || n <= 0)
+        return;
+    const int64_t start = done.load(std::memory_order_relaxed);
+    if (!fading) {
+        if (Link *const next = pending.exchange(nullptr, std::memory_order_acq_rel)) {
+            fading = current;
+            current = next;
+            fadeAt = 0;
+            changedAt.store(start, std::memory_order_release);
+        }
+    }
+    if (fading) {
+        // The old chain only runs over the crossfade's samples of the block.
+        const int32_t m = std::min(n, fadeLength - fadeAt);
+        std::copy(samples, samples + m, fadeBuffer.begin());
+        fading->chain.Process(fadeBuffer.data(), m);
+        current->chain.Process(samples, n);
+        CrossfadeFromAt(samples, m, fadeBuffer.data(), m, fadeLength, fadeAt);
+        fadeAt += m;
+        if (fadeAt == fadeLength) {
+            // Onto the list of chains to free; only Change takes it away,
+            // all of it at once, so a push never meets a link taken off.
+            fading->next = retired.load(std::memory_order_relaxed);
+            while (!retired.compare_exchange_weak(fading->next, fading, std::memory_order_release,
+                                                  std::memory_order_relaxed)) {
+            }
+            fading = nullptr;
+        }
+    } else {
+        current->chain.Process(samples, n);
+    }
+    done.store(start + n, std::memory_order_release);
 }

@@ -1,20 +1,48 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The live chain against the pipeline: over blocks of any sizes it gives
-// the pipeline's clip of the same samples.
+// the pipeline's clip of the same samples, and a change of selection
+// crossfades from the old chain's output to the new one's.
 #include "effects/livechain.h"
 
+#include "effects/liveswitch.h"
 #include "effects/pipeline.h"
 #include "tests/effects/effecttesting.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <initializer_list>
+#include <new>
 #include <numbers>
 #include <optional>
 #include <random>
+#include <thread>
 #include <vector>
+
+namespace {
+// Calls to allocate or free made on this thread.
+thread_local int64_t heapCalls = 0;
+} // namespace
+
+void *operator new(std::size_t size)
+{
+    ++heapCalls;
+    if (void *p = std::malloc(size > 0 ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void *p) noexcept
+{
+    heapCalls += p ? 1 : 0;
+    std::free(p);
+}
+void operator delete(void *p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 namespace {
 
@@ -157,6 +185,123 @@ TEST(LiveChain, NamesTheWholeClipEffectsInTheMenusOrder)
               (Names{"Fade Out", "Backward", "Sweep Down"}));
     EXPECT_EQ(WholeClipEffectNames(EveryEffectOn()),
               (Names{"Fade In", "Fade Out", "Backward", "Slow Monster", "Fast Squeaker", "Sweep Up", "Sweep Down"}));
+}
+
+TEST(LiveVoiceChain, CrossfadesFromTheOldChainToTheNewAtABlockBoundary)
+{
+    const Samples voice = Glide(2 * Rate);
+    const auto count = static_cast<int32_t>(voice.size());
+    const int32_t L = CrossfadeLength(Rate);
+    const TEffectSet a = Set({&E::Echo}, 3), b = Set({&E::Chorus, &E::Flange, &E::TrebleOnly}),
+                     c = Set({&E::Robotvoice, &E::BassOnly}, 12);
+    struct Request {
+        int32_t At; // Change is called before the block that starts here
+        TEffectSet Effects;
+    };
+    const struct {
+        const char *Name;
+        int32_t Block;
+        TEffectSet First;
+        std::vector<Request> Changes;
+    } cases[] = {
+        {"within one block", 256, a, {{10240, b}}},
+        {"over many small blocks", 7, a, {{10500, b}}},
+        {"one sample at a time", 1, a, {{10000, b}}},
+        {"over three blocks", 100, a, {{10000, b}}},
+        {"from nothing and back", 256, {}, {{5120, c}, {20480, {}}}},
+        {"of two changes at once the later runs", 256, a, {{10240, b}, {10240, c}}},
+        {"a change during a crossfade waits for its end", 100, a, {{10000, b}, {10100, c}}},
+    };
+    for (const auto &t : cases) {
+        SCOPED_TRACE(t.Name);
+        // Where each chain takes over: at the first block start at or after
+        // its request once the crossfade before has ended.
+        std::vector<std::pair<int32_t, TEffectSet>> handovers{{0, t.First}};
+        bool waiting = false;
+        TEffectSet pending;
+        for (int32_t at = 0; at < count; at += t.Block) {
+            for (const Request &r : t.Changes) {
+                if (r.At == at) {
+                    waiting = true;
+                    pending = r.Effects;
+                }
+            }
+            if (waiting && (handovers.size() == 1 || at >= handovers.back().first + L)) {
+                handovers.emplace_back(at, pending);
+                waiting = false;
+            }
+        }
+        // Each chain's clip from its start; the crossfade blends the chain
+        // before it, run on over the fade, into it.
+        Samples expected(voice.size());
+        Samples before;
+        for (size_t j = 0; j < handovers.size(); ++j) {
+            const int32_t k = handovers[j].first;
+            const int32_t end = j + 1 < handovers.size() ? handovers[j + 1].first : count;
+            const Samples clip = ClipOf(handovers[j].second, voice.data() + k, count - k);
+            Samples heard = clip;
+            if (j > 0)
+                CrossfadeFrom(heard.data(), L, before.data() + (k - handovers[j - 1].first), L, L);
+            std::copy(heard.begin(), heard.begin() + (end - k), expected.begin() + k);
+            before = clip;
+        }
+
+        TLiveVoiceChain chain(t.First, Rate);
+        Samples live = voice;
+        size_t taken = 0; // handovers seen
+        for (int32_t at = 0; at < count; at += t.Block) {
+            for (const Request &r : t.Changes) {
+                if (r.At == at)
+                    chain.Change(r.Effects);
+            }
+            chain.Process(live.data() + at, std::min(t.Block, count - at));
+            while (taken + 1 < handovers.size() && handovers[taken + 1].first <= at)
+                ++taken;
+            ASSERT_EQ(chain.ChangedAt(), taken == 0 ? -1 : handovers[taken].first);
+        }
+        EXPECT_EQ(chain.SamplesDone(), count);
+        EXPECT_EQ(FirstDifference(live, expected), -1);
+    }
+}
+
+TEST(LiveVoiceChain, TakesChangesFromAnotherThread)
+{
+    const Samples voice = Glide(3 * Rate);
+    const auto count = static_cast<int32_t>(voice.size());
+    const TEffectSet last = Set({&E::Echo, &E::Flange}, 2);
+    TLiveVoiceChain chain({}, Rate);
+    Samples live = voice;
+    const int32_t block = 128, half = count / 2;
+    std::thread changer([&] {
+        for (int i = 0; chain.SamplesDone() < half; ++i)
+            chain.Change(Set({i % 2 ? &E::Chorus : &E::BassOnly}, i % 13));
+        chain.Change(last);
+    });
+    // The first half at a pace that leaves the other thread time to change
+    // the chain over and over, as a sound card's blocks would.
+    // Processing neither allocates nor frees, whatever the chains handed over.
+    int64_t heapCallsInProcess = 0;
+    auto process = [&](int32_t at, int32_t n) {
+        const int64_t before = heapCalls;
+        chain.Process(live.data() + at, n);
+        heapCallsInProcess += heapCalls - before;
+    };
+    int32_t at = 0;
+    for (; at < half; at += block) {
+        process(at, block);
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+    changer.join();
+    for (; at < count; at += block)
+        process(at, std::min(block, count - at));
+    EXPECT_EQ(heapCallsInProcess, 0);
+    // After its crossfade the last chain alone, as a clip from where it began.
+    const auto k = static_cast<int32_t>(chain.ChangedAt());
+    const int32_t L = CrossfadeLength(Rate);
+    ASSERT_GE(k, half);
+    ASSERT_LT(k + L, count);
+    const Samples clip = ClipOf(last, voice.data() + k, count - k);
+    EXPECT_EQ(FirstDifference(Samples(live.begin() + k + L, live.end()), Samples(clip.begin() + L, clip.end())), -1);
 }
 
 } // namespace
