@@ -33,7 +33,7 @@ stage_done "build"
 # playing and being recorded in real time, which leaves the processors
 # nearly idle. Their output goes to build/background.log.
 tsan_tests=(platform_waveout_test platform_recorder_test platform_mixer_test platform_livemodel_test platform_exit_test
-  platform_threads_test engine_test)
+  platform_threads_test platform_virtualmic_test platform_livestreams_test engine_test)
 build_extra() {
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DGLIMMER_CORE_ONLY=ON -DGLIMMER_SANITIZE=ON
   cmake --build build-asan -j "$jobs"
