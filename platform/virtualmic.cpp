@@ -339,10 +339,10 @@ bool TVirtualMicrophone::Offer(std::string &error)
         if (OfferedNow(call.Server())) {
             return true;
         }
+        // What is left of ours (partly removed behind this process's back,
+        // or from before a fork) goes with the other left-overs.
+        offering = Offering{};
     }
-    // What is left of ours (removed behind this process's back, or from
-    // before a fork) goes with the other left-overs.
-    offering = Offering{};
     RemoveLeftoversHeld();
 
     ServerCall call;
