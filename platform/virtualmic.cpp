@@ -204,6 +204,9 @@ std::string MadeBy(const std::vector<DeviceEntry> &devices, uint32_t module)
 
 bool Unload(ServerCall &call, uint32_t module)
 {
+    if (module == PA_INVALID_INDEX) {
+        return false;
+    }
     auto answered = [](pa_context *, int success, void *userdata) { *static_cast<bool *>(userdata) = success != 0; };
     bool done = false;
     return call.Await(pa_context_unload_module(call.Context(), module, answered, &done)) && done;
@@ -235,6 +238,27 @@ std::string AwaitDevice(ServerCall &call, uint32_t module, bool sink)
         Clock::time_point again = Clock::now() + std::chrono::milliseconds(20);
         if (again >= call.Deadline()) {
             return std::string();
+        }
+        call.Server().WaitUntil([again] { return Clock::now() >= again; }, again, false);
+    }
+}
+
+// Until no device of these modules is listed. Both servers answer an unload
+// before the devices have gone: PulseAudio unloads on its next turn,
+// PipeWire a moment later.
+void AwaitGone(ServerCall &call, const std::vector<uint32_t> &modules)
+{
+    std::vector<DeviceEntry> sinks, sources;
+    while (!modules.empty() && ListDevices(call, sinks, sources)) {
+        sinks.insert(sinks.end(), sources.begin(), sources.end());
+        if (std::none_of(sinks.begin(), sinks.end(), [&modules](const DeviceEntry &device) {
+                return std::find(modules.begin(), modules.end(), device.Module) != modules.end();
+            })) {
+            return;
+        }
+        Clock::time_point again = Clock::now() + std::chrono::milliseconds(20);
+        if (again >= call.Deadline()) {
+            return;
         }
         call.Server().WaitUntil([again] { return Clock::now() >= again; }, again, false);
     }
@@ -276,13 +300,10 @@ void WithdrawHeld()
         // left-overs now, for the next Offer to remove.
         return;
     }
-    if (mine.SourceModule != PA_INVALID_INDEX) {
-        Unload(call, mine.SourceModule);
-    }
-    if (mine.SinkModule != PA_INVALID_INDEX) {
-        Unload(call, mine.SinkModule);
-    }
-    // The model shows them gone by the time this returns.
+    Unload(call, mine.SourceModule);
+    Unload(call, mine.SinkModule);
+    // Gone from the server, and from the model, by the time this returns.
+    AwaitGone(call, {mine.SourceModule, mine.SinkModule});
     call.Server().Sync(call.Deadline());
 }
 
@@ -300,19 +321,21 @@ int RemoveLeftoversHeld()
     std::stable_sort(modules.begin(), modules.end(),
                      [](const ModuleEntry &a, const ModuleEntry &b) { return a.IsSource && !b.IsSource; });
     const pid_t self = getpid();
-    int removed = 0;
+    std::vector<uint32_t> removed;
     for (const ModuleEntry &module : modules) {
         bool leftover = module.Owner == self
                             ? module.Index != offering.SinkModule && module.Index != offering.SourceModule
                             : !Running(module.Owner);
         if (leftover && Unload(call, module.Index)) {
-            removed++;
+            removed.push_back(module.Index);
         }
     }
-    if (removed > 0) {
+    if (!removed.empty()) {
+        // Their names are free, and the model knows, by the time this returns.
+        AwaitGone(call, removed);
         call.Server().Sync(call.Deadline());
     }
-    return removed;
+    return static_cast<int>(removed.size());
 }
 
 void WithdrawAtExit()
