@@ -28,6 +28,7 @@
 
 #ifdef GLIMMER_FX_PLAY
 #include "platform/waveout.h"
+#include "tools/glimmerbox-fx/live.h"
 
 #include <atomic>
 #include <chrono>
@@ -58,6 +59,9 @@ constexpr const char *ProgramName = "glimmerbox-fx";
 constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n"
                                   "       glimmerbox-fx [OPTIONS] INPUT... --out-dir DIR [--format FORMAT]\n"
                                   "                     [-j N] [--force]\n"
+                                  "       glimmerbox-fx --live [EFFECTS] [--pitch POS] [--input SOURCE]\n"
+                                  "                     [--to-speakers] [--to-virtual-mic]\n"
+                                  "                     [--keep-input FILE] [--keep-output FILE]\n"
                                   "\n"
                                   "Reads INPUT, applies the selected effects in the program's fixed order\n"
                                   "and writes the result to OUTPUT as mono at 22050 Hz (11025 Hz with\n"
@@ -145,6 +149,24 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "  output, or the reason on standard error (on a terminal: a progress\n"
                                   "  bar and the failures). A bad file does not stop the others.\n"
                                   "\n"
+                                  "Live:\n"
+                                  "  --live             run the microphone through the effects as you speak,\n"
+                                  "                     until SIGINT (Ctrl+C) or SIGTERM, into the virtual\n"
+                                  "                     microphone \"Glimmerbox Voice\" that calls, browsers\n"
+                                  "                     and streaming programs can record from. Echo,\n"
+                                  "                     Chorus, Robot voice, Flange, Bass Only, Treble Only\n"
+                                  "                     and --pitch run live; the others need a recorded\n"
+                                  "                     voice and are refused. Each line on standard input\n"
+                                  "                     is a new selection (\"--robot --pitch 3\"), heard\n"
+                                  "                     after a 10 ms crossfade\n"
+                                  "  --input SOURCE     record from the sound server's source SOURCE\n"
+                                  "                     (default: the default input)\n"
+                                  "  --to-virtual-mic   play into \"Glimmerbox Voice\" (the default)\n"
+                                  "  --to-speakers      play on the default output, to hear yourself (use\n"
+                                  "                     headphones); with --to-virtual-mic, both\n"
+                                  "  --keep-input FILE  write what came in as a WAVE file at the end\n"
+                                  "  --keep-output FILE write what went out as a WAVE file at the end\n"
+                                  "\n"
                                   "Playing:\n"
                                   "  --play             after writing OUTPUT, play the processed clip at\n"
                                   "                     its output rate on the default sound output and\n"
@@ -157,7 +179,9 @@ constexpr const char *UsageText = "Usage: glimmerbox-fx [OPTIONS] INPUT OUTPUT\n
                                   "START, or the clip cannot be played (in a batch: when any file\n"
                                   "failed), 2 on a usage error, 128 + the signal's number when\n"
                                   "SIGINT, SIGTERM or SIGHUP ended the run (every temporary file\n"
-                                  "removed, outputs left as they were).\n";
+                                  "removed, outputs left as they were). --live ends with 0 on SIGINT\n"
+                                  "or SIGTERM, 1 when it cannot start or a fault stops it (the input\n"
+                                  "removed, the sound server gone), 2 when an effect is refused.\n";
 
 // The effect flags the command line can switch on.
 struct FlagOption {
@@ -212,6 +236,13 @@ struct Options {
     // Run by a batch's worker: what it says about its file goes without the
     // file's name, which the batch's report puts in front.
     bool batchWorker = false;
+    // --live and its options.
+    bool live = false;
+    std::optional<std::string> liveInput;
+    bool toSpeakers = false;
+    bool toVirtualMic = false;
+    std::optional<std::string> keepInput;
+    std::optional<std::string> keepOutput;
 };
 
 enum ExitStatus { Written = 0, FileFailure = 1, UsageError = 2 };
@@ -420,6 +451,16 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
                 return error;
             continue;
         }
+        if (arg == "--live" || arg == "--to-speakers" || arg == "--to-virtual-mic") {
+#ifdef GLIMMER_FX_PLAY
+            (arg == "--live"          ? options.live
+             : arg == "--to-speakers" ? options.toSpeakers
+                                      : options.toVirtualMic) = true;
+            continue;
+#else
+            return std::string(arg) + " is not available: this build has no sound output";
+#endif
+        }
         if (arg == "--play") {
 #ifdef GLIMMER_FX_PLAY
             options.play = true;
@@ -441,7 +482,8 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
 
         // Options with a value: "--name VALUE" or "--name=VALUE".
         const std::string_view name = arg.substr(0, arg.find('='));
-        if (name != "--pitch" && name != "--settings-from" && name != "--crop" && !IsOutputOption(name))
+        const bool liveOption = name == "--input" || name == "--keep-input" || name == "--keep-output";
+        if (name != "--pitch" && name != "--settings-from" && name != "--crop" && !liveOption && !IsOutputOption(name))
             return "unknown option '" + std::string(arg) + "'";
         std::string_view value;
         if (name.size() < arg.size()) {
@@ -462,6 +504,12 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
         } else if (name == "--crop") {
             if (auto error = ParseCrop(value, options))
                 return error;
+        } else if (liveOption) {
+            if (value.empty())
+                return std::string(name) + " needs a name";
+            (name == "--input"        ? options.liveInput
+             : name == "--keep-input" ? options.keepInput
+                                      : options.keepOutput) = std::string(value);
         } else {
             if (value.empty())
                 return "--settings-from needs a file name";
@@ -470,6 +518,16 @@ std::optional<std::string> ParseArguments(int argc, char **argv, Options &option
     }
     if (options.help || options.version)
         return std::nullopt;
+    const bool liveOnly =
+        options.liveInput || options.keepInput || options.keepOutput || options.toSpeakers || options.toVirtualMic;
+    if (options.live) {
+        if (!positional.empty() || options.outDir || options.crop || options.trimSilence || options.normalize ||
+            options.settingsFrom || options.withSettings || options.play || options.bitRate || options.format)
+            return std::string("--live takes effects, --pitch and the live options only");
+        return std::nullopt;
+    }
+    if (liveOnly)
+        return std::string("--input, --to-speakers, --to-virtual-mic, --keep-input and --keep-output go with --live");
     if (options.outDir) {
         if (positional.empty())
             return std::string("--out-dir needs at least one INPUT");
@@ -757,6 +815,62 @@ int RunBatchWork(const Options &options)
 
 } // namespace
 
+#ifdef GLIMMER_FX_PLAY
+// What --live runs with.
+TLiveVoiceSettings LiveSettings(const Options &options)
+{
+    TLiveVoiceSettings settings;
+    settings.Effects = options.switchedOn;
+    if (options.pitch)
+        settings.Effects.PitchPosition = *options.pitch;
+    settings.Input = options.liveInput.value_or("");
+    // Without a --to- option: the virtual microphone.
+    settings.ToSpeakers = options.toSpeakers;
+    settings.ToVirtualMic = options.toVirtualMic || !options.toSpeakers;
+    settings.KeepInput = options.keepInput.value_or("");
+    settings.KeepOutput = options.keepOutput.value_or("");
+    return settings;
+}
+
+// A line of effect options read while live.
+std::optional<std::string> EffectWords(std::string_view line, TEffectSet &effects)
+{
+    effects = TEffectSet{};
+    std::vector<std::string> words;
+    for (std::size_t at = 0; at < line.size();) {
+        const std::size_t start = line.find_first_not_of(" \t\r", at);
+        if (start == std::string_view::npos)
+            break;
+        const std::size_t end = std::min(line.find_first_of(" \t\r", start), line.size());
+        words.emplace_back(line.substr(start, end - start));
+        at = end;
+    }
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string &word = words[i];
+        bool matched = false;
+        for (const FlagOption &flag : FlagOptions)
+            if (word == flag.name) {
+                effects.*flag.flag = true;
+                matched = true;
+            }
+        if (matched)
+            continue;
+        std::string_view value;
+        if (word.rfind("--pitch=", 0) == 0)
+            value = std::string_view(word).substr(8);
+        else if (word == "--pitch" && i + 1 < words.size())
+            value = words[++i];
+        else
+            return "unknown effect option '" + Printable(word) + "'";
+        int32_t position = 0;
+        if (!ParsePitch(value, position))
+            return "--pitch wants a position from 0 to 12, not '" + Printable(value) + "'";
+        effects.PitchPosition = position;
+    }
+    return std::nullopt;
+}
+#endif
+
 int main(int argc, char **argv)
 {
     // A write past the file-size limit (ulimit -f) then fails as on a full
@@ -776,6 +890,10 @@ int main(int argc, char **argv)
         std::printf("%s %s\n", ProgramName, GLIMMER_VERSION);
         return Written;
     }
+#ifdef GLIMMER_FX_PLAY
+    if (options.live)
+        return RunLive(LiveSettings(options), EffectWords);
+#endif
     if (options.outDir)
         return RunBatchWork(options);
     // SIGINT, SIGTERM and SIGHUP remove every temporary file and end the
