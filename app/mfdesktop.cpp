@@ -52,6 +52,7 @@ void TMainForm::AssignShortcuts()
         {ExportToWaveFormat1, QKeySequence(Qt::CTRL | Qt::Key_E)},
         {Exit1, QKeySequence(Qt::CTRL | Qt::Key_Q)},
         {HelpTopics1, QKeySequence(Qt::Key_F1)},
+        {LiveVoice1, QKeySequence(Qt::CTRL | Qt::Key_L)},
     };
     for (const auto &key : keys)
         key.Item->setShortcut(key.Keys);

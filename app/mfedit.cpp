@@ -64,7 +64,7 @@ void TMainForm::BuildEditMenu()
 void TMainForm::UpdateEditMenus()
 {
     using E = TVoiceDocument::TEdit;
-    const bool idle = !Recorder.Recording && !Player.Playing;
+    const bool idle = !Recorder.Recording && !Player.Playing && !Live.Running();
     Undo1->setEnabled(idle && Document.CanUndo());
     Redo1->setEnabled(idle && Document.CanRedo());
     Cut1->setEnabled(idle && Document.CanEdit(E::Cut));

@@ -22,6 +22,10 @@ void TMainForm::PlayButtonClick()
         Player.Stop();
         return;
     }
+    if (!Recorder.Recording && LiveBusy()) {
+        PlayButton->SetDown(false);
+        return;
+    }
     PlayVoice(Document.PlaybackRate());
     if (!Player.Playing)
         PlayButton->SetDown(false);
@@ -100,4 +104,6 @@ void TMainForm::EffectSelectionChanged()
     // in the selection as it is then.
     if (HearChangesWhilePlaying && !Comparing)
         Player.Change(Document.Effects);
+    if (Live.Running())
+        Live.Change(LiveEffectsOf(Document.Effects));
 }

@@ -23,6 +23,10 @@ void TMainForm::OldRecordButtonClick()
         EndRecording();
         return;
     }
+    if (LiveBusy()) {
+        RecordButton->SetDown(false);
+        return;
+    }
     if (!VoiceMayGo()) {
         RecordButton->SetDown(false);
         return;

@@ -2,6 +2,7 @@
 #include "app/mfunit.h"
 #include "app/editorwindow.h"
 #include "app/effecttable.h"
+#include "platform/virtualmic.h"
 
 #include "app/aboutunit.h"
 #include "app/artwork.h"
@@ -260,6 +261,8 @@ void TMainForm::BuildMenu()
     Options1->addSeparator();
     Loop1 = Options1->addAction(QStringLiteral("Loop"));
     Loop1->setCheckable(true);
+    LiveVoice1 = Options1->addAction(QStringLiteral("&Live Voice"));
+    LiveVoice1->setCheckable(true);
     Preferences1 = Options1->addAction(QStringLiteral("&Preferences..."));
 
     Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
@@ -279,6 +282,7 @@ void TMainForm::BuildMenu()
     for (const TEffectRow &row : EffectRows)
         ConnectMenuClick(this->*row.Item, this, row.ItemClick);
     ConnectMenuClick(Loop1, this, &TMainForm::Loop1Click);
+    ConnectMenuClick(LiveVoice1, this, &TMainForm::LiveVoice1Click);
     ConnectMenuClick(Preferences1, this, &TMainForm::Preferences1Click);
     ConnectMenuClick(HelpTopics1, this, &TMainForm::HelpTopics1Click);
     ConnectMenuClick(HowToUseHelp1, this, &TMainForm::HowToUseHelp1Click);
@@ -379,6 +383,11 @@ void TMainForm::FormDestroy()
     if (destroyed)
         return;
     destroyed = true;
+    // The program ends with its window: so do Live Voice and the virtual
+    // microphone it offered.
+    std::string ignored;
+    Live.Stop(ignored);
+    platform::TVirtualMicrophone::Withdraw();
     Player.StopLiveRun();
     CloseMixer();
     // A device still playing (the window closed by its close box) is closed
@@ -398,6 +407,8 @@ void TMainForm::closeEvent(QCloseEvent *event)
         return;
     }
     event->accept();
+    if (Live.Running())
+        StopLiveVoice();
     QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
@@ -426,6 +437,10 @@ void TMainForm::TimerTimer()
             button->SetDown(false);
     if (RecSourceToggleButton->Down())
         RecSourceToggleButton->SetDown(false);
+
+    // Live Voice: a fault, the input level and what is sent.
+    if (Live.Running())
+        LiveTick();
 
     // 5. The buttons and the Options check marks show the selection.
     ShowEffects();
@@ -529,7 +544,7 @@ bool TMainForm::IsBusy()
         Messages().ShowMessage("Please Wait until playback is over");
         return true;
     }
-    return false;
+    return LiveBusy();
 }
 
 void TMainForm::ShowVoice()

@@ -22,6 +22,7 @@
 
 #include "app/mixerstate.h"
 #include "app/seams.h"
+#include "engine/livevoice.h"
 #include "engine/recordsession.h"
 #include "engine/voicedocument.h"
 #include "engine/voiceplayer.h"
@@ -32,6 +33,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class QAction;
 class QFrame;
@@ -66,6 +68,7 @@ public:
     TVoiceDocument Document;             // the voice, its file and the effect selection
     TVoicePlayer Player;                 // plays Document's processed clip
     TRecordSession Recorder;             // records a new voice into Document
+    TLiveVoice Live;                     // the microphone through the effects as you speak
     bool StartingUp = false;             // the window is being created; About does nothing
     bool HearChangesWhilePlaying = true; // the preference: effect changes are heard at once
     std::string PresetFolder;            // where SF1.WAV.. are looked for: the program's own folder
@@ -147,6 +150,7 @@ public:
     QAction *SweepUp1;
     QAction *SweepDown1;
     QAction *Loop1;
+    QAction *LiveVoice1;
     QAction *Preferences1;
     QMenu *Help1;
     QAction *HelpTopics1;
@@ -245,6 +249,19 @@ public:
     // without effects, then with them again.
     void CompareKey(bool held);
     bool Comparing = false;
+
+    // --- Live Voice (app/mflive.cpp) ---------------------------------------------
+    void LiveVoice1Click();
+    void StopLiveVoice();
+    // The whole-clip effects greyed (live) or back.
+    void ShowLiveControls(bool live);
+    // The live step of a tick: a fault, the input level, what is sent.
+    void LiveTick();
+    // Says "Please stop Live Voice first" and answers true while it runs.
+    bool LiveBusy();
+    std::vector<int16_t> LiveView; // what the waveform shows while live
+    std::string LiveKeepInput;     // with a name: what came in, kept as a WAVE file
+    std::string LiveKeepOutput;    // and what went out
 
     // --- The desktop (app/mfdesktop.cpp) ------------------------------------------
     QAction *RecordKey = nullptr; // Ctrl+R, which clicks the Record button

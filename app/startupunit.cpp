@@ -4,6 +4,7 @@
 #include "audio/soundfile.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -20,6 +21,8 @@ const char *const FileNameKey = "Startup/FileName";
 const char *const HearChangesKey = "Playback/HearChanges";
 const char *const LoopKey = "Playback/Loop";
 const char *const EditorSizeKey = "Editor/Size";
+const char *const LiveOutputKey = "Live/Output";
+const char *const HeadphonesWarnedKey = "Live/HeadphonesWarned";
 
 const char *const Organisation = "Tamblor";
 const char *const Application = "Glimmerbox";
@@ -43,11 +46,18 @@ TStartup::TStartup(QWidget *parent) : QDialog(parent)
     HearEffectChanges = new QCheckBox(QStringLiteral("Hear effect changes while playing"), this);
     HearEffectChanges->setGeometry(16, 94, 320, 22);
     HearEffectChanges->setChecked(true);
+    LiveOutputLabel = new QLabel(QStringLiteral("&Live Voice plays into"), this);
+    LiveOutputLabel->setGeometry(16, 124, 140, 22);
+    LiveOutput = new QComboBox(this);
+    LiveOutput->addItems({QStringLiteral("the virtual microphone"), QStringLiteral("the speakers or headphones"),
+                          QStringLiteral("both")});
+    LiveOutput->setGeometry(160, 122, 179, 24);
+    LiveOutputLabel->setBuddy(LiveOutput);
     okButton = new QPushButton(QStringLiteral("&Ok"), this);
-    okButton->setGeometry(184, 122, 75, 25);
+    okButton->setGeometry(184, 152, 75, 25);
     okButton->setDefault(true);
     cancelButton = new QPushButton(QStringLiteral("&Cancel"), this);
-    cancelButton->setGeometry(264, 122, 75, 25);
+    cancelButton->setGeometry(264, 152, 75, 25);
     BrowseButton->setAutoDefault(false);
     cancelButton->setAutoDefault(false);
 
@@ -109,6 +119,7 @@ void TStartup::LoadPreferences()
     const TStartupPreferences stored = StoredPreferences();
     PlaySoundAtStartup->setChecked(stored.PlaySound);
     HearEffectChanges->setChecked(stored.HearChanges);
+    LiveOutput->setCurrentIndex(static_cast<int>(stored.LiveOutput));
     FileName->setText(QString::fromStdString(stored.FileName));
 }
 
@@ -118,6 +129,7 @@ void TStartup::SavePreferences() const
     settings.setValue(QLatin1String(PlaySoundKey), PlaySoundAtStartup->isChecked());
     settings.setValue(QLatin1String(FileNameKey), FileName->text());
     settings.setValue(QLatin1String(HearChangesKey), HearEffectChanges->isChecked());
+    settings.setValue(QLatin1String(LiveOutputKey), LiveOutput->currentIndex());
     settings.sync();
 }
 
@@ -129,6 +141,9 @@ TStartupPreferences TStartup::StoredPreferences()
     stored.PlaySound = settings.value(QLatin1String(PlaySoundKey), false).toBool();
     stored.HearChanges = settings.value(QLatin1String(HearChangesKey), true).toBool();
     stored.Loop = settings.value(QLatin1String(LoopKey), false).toBool();
+    const int output = settings.value(QLatin1String(LiveOutputKey), 0).toInt();
+    stored.LiveOutput = output >= 0 && output <= 2 ? static_cast<TLiveOutput>(output) : TLiveOutput::VirtualMic;
+    stored.HeadphonesWarned = settings.value(QLatin1String(HeadphonesWarnedKey), false).toBool();
     return stored;
 }
 
@@ -156,5 +171,12 @@ void TStartup::StoreEditorSize(QSize size)
 {
     QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
     settings.setValue(QLatin1String(EditorSizeKey), size);
+    settings.sync();
+}
+
+void TStartup::StoreHeadphonesWarned()
+{
+    QSettings settings{QString::fromLatin1(Organisation), QString::fromLatin1(Application)};
+    settings.setValue(QLatin1String(HeadphonesWarnedKey), true);
     settings.sync();
 }

@@ -14,9 +14,13 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+
+// Where Live Voice plays.
+enum class TLiveOutput { VirtualMic = 0, Speakers = 1, Both = 2 };
 
 // What the preferences hold between runs.
 struct TStartupPreferences {
@@ -24,19 +28,23 @@ struct TStartupPreferences {
     bool PlaySound = false;
     bool HearChanges = true; // effect changes are heard while playing
     bool Loop = false;       // the voice plays again from its start until Play
+    TLiveOutput LiveOutput = TLiveOutput::VirtualMic;
+    bool HeadphonesWarned = false; // said once: live on the speakers wants headphones
 };
 
 class TStartup : public QDialog {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 351;
-    static constexpr int ClientHeight = 156;
+    static constexpr int ClientHeight = 186;
 
     explicit TStartup(QWidget *parent = nullptr);
     ~TStartup() override;
 
     QCheckBox *PlaySoundAtStartup;
     QCheckBox *HearEffectChanges;
+    QLabel *LiveOutputLabel;
+    QComboBox *LiveOutput; // in TLiveOutput's order
     QLabel *Label1;
     QLineEdit *FileName;
     QPushButton *BrowseButton;
@@ -62,6 +70,8 @@ public:
     // The editor window's size when it was last closed; empty when never.
     static QSize StoredEditorSize();
     static void StoreEditorSize(QSize size);
+    // Live Voice on the speakers has been warned about.
+    static void StoreHeadphonesWarned();
 };
 
 extern TStartup *Startup;

@@ -11,6 +11,15 @@
 #include <cstdlib>
 #include <new>
 
+TEffectSet LiveEffectsOf(TEffectSet effects)
+{
+    for (bool TEffectSet::*flag :
+         {&TEffectSet::Backward, &TEffectSet::FadeIn, &TEffectSet::FadeOut, &TEffectSet::SweepUp,
+          &TEffectSet::SweepDown, &TEffectSet::SlowMonster, &TEffectSet::FastSqueaker})
+        effects.*flag = false;
+    return effects;
+}
+
 struct TLiveVoice::TState {
     explicit TState(const TEffectSet &effects) : chain(effects, VoiceFormat.SamplesPerSec) {}
 
@@ -29,6 +38,12 @@ struct TLiveVoice::TState {
     std::string failure;
     std::atomic<int32_t> peak{0};
 
+    // The last samples that went out, for a window to show; the stream
+    // thread skips a block rather than wait for a reader.
+    mutable std::mutex recentMutex;
+    std::vector<int16_t> recent = std::vector<int16_t>(RecentSamples, 0);
+    std::size_t recentEnd = 0; // where the next sample goes
+
     void Block(const int16_t *in, int16_t *out, int32_t count)
     {
         int32_t loudest = 0;
@@ -38,6 +53,12 @@ struct TLiveVoice::TState {
         }
         std::copy_n(in, count, out);
         chain.Process(out, count);
+        if (std::unique_lock lock(recentMutex, std::try_to_lock); lock.owns_lock()) {
+            for (int32_t i = 0; i < count; ++i) {
+                recent[recentEnd] = out[i];
+                recentEnd = (recentEnd + 1) % recent.size();
+            }
+        }
         if (keepIn || keepOut) {
             const std::lock_guard lock(keepMutex);
             Keep(keepIn, keptIn, in, count);
@@ -207,4 +228,17 @@ int64_t TLiveVoice::SelectionStartedAt() const
 int32_t TLiveVoice::TakeInputPeak()
 {
     return state ? state->peak.exchange(0) : 0;
+}
+
+void TLiveVoice::RecentOutput(int16_t *samples, int32_t count) const
+{
+    count = std::clamp<int32_t>(count, 0, RecentSamples);
+    if (!state) {
+        std::fill_n(samples, count, int16_t{0});
+        return;
+    }
+    const std::lock_guard lock(state->recentMutex);
+    const std::size_t size = state->recent.size();
+    for (int32_t i = 0; i < count; ++i)
+        samples[i] = state->recent[(state->recentEnd + size - static_cast<std::size_t>(count) + i) % size];
 }

@@ -26,6 +26,10 @@
 #include <string>
 #include <vector>
 
+// The selection less the effects that need a whole clip (Backward, the
+// fades, the sweeps, Slow Monster and Fast Squeaker).
+TEffectSet LiveEffectsOf(TEffectSet effects);
+
 struct TLiveVoiceSettings {
     TEffectSet Effects;
     std::string Input;        // the source to record from; empty: the current input
@@ -67,6 +71,10 @@ public:
     int64_t SelectionStartedAt() const;
     // The loudest input sample since the last call, 0..32768.
     int32_t TakeInputPeak();
+    // The last count samples that went out (count at most RecentSamples),
+    // oldest first, into samples; silence before the first.
+    static constexpr int32_t RecentSamples = 8192;
+    void RecentOutput(int16_t *samples, int32_t count) const;
 
 private:
     struct TState;

@@ -508,11 +508,20 @@ TEST_F(DesktopWindow, MenuItemsShowTheirKeys)
         QAction *Item;
         const char *Keys;
     } expected[] = {
-        {form->New1, "Ctrl+N"},    {form->Open1, "Ctrl+O"},
-        {form->Save1, "Ctrl+S"},   {form->SaveAs1, "Ctrl+Shift+S"},
-        {form->Exit1, "Ctrl+Q"},   {form->ExportToWaveFormat1, "Ctrl+E"},
-        {form->HelpTopics1, "F1"}, {form->ExportToMP3File, ""},
-        {form->Echo1, ""},         {form->About1, ""},
+        {form->New1, "Ctrl+N"},
+        {form->Open1, "Ctrl+O"},
+        {form->Save1, "Ctrl+S"},
+        {form->SaveAs1, "Ctrl+Shift+S"},
+        {form->Exit1, "Ctrl+Q"},
+        {form->ExportToWaveFormat1, "Ctrl+E"},
+        {form->HelpTopics1, "F1"},
+        {form->ExportToMP3File, ""},
+        {form->LiveVoice1, "Ctrl+L"},
+        {form->EditVoice1, "Ctrl+D"},
+        {form->Undo1, "Ctrl+Z"},
+        {form->CropToSelection1, "Ctrl+T"},
+        {form->Echo1, ""},
+        {form->About1, ""},
     };
     for (const auto &e : expected)
         EXPECT_EQ(e.Item->shortcut().toString(QKeySequence::PortableText).toStdString(), e.Keys)

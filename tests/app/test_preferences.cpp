@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -51,7 +52,9 @@ TEST_F(Preferences, DialogHasItsControlsAndTexts)
 {
     TStartup dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Preferences"));
-    EXPECT_EQ(dialog.size(), QSize(351, 156)); // a row taller for the playback choice
+    EXPECT_EQ(dialog.size(), QSize(351, 186)); // rows taller for the playback and live choices
+    EXPECT_EQ(dialog.LiveOutput->count(), 3);
+    EXPECT_EQ(dialog.LiveOutput->currentIndex(), 0) << "the virtual microphone until another is chosen";
     EXPECT_EQ(dialog.PlaySoundAtStartup->text(), QStringLiteral("Play Sound at Startup"));
     EXPECT_EQ(dialog.HearEffectChanges->text(), QStringLiteral("Hear effect changes while playing"));
     EXPECT_FALSE(dialog.PlaySoundAtStartup->isChecked());

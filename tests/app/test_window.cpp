@@ -188,7 +188,7 @@ TEST_F(MainWindow, MenusCarryTheirItemsInOrder)
     EXPECT_EQ(Captions(form->Options1),
               (QStringList{"&Echo", "&Chorus", "&Flange", "Fade &In", "Fade &Out", "&Bass Only", "&Robotvoice",
                            "Back&ward", "Slow &Monster", "Fast S&queaker", "&Treble Only", "Sweep &Up", "Sweep &Down",
-                           "-", "Loop", "&Preferences..."}));
+                           "-", "Loop", "&Live Voice", "&Preferences..."}));
     EXPECT_FALSE(form->Preferences1->isCheckable());
     EXPECT_TRUE(form->Loop1->isCheckable());
     EXPECT_EQ(Captions(form->Help1), (QStringList{"Help &Topics", "How To Use &Help", "-", "&About"}));

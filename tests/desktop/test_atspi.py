@@ -67,7 +67,7 @@ MENUS = {
     "File": ["New", "Open...", "Save", "Save As...", "Export", "Exit"],
     "Edit": ["Undo", "Redo", "Cut", "Crop to Selection", "Trim Silence", "Normalise", "Select All",
              "Edit Voice..."],
-    "Options": [item for _, item in EFFECTS] + ["Loop", "Preferences..."],
+    "Options": [item for _, item in EFFECTS] + ["Loop", "Live Voice", "Preferences..."],
     "Help": ["Help Topics", "How To Use Help", "About"],
 }
 RANGES = {"Record volume": 255, "Play volume": 255, "Pitch": 12, "Level": 100}  # name: maximum (minimum 0)

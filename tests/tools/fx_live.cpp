@@ -8,6 +8,7 @@
 // change, and the virtual microphone goes with the tool.
 #include "audio/wavefile.h"
 #include "effects/liveswitch.h"
+#include "tests/livetesting.h"
 #include "tests/platform/soundtest.h"
 
 #include <gtest/gtest.h>
@@ -34,15 +35,13 @@ using namespace std::chrono;
 
 namespace {
 
+using livetesting::Samples;
+using livetesting::Tool;
+
 constexpr int32_t Rate = 22050;
 constexpr const char *FeedSink = "glimmer_feed";
 constexpr const char *FeedSource = "glimmer_feed_in";
 constexpr const char *VirtualMic = "glimmerbox_voice";
-
-std::string Tool()
-{
-    return std::string(std::getenv("GLIMMER_BUILD_DIR")) + "/glimmerbox-fx";
-}
 
 // A tone gliding from 200 Hz to 600 Hz: no stretch of it repeats.
 std::vector<int16_t> Glide(size_t count)
@@ -54,37 +53,6 @@ std::vector<int16_t> Glide(size_t count)
         phase += 2 * M_PI * (200 + 400 * static_cast<double>(i) / static_cast<double>(count)) / Rate;
     }
     return clip;
-}
-
-// The samples of a 16-bit WAVE file's data chunk.
-std::vector<int16_t> Samples(const std::string &file)
-{
-    const std::vector<unsigned char> bytes = soundtest::ReadFile(file);
-    for (size_t at = 12; at + 8 <= bytes.size();) {
-        const uint32_t size = soundtest::LE32(&bytes[at + 4]);
-        if (std::memcmp(&bytes[at], "data", 4) == 0) {
-            std::vector<int16_t> samples(std::min<size_t>(size, bytes.size() - at - 8) / 2);
-            std::memcpy(samples.data(), &bytes[at + 8], samples.size() * 2);
-            return samples;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return {};
-}
-
-void WriteWave(const std::string &file, const std::vector<int16_t> &samples)
-{
-    ASSERT_TRUE(WriteWaveFile(file, Rate, 16, 1, samples.data(), static_cast<uint32_t>(samples.size() * 2)));
-}
-
-// The clip path: the plain tool over a file.
-std::vector<int16_t> ClipPath(const std::vector<int16_t> &in, const std::string &effects, const fs::path &folder)
-{
-    const std::string input = (folder / "clip-in.wav").string();
-    const std::string output = (folder / "clip-out.wav").string();
-    WriteWave(input, in);
-    EXPECT_EQ(std::system((Tool() + " " + effects + " '" + input + "' '" + output + "'").c_str()), 0);
-    return Samples(output);
 }
 
 // The tool running live, its standard input and error on pipes.
@@ -265,22 +233,7 @@ TEST_F(FxLive, WhatGoesOutIsTheClipPathOverWhatCameInBeforeAndAfterAChange)
     ASSERT_GT(soundtest::FirstAbove(in, 1000), 0) << "the voice never came in";
     const size_t at = live.err.find("the new effects from input sample ");
     const auto changed = static_cast<size_t>(std::stoll(live.err.substr(at + 34)));
-    ASSERT_GT(changed, 0u);
-    ASSERT_LT(changed + 1000, in.size());
-
-    // Before the change: the robot at pitch 3 over all that came in.
-    const std::vector<int16_t> before = ClipPath(in, "--robot --pitch 3", folder);
-    ASSERT_EQ(before.size(), in.size());
-    EXPECT_TRUE(std::equal(out.begin(), out.begin() + static_cast<long>(changed), before.begin()));
-    // From the change: the echo over what came in from there, after the
-    // crossfade from the robot.
-    const std::vector<int16_t> after =
-        ClipPath(std::vector<int16_t>(in.begin() + static_cast<long>(changed), in.end()), "--echo", folder);
-    std::vector<int16_t> expected(after);
-    const int32_t fade = CrossfadeLength(Rate);
-    CrossfadeFrom(expected.data(), static_cast<int32_t>(expected.size()), before.data() + changed,
-                  static_cast<int32_t>(before.size() - changed), fade);
-    EXPECT_TRUE(std::equal(out.begin() + static_cast<long>(changed), out.end(), expected.begin()));
+    livetesting::ExpectLiveOutput(in, out, changed, "--robot --pitch 3", "--echo", folder);
 
     // What "Glimmerbox Voice" carried is what went out, in order, nothing
     // repeated. PulseAudio carries it whole; PipeWire's graph on a loaded
