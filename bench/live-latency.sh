@@ -16,13 +16,14 @@
 #   bench_feed_in, a module-remap-source on its monitor, the program's input;
 # - the baseline: module-loopback source=bench_feed_in sink=bench_out
 #   latency_msec=N into a null sink bench_out, for each N in LOOPBACK_MSEC
-#   (default "5 20"), measured on bench_out.monitor; the first run also
-#   records bench_feed_in a second time, which shows the method's own error;
+#   (default "5 20"; empty for none), measured on bench_out.monitor; the
+#   first run also records bench_feed_in a second time, which shows the
+#   method's own error;
 # - the program: LIVE_CMD (split at spaces; default BUILD_DIR/glimmerbox-fx
 #   --live --pitch 6 --input bench_feed_in, no effects), measured on
-#   glimmerbox_voice once it has said "speak now" on stderr, then stopped
-#   with SIGINT; left out, with a note, when LIVE_CMD is not set and
-#   glimmerbox-fx has no --live.
+#   glimmerbox_voice once it has said "speak now" on stderr (standard input
+#   empty: no new selections), then stopped with SIGINT; left out, with a
+#   note, when LIVE_CMD is not set and glimmerbox-fx has no --live.
 # Both the loopback and the program run for a second before the probe
 # starts, which plays a second of silence before the first click.
 # Each measurement is one run of bench/live-latency.c: CLICKS (default 100)
@@ -42,7 +43,7 @@ servers=${SERVERS:-pulseaudio pipewire}
 clicks=${CLICKS:-100}
 interval=${INTERVAL_MS:-300}
 quantum=${QUANTUM:-256}
-loopback_msec=${LOOPBACK_MSEC:-5 20}
+loopback_msec=${LOOPBACK_MSEC-5 20}
 live_cmd=${LIVE_CMD:-}
 if [ -z "$live_cmd" ] && "$build/glimmerbox-fx" --help 2>&1 | grep -q -- '--live'; then
   live_cmd="$build/glimmerbox-fx --live --pitch 6 --input bench_feed_in"
@@ -113,6 +114,7 @@ pipewire_cycle() {
 
 echo "date $(date -u '+%Y-%m-%d %H:%M UTC'), nproc $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg)," \
   "$clicks clicks every $interval ms, $(git -C "$source" log -1 --format='%h %s' 2>/dev/null | cut -c1-60)"
+[ -z "$live_cmd" ] || echo "program: $live_cmd (built $(date -ur "${live_cmd%% *}" '+%Y-%m-%d %H:%M UTC' 2>/dev/null))"
 for server in $servers; do
   case "$server" in
   pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
@@ -148,7 +150,7 @@ for server in $servers; do
   else
     # SIGINT as from a terminal: a script's background jobs ignore it.
     # shellcheck disable=SC2086 # LIVE_CMD is split at spaces
-    env --default-signal=INT $live_cmd 2>"$work/live.err" >/dev/null &
+    env --default-signal=INT $live_cmd </dev/null 2>"$work/live.err" >/dev/null &
     live=$!
     for _ in $(seq 150); do
       grep -q "speak now" "$work/live.err" && break
