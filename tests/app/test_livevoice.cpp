@@ -41,7 +41,7 @@ bool WaitUntil(const std::function<bool()> &done, int limitMs = 5000)
 
 std::string Defaults()
 {
-    return soundtest::PactlOutput("get-default-sink") + soundtest::PactlOutput("get-default-source");
+    return soundtest::DefaultSink() + " " + soundtest::DefaultSource();
 }
 
 TEST(LiveVoiceWindow, CtrlLStartsItAChangeIsHeardExactlyTheRestWaitsAndClosingStopsIt)

@@ -150,6 +150,27 @@ std::string PactlOutput(const std::string &arguments)
     return output;
 }
 
+namespace {
+
+std::string Trimmed(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+} // namespace
+
+std::string DefaultSink()
+{
+    return Trimmed(PactlOutput("get-default-sink"));
+}
+
+std::string DefaultSource()
+{
+    return Trimmed(PactlOutput("get-default-source"));
+}
+
 bool SetDefaultSource(const std::string &source)
 {
     return Pactl("set-default-source " + source) == 0 &&

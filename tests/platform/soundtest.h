@@ -73,6 +73,9 @@ private:
 int Pactl(const std::string &arguments);
 // Runs pactl and returns what it printed.
 std::string PactlOutput(const std::string &arguments);
+// The server's default output and input, by name.
+std::string DefaultSink();
+std::string DefaultSource();
 // Makes source the server's default input and waits (at most 5 s) until the
 // server reports it so: PipeWire's session manager makes the change after
 // pactl has returned. True when it did.

@@ -37,27 +37,12 @@ using soundtest::PactlOutput;
 
 namespace {
 
+using soundtest::DefaultSink;
+using soundtest::DefaultSource;
+
 constexpr int32_t LineInput = 0;
 constexpr int32_t MicInput = 1;
 constexpr int32_t SineInput = 2;
-
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-std::string DefaultSink()
-{
-    return Trimmed(PactlOutput("get-default-sink"));
-}
-
-std::string DefaultSource()
-{
-    return Trimmed(PactlOutput("get-default-source"));
-}
 
 // The raw server volume pactl reports for a device, e.g. "Volume: mono: 32767 / 50% / ...".
 long RawVolume(const std::string &kind, const std::string &name)

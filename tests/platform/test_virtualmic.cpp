@@ -31,23 +31,8 @@ using soundtest::WaitUntilListed;
 
 namespace {
 
-std::string Trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-std::string DefaultSink()
-{
-    return Trimmed(PactlOutput("get-default-sink"));
-}
-
-std::string DefaultSource()
-{
-    return Trimmed(PactlOutput("get-default-source"));
-}
+using soundtest::DefaultSink;
+using soundtest::DefaultSource;
 
 // The entry of `pactl list sinks|sources` for the device name, "" when none.
 std::string Entry(const std::string &list, const std::string &name)

@@ -190,10 +190,7 @@ protected:
         ASSERT_TRUE(soundtest::WaitUntilListed("sources", FeedSource));
     }
 
-    static std::string Defaults()
-    {
-        return soundtest::PactlOutput("get-default-sink") + soundtest::PactlOutput("get-default-source");
-    }
+    static std::string Defaults() { return soundtest::DefaultSink() + " " + soundtest::DefaultSource(); }
 
     std::string Path(const char *name) const { return (folder / name).string(); }
 
