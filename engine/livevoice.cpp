@@ -20,6 +20,55 @@ TEffectSet LiveEffectsOf(TEffectSet effects)
     return effects;
 }
 
+namespace {
+
+// Samples kept while live, in chunks of a fixed size: appending never moves
+// what is kept, so the stream thread never copies megabytes in the middle of
+// a block (a growing vector would, at every doubling).
+class TKeptSamples {
+public:
+    static constexpr std::size_t ChunkSamples = std::size_t{1} << 16; // about 3 s at 22050 Hz
+
+    TKeptSamples() { chunks.reserve(KeepChunks); }
+
+    void Append(const int16_t *samples, int32_t count)
+    {
+        for (int32_t done = 0; done < count;) {
+            const std::size_t at = size % ChunkSamples;
+            if (at == 0) {
+                if (chunks.size() == KeepChunks)
+                    return; // the hour is full
+                chunks.emplace_back(new (std::nothrow) int16_t[ChunkSamples]);
+                if (!chunks.back()) {
+                    chunks.pop_back();
+                    return; // what could be kept is kept; the voice goes on
+                }
+            }
+            const auto n = static_cast<int32_t>(std::min<std::size_t>(ChunkSamples - at, std::size_t(count - done)));
+            std::copy_n(samples + done, n, chunks.back().get() + at);
+            size += static_cast<std::size_t>(n);
+            done += n;
+        }
+    }
+
+    std::vector<int16_t> All() const
+    {
+        std::vector<int16_t> all;
+        all.reserve(size);
+        for (std::size_t i = 0; i < chunks.size(); ++i)
+            all.insert(all.end(), chunks[i].get(), chunks[i].get() + std::min(ChunkSamples, size - i * ChunkSamples));
+        return all;
+    }
+
+private:
+    static constexpr std::size_t KeepChunks =
+        (static_cast<std::size_t>(TLiveVoice::KeepLimitSamples) + ChunkSamples - 1) / ChunkSamples;
+    std::vector<std::unique_ptr<int16_t[]>> chunks;
+    std::size_t size = 0;
+};
+
+} // namespace
+
 struct TLiveVoice::TState {
     explicit TState(const TEffectSet &effects) : chain(effects, VoiceFormat.SamplesPerSec) {}
 
@@ -31,8 +80,8 @@ struct TLiveVoice::TState {
     std::mutex keepMutex;
     bool keepIn = false;
     bool keepOut = false;
-    std::vector<int16_t> keptIn;
-    std::vector<int16_t> keptOut;
+    TKeptSamples keptIn;
+    TKeptSamples keptOut;
 
     std::mutex failureMutex;
     std::string failure;
@@ -66,17 +115,10 @@ struct TLiveVoice::TState {
         }
     }
 
-    static void Keep(bool keep, std::vector<int16_t> &kept, const int16_t *samples, int32_t count)
+    static void Keep(bool keep, TKeptSamples &kept, const int16_t *samples, int32_t count)
     {
-        if (!keep)
-            return;
-        const auto room =
-            static_cast<std::size_t>(KeepLimitSamples) - std::min(kept.size(), std::size_t(KeepLimitSamples));
-        try {
-            kept.insert(kept.end(), samples, samples + std::min<std::size_t>(room, static_cast<std::size_t>(count)));
-        } catch (const std::bad_alloc &) {
-            // What could be kept is kept; the voice goes on.
-        }
+        if (keep)
+            kept.Append(samples, count);
     }
 
     void Failed(const std::string &text)
@@ -127,10 +169,6 @@ std::string TLiveVoice::Start(const TLiveVoiceSettings &settings)
     fresh->keepOut = !settings.KeepOutput.empty();
     keepInput = settings.KeepInput;
     keepOutput = settings.KeepOutput;
-    if (fresh->keepIn)
-        fresh->keptIn.reserve(60 * VoiceFormat.SamplesPerSec);
-    if (fresh->keepOut)
-        fresh->keptOut.reserve(60 * VoiceFormat.SamplesPerSec);
 
     platform::TLiveStreamSettings streams;
     streams.Source = settings.Input;
@@ -181,11 +219,17 @@ bool TLiveVoice::Stop(std::string &error)
     state->speakers.Stop();
     running = false;
     bool written = true;
-    const auto write = [&](const std::string &name, const std::vector<int16_t> &samples) {
+    const auto write = [&](const std::string &name, const TKeptSamples &kept) {
         if (name.empty())
             return;
-        if (!WriteWaveFile(name, VoiceFormat.SamplesPerSec, 16, 1, samples.data(),
-                           static_cast<uint32_t>(samples.size() * 2))) {
+        bool done = false;
+        try {
+            const std::vector<int16_t> samples = kept.All();
+            done = WriteWaveFile(name, VoiceFormat.SamplesPerSec, 16, 1, samples.data(),
+                                 static_cast<uint32_t>(samples.size() * 2));
+        } catch (const std::bad_alloc &) {
+        }
+        if (!done) {
             error = "Cannot write the file " + name;
             written = false;
         }
