@@ -67,35 +67,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# shellcheck source=bench/servers.sh
+source "$here/servers.sh"
 
 # shellcheck disable=SC2046
 cc -O2 -o "$work/live-latency" "$here/live-latency.c" $(pkg-config --cflags --libs libpulse) -lm
-
-start_server() {
-  bash "$server_script" start "$work/server" >/dev/null
-  local line
-  while read -r line; do export "${line?}"; done < <(bash "$server_script" env "$work/server")
-}
-
-# Loads a module and keeps its index in $module, for unload and cleanup.
-load() {
-  module=$(pactl load-module "$@")
-  modules="$module $modules"
-}
-
-unload() {
-  pactl unload-module "$1"
-  modules=$(tr ' ' '\n' <<<"$modules" | grep -vx "$1" | tr '\n' ' ' || true)
-}
-
-wait_for_source() {
-  for _ in $(seq 100); do
-    pactl list short sources | cut -f2 | grep -qx "$1" && return 0
-    sleep 0.1
-  done
-  echo "no source $1 appeared" >&2
-  return 1
-}
 
 # In the background, so that a signal to this script ends it at once.
 probe() {
@@ -104,23 +80,11 @@ probe() {
   wait "$prober"
 }
 
-# The cycle the graph runs, from a second of pw-profiler's records (the
-# fourth column is the cycle's length in microseconds).
-pipewire_cycle() {
-  (cd "$work" && timeout -s INT 1 pw-profiler -o "$work/profile.log" >/dev/null 2>&1) || true
-  awk '{ n++; c = $4 } END { if (n) printf "%d us = %.0f frames at 22050 Hz", c, c * 22050 / 1e6; else print "unknown" }' \
-    "$work/profile.log" 2>/dev/null || echo unknown
-}
-
-echo "date $(date -u '+%Y-%m-%d %H:%M UTC'), nproc $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+echo "$(bench_stamp)," \
   "$clicks clicks every $interval ms, $(git -C "$source" log -1 --format='%h %s' 2>/dev/null | cut -c1-60)"
 [ -z "$live_cmd" ] || echo "program: $live_cmd (built $(date -ur "${live_cmd%% *}" '+%Y-%m-%d %H:%M UTC' 2>/dev/null))"
 for server in $servers; do
-  case "$server" in
-  pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
-  pipewire) server_script="$source/tests/pipewire-server.sh" ;;
-  *) echo "unknown server $server" >&2; exit 2 ;;
-  esac
+  use_server "$server"
   start_server
   if [ "$server" = pipewire ]; then
     pw-metadata -n settings 0 clock.force-quantum "$quantum" >/dev/null
@@ -175,6 +139,6 @@ for server in $servers; do
       echo "(glimmerbox_voice is still there after the program ended)"
     fi
   fi
-  for m in $modules; do unload "$m"; done
-  bash "$server_script" stop "$work/server" >/dev/null
+  unload_all
+  stop_server
 done

@@ -64,15 +64,11 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# shellcheck source=bench/servers.sh
+source "$here/servers.sh"
 
 python3 "$here/playback-gaps.py" clip 3 "$work/clip3.wav"
 [ "$load_seconds" -gt 0 ] && python3 "$here/playback-gaps.py" clip "$load_seconds" "$work/cliplong.wav"
-
-start_server() {
-  bash "$server_script" start "$work/server" >/dev/null
-  local line
-  while read -r line; do export "${line?}"; done < <(bash "$server_script" env "$work/server")
-}
 
 # Records the speaker's monitor into $work/rec.raw until stop_recording,
 # and returns once the recording delivers.
@@ -132,19 +128,15 @@ totals() {
   rm -f "$work/summaries"
 }
 
-echo "date $(date -u '+%Y-%m-%d %H:%M UTC'), nproc $(nproc), load average $(cut -d' ' -f1-3 /proc/loadavg)," \
+echo "$(bench_stamp)," \
   "capture latency ${capture_msec} ms, $build/glimmerbox-fx," \
   "$(git -C "$source" log -1 --format='%h %s' 2>/dev/null | cut -c1-70)"
 for server in $servers; do
-  case "$server" in
-  pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
-  pipewire) server_script="$source/tests/pipewire-server.sh" ;;
-  *) echo "unknown server $server" >&2; exit 2 ;;
-  esac
+  use_server "$server"
   for i in $(seq "$plays"); do
     start_server
     play_and_check "$work/clip3.wav" "$server fresh $i"
-    bash "$server_script" stop "$work/server" >/dev/null
+    stop_server
   done
   totals "$server fresh, 3 s clip"
   [ "$load_seconds" -gt 0 ] || continue
@@ -157,15 +149,12 @@ for server in $servers; do
   play_and_check "$work/cliplong.wav" "$server loaded ($burners burners), ${load_seconds} s clip"
   for pid in $burner_pids; do kill "$pid" 2>/dev/null || true; done
   burner_pids=""
-  bash "$server_script" stop "$work/server" >/dev/null
+  stop_server
   totals "$server loaded, ${load_seconds} s clip"
 done
 for server in $servers; do
   [ "$stall_plays" -gt 0 ] || continue
-  case "$server" in
-  pulseaudio) server_script="$source/tests/pulse-server.sh" ;;
-  pipewire) server_script="$source/tests/pipewire-server.sh" ;;
-  esac
+  use_server "$server"
   start_server
   if [ "$server" = pulseaudio ]; then
     pid=$(tr -dc '0-9' <"$work/server/runtime/pulse/pid")
@@ -187,7 +176,7 @@ for server in $servers; do
     wait "$staller" 2>/dev/null || true
     staller=""
   done
-  bash "$server_script" stop "$work/server" >/dev/null
+  stop_server
   if [ -n "$client_stall_ms" ]; then
     totals "$server player stalled ${client_stall_ms} ms every second, 3 s clip"
   else
