@@ -20,26 +20,39 @@
 #include <algorithm>
 #include <optional>
 
+namespace {
+
+// The effects that need the whole clip, in the Options menu's order.
+const struct {
+    bool TEffectSet::*Flag;
+    const char *Name;
+} WholeClipEffects[] = {
+    {&TEffectSet::FadeIn, "Fade In"},
+    {&TEffectSet::FadeOut, "Fade Out"},
+    {&TEffectSet::Backward, "Backward"},
+    {&TEffectSet::SlowMonster, "Slow Monster"},
+    {&TEffectSet::FastSqueaker, "Fast Squeaker"},
+    {&TEffectSet::SweepUp, "Sweep Up"},
+    {&TEffectSet::SweepDown, "Sweep Down"},
+};
+
+} // namespace
+
 std::vector<std::string> WholeClipEffectNames(const TEffectSet &effects)
 {
-    const struct {
-        bool TEffectSet::*Flag;
-        const char *Name;
-    } wholeClip[] = {
-        {&TEffectSet::FadeIn, "Fade In"},
-        {&TEffectSet::FadeOut, "Fade Out"},
-        {&TEffectSet::Backward, "Backward"},
-        {&TEffectSet::SlowMonster, "Slow Monster"},
-        {&TEffectSet::FastSqueaker, "Fast Squeaker"},
-        {&TEffectSet::SweepUp, "Sweep Up"},
-        {&TEffectSet::SweepDown, "Sweep Down"},
-    };
     std::vector<std::string> names;
-    for (const auto &effect : wholeClip) {
+    for (const auto &effect : WholeClipEffects) {
         if (effects.*effect.Flag)
             names.emplace_back(effect.Name);
     }
     return names;
+}
+
+TEffectSet LiveEffectsOf(TEffectSet effects)
+{
+    for (const auto &effect : WholeClipEffects)
+        effects.*effect.Flag = false;
+    return effects;
 }
 
 // Each selected step's stream, made with the pipeline's arguments for a clip

@@ -19,6 +19,8 @@
 // the whole clip and cannot run live, in the Options menu's order: Fade In,
 // Fade Out, Backward, Slow Monster, Fast Squeaker, Sweep Up, Sweep Down.
 std::vector<std::string> WholeClipEffectNames(const TEffectSet &effects);
+// The selection less the effects that need the whole clip.
+TEffectSet LiveEffectsOf(TEffectSet effects);
 
 // Samples a live chain is made for: its routines take the voice as a clip
 // this long (2^31 - 1, over 27 hours at 22050 samples per second), and

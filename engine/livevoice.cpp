@@ -11,15 +11,6 @@
 #include <cstdlib>
 #include <new>
 
-TEffectSet LiveEffectsOf(TEffectSet effects)
-{
-    for (bool TEffectSet::*flag :
-         {&TEffectSet::Backward, &TEffectSet::FadeIn, &TEffectSet::FadeOut, &TEffectSet::SweepUp,
-          &TEffectSet::SweepDown, &TEffectSet::SlowMonster, &TEffectSet::FastSqueaker})
-        effects.*flag = false;
-    return effects;
-}
-
 namespace {
 
 // Samples kept while live, in chunks of a fixed size: appending never moves

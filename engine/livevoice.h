@@ -18,6 +18,7 @@
 #pragma once
 
 #include "effects/effectset.h"
+#include "effects/livechain.h" // LiveEffectsOf
 
 #include <atomic>
 #include <cstdint>
@@ -25,10 +26,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-// The selection less the effects that need a whole clip (Backward, the
-// fades, the sweeps, Slow Monster and Fast Squeaker).
-TEffectSet LiveEffectsOf(TEffectSet effects);
 
 struct TLiveVoiceSettings {
     TEffectSet Effects;

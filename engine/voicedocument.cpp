@@ -218,27 +218,23 @@ void TVoiceDocument::WillChange(TChange change)
 
 bool TVoiceDocument::Undo()
 {
-    if (undoSteps.empty())
-        return false;
-    const TStep here = CurrentStep(undoSteps.back().Change);
-    if (!GoTo(undoSteps.back()))
-        return false;
-    undoSteps.pop_back();
-    redoSteps.push_back(here);
-    mergeOpen = false;
-    PruneHistory();
-    return true;
+    return StepOver(undoSteps, redoSteps);
 }
 
 bool TVoiceDocument::Redo()
 {
-    if (redoSteps.empty())
+    return StepOver(redoSteps, undoSteps);
+}
+
+bool TVoiceDocument::StepOver(std::vector<TStep> &from, std::vector<TStep> &to)
+{
+    if (from.empty())
         return false;
-    const TStep here = CurrentStep(redoSteps.back().Change);
-    if (!GoTo(redoSteps.back()))
+    const TStep here = CurrentStep(from.back().Change);
+    if (!GoTo(from.back()))
         return false;
-    redoSteps.pop_back();
-    undoSteps.push_back(here);
+    from.pop_back();
+    to.push_back(here);
     mergeOpen = false;
     PruneHistory();
     return true;

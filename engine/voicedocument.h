@@ -145,6 +145,8 @@ private:
     // Brings back step's voice, selection and effects; false (nothing
     // changed) when out of memory.
     bool GoTo(const TStep &step);
+    // Undo (from the undo steps to the redo steps) or Redo (the other way).
+    bool StepOver(std::vector<TStep> &from, std::vector<TStep> &to);
     // New buffers for the voice and its working copy, filled from samples.
     bool SetVoice(const int16_t *samples, int32_t bytes);
     void KeepCurrentVoice();
